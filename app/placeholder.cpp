@@ -1,0 +1,1 @@
+namespace meshwick_app_placeholder {}

@@ -1,0 +1,1 @@
+namespace meshwick_document_placeholder {}
