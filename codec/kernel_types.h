@@ -1,0 +1,78 @@
+// Signatures of every kernel reached through the KernelTable.
+// Kernels take only the data they transform; their contracts are written here once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct JPEG_PROPERTIES;
+struct ByteInput;
+struct HuffmanTable;
+
+// 64 signed 16-bit values of one 8x8 block in natural row-major order: coefficients
+// before a transform, samples after it. Every transform and (de)quantiser works in place.
+using CoefficientBlock = int16_t[64];
+
+// Rectangle local to one MCU or one 8x8 quadrant; right and bottom are exclusive.
+struct PixelRect {
+  int32_t left;
+  int32_t top;
+  int32_t right;
+  int32_t bottom;
+};
+
+// --- decoder side -------------------------------------------------------------------------
+
+// Dequantise in place with a 64-entry natural-order table (variant 0: AAN-prescaled steps).
+using DequantizeKernel = void (*)(int16_t* block, const int16_t* table);
+
+// Inverse transform in place; the samples 0..255 land in the top-left NxN corner (N = 8, 4,
+// 2 or 1 by kernel), row stride stays 8.
+using InverseDctKernel = void (*)(int16_t* block);
+
+// Whole-MCU upsampling/colour conversion: `components` holds the address of the first block
+// of each component in the McuSampleBuffer (frame order), `dst` the MCU's top-left pixel,
+// `stride` the signed line stride in bytes.
+using ConvertMcuKernel = void (*)(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+
+// Partial counterpart: same arithmetic, writes only the pixels inside `rect`.
+using ConvertMcuPartialKernel = void (*)(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride,
+                                         const PixelRect& rect);
+
+// Turns the decoded MCU at (column, row) into pixels. Returns 0, or a negative status when
+// the MCU lies outside the region of interest (the decoder ignores it).
+using StoreMcuRoutine = int32_t (*)(JPEG_PROPERTIES* state, int32_t column, int32_t row);
+
+// Huffman-decodes one block (DC difference added to *predictor) into a cleared natural-order
+// block. Returns 0 (a marker met ends the block quietly) or a negative status.
+using HuffmanDecodeBlockKernel = int32_t (*)(ByteInput* input, const HuffmanTable* dcTable,
+                                             const HuffmanTable* acTable, int32_t* predictor,
+                                             int16_t* block);
+
+// --- encoder side -------------------------------------------------------------------------
+
+// Forward transform in place on level-shifted samples.
+using ForwardDctKernel = void (*)(int16_t* block);
+
+// Quantise in place with a prepared reciprocal table (variant 0 reads it signed, variant 1
+// unsigned).
+using QuantizeKernel = void (*)(int16_t* block, const int16_t* reciprocals);
+
+// Converts the MCU at (column, row) of the caller's pixels into the scratch area's blocks.
+using ConvertMcuRoutine = int32_t (*)(JPEG_PROPERTIES* state, int32_t column, int32_t row);
+
+// Converts one whole tile starting at `src` into level-shifted blocks, in scratch order.
+using EncodeConvertKernel = void (*)(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+
+// Starts the encoder's output in a memory area (ignored in file modes, which use the file buffer).
+using InitOutputKernel = void (*)(ByteInput* writer, uint8_t* buffer, uint32_t size);
+
+// Emits the pending bits (1-padded) then `count` raw bytes. Returns 0, -23 or -28.
+using PutBytesKernel = int32_t (*)(const uint8_t* bytes, int32_t count, ByteInput* writer);
+
+// Huffman-encodes one quantised natural-order block; *lastDc carries the DC predictor.
+using EncodeBlockKernel = int32_t (*)(ByteInput* writer, const HuffmanTable* dcTable,
+                                      const HuffmanTable* acTable, int32_t* lastDc, const int16_t* block);
+
+// Runs before every return of the top-level and scan-level operations.
+using FinishKernelsKernel = void (*)();
