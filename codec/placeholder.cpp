@@ -1,2 +1,0 @@
-// Removed once the codec has its first translation unit.
-namespace meshwick_codec_placeholder {}
