@@ -1,0 +1,41 @@
+// Modal dialogs go through this interface so tests can answer them without a screen.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QDialog;
+class QWidget;
+
+namespace platform {
+
+class DialogService {
+ public:
+  virtual ~DialogService() = default;
+
+  // Filters in Qt's syntax, e.g. "Bitmap Files (*.bmp)". Each returns the full path the
+  // user confirmed, or nothing when the dialog was cancelled.
+  virtual std::optional<QString> GetOpenFileName(QWidget* parent, const QStringList& filters) = 0;
+  // defaultSuffix is appended to a name typed without extension; overwriting is confirmed.
+  virtual std::optional<QString> GetSaveFileName(QWidget* parent, const QStringList& filters,
+                                                 const QString& defaultSuffix) = 0;
+  // Runs an application dialog modally; returns QDialog::Accepted or QDialog::Rejected.
+  virtual int RunModal(QDialog& dialog) = 0;
+  // A message with an OK button.
+  virtual void MessageBox(QWidget* parent, const QString& text) = 0;
+};
+
+// The dialogs a user sees: Qt's file dialogs (its own widgets, so typing a path works the
+// same on every desktop), QDialog::exec and QMessageBox.
+class QtDialogService final : public DialogService {
+ public:
+  std::optional<QString> GetOpenFileName(QWidget* parent, const QStringList& filters) override;
+  std::optional<QString> GetSaveFileName(QWidget* parent, const QStringList& filters,
+                                         const QString& defaultSuffix) override;
+  int RunModal(QDialog& dialog) override;
+  void MessageBox(QWidget* parent, const QString& text) override;
+};
+
+}  // namespace platform
