@@ -81,6 +81,24 @@ const std::uint8_t* Bitmap::row(int y) const {
   return const_cast<Bitmap*>(this)->row(y);
 }
 
+QRgb Bitmap::pixel(int x, int y) const {
+  const std::uint8_t* src = row(y);
+  switch (m_bitsPerPixel) {
+    case 1:
+      return ToRgb(m_colors[(src[x / 8] >> (7 - x % 8)) & 1]);
+    case 4:
+      return ToRgb(m_colors[(src[x / 2] >> (x % 2 ? 0 : 4)) & 15]);
+    case 8:
+      return ToRgb(m_colors[src[x]]);
+    case 16:
+      return Rgb555(static_cast<std::uint16_t>(src[2 * x] | (src[2 * x + 1] << 8)));
+    case 24:
+      return qRgb(src[3 * x + 2], src[3 * x + 1], src[3 * x]);
+    default:
+      return qRgb(src[4 * x + 2], src[4 * x + 1], src[4 * x]);
+  }
+}
+
 QImage Bitmap::toImage() const {
   const uchar* pixels = m_pixels.get();
   if (m_topDown && m_bitsPerPixel == 24)
@@ -91,30 +109,8 @@ QImage Bitmap::toImage() const {
   QImage image(m_width, m_height, QImage::Format_RGB32);
   if (image.isNull()) return image;
   for (int y = 0; y < m_height; ++y) {
-    const std::uint8_t* src = row(y);
     auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < m_width; ++x) {
-      switch (m_bitsPerPixel) {
-        case 1:
-          dst[x] = ToRgb(m_colors[(src[x / 8] >> (7 - x % 8)) & 1]);
-          break;
-        case 4:
-          dst[x] = ToRgb(m_colors[(src[x / 2] >> (x % 2 ? 0 : 4)) & 15]);
-          break;
-        case 8:
-          dst[x] = ToRgb(m_colors[src[x]]);
-          break;
-        case 16:
-          dst[x] = Rgb555(static_cast<std::uint16_t>(src[2 * x] | (src[2 * x + 1] << 8)));
-          break;
-        case 24:
-          dst[x] = qRgb(src[3 * x + 2], src[3 * x + 1], src[3 * x]);
-          break;
-        default:
-          dst[x] = qRgb(src[4 * x + 2], src[4 * x + 1], src[4 * x]);
-          break;
-      }
-    }
+    for (int x = 0; x < m_width; ++x) dst[x] = pixel(x, y);
   }
   return image;
 }

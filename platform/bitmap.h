@@ -74,6 +74,10 @@ class Bitmap {
   std::uint8_t* row(int y);
   const std::uint8_t* row(int y) const;
 
+  // The colour of one pixel (x from the left, y from the top); palette depths go through
+  // the colour table, 16-bit pixels are 5-5-5, 32-bit pixels are B, G, R and one unused byte.
+  QRgb pixel(int x, int y) const;
+
   // The pixels as an image Qt can paint from, upright. Shares memory for the depths Qt
   // reads directly from a top-down section; copies otherwise.
   QImage toImage() const;

@@ -1,1 +1,0 @@
-namespace meshwick_document_placeholder {}
