@@ -147,6 +147,7 @@ struct QuantTable {
   int32_t tableId;
   int16_t* values;
   alignas(8) int16_t storage[80];
+  int32_t dequantForm;  // read side: the form prepareDequantTable left the table in
 };
 
 // One frame component (four of them in the component table).
@@ -332,7 +333,12 @@ struct JPEG_PROPERTIES {
   // Working storage and bookkeeping beyond the groups above.
   ScanRecord* scanScript;  // encoder: progressive scan script during a write
   int32_t scanScriptCount;
-  void* restartIndex;  // region decoding: restart positions
+  void* restartIndex;            // region decoding: restart positions
+  int32_t definedQuantTables;    // read side: bit t = quantisation table t defined
+  int32_t definedHuffmanTables;  // read side: bit t = DC table t, bit 4 + t = AC table t defined
+  int32_t regionIsProgress;      // regionOfInterest holds an interrupted decode's progress
+  int64_t inputBaseOffset;       // file offset at which the current read began
+  int64_t lastScanStart;         // consumed-byte count at the last SOS marker of the read, -1 none
   uint8_t scratchStorage[kJpegScratchBytes];
 };
 

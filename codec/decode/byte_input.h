@@ -1,0 +1,75 @@
+// Byte and bit input of the decoder: the 4096-byte file buffer or the caller's memory buffer,
+// the marker search, segment reading, and the 64-bit bit accumulator with byte stuffing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "codec/jpeg.h"
+
+// fillBits result when a marker stopped the filling before `needed` bits were buffered.
+inline constexpr int32_t kStoppedAtMarker = 100;
+// nextMarker result when the data has ended.
+inline constexpr int32_t kEndOfData = 256;
+
+// Zig-zag position -> natural index, followed by 16 entries of 63 so that a run reaching past
+// position 63 lands on coefficient 63.
+extern const uint8_t kNaturalOrder[80];
+
+// File: empty buffer. Memory: start..start + size. Both: no bits, no pending marker.
+void resetInput(ByteInput* input);
+
+// File only: read up to 4096 bytes. 0, or FileError (read failure or end of file).
+JpegStatus refill(ByteInput* input);
+
+// One byte; false at the end of the data (*status 0) or on a read failure (*status negative).
+bool takeByte(ByteInput* input, uint8_t* byte, JpegStatus* status);
+
+// Marker code 0..255, kEndOfData, or a negative status.
+int32_t nextMarker(ByteInput* input);
+
+// 16-bit big-endian value. Truncated input: FileError (file) or DataError (memory).
+JpegStatus readWord(ByteInput* input, int32_t* value);
+
+// A segment's bytes as one contiguous block: a view into the input buffer, or a copy.
+struct SegmentView {
+  const uint8_t* data = nullptr;
+  int32_t length = 0;
+  std::unique_ptr<uint8_t[]> copy;
+};
+
+// n bytes. Truncated input: FileError (file) or DataError (memory); MemoryError when a
+// copy cannot be made.
+JpegStatus readSegment(ByteInput* input, int32_t length, SegmentView* view);
+
+// Pass over `length` bytes. Truncated input: DataError.
+JpegStatus skipBytes(ByteInput* input, int32_t length);
+
+// Read a segment length L and pass over the rest. L <= 1 or truncated: DataError.
+JpegStatus skipSegment(ByteInput* input);
+
+// Whole-byte fill of the accumulator: 0, kStoppedAtMarker, or a negative status. A memory
+// buffer that runs out supplies zero bits.
+int32_t fillBitsSlow(ByteInput* input, int32_t needed);
+
+inline int32_t fillBits(ByteInput* input, int32_t needed) {
+  if (input->bitCount >= needed) return 0;
+  return fillBitsSlow(input, needed);
+}
+
+// The next n (1..24) bits, most significant first; requires bitCount >= n.
+inline uint32_t peekBits(const ByteInput* input, int32_t n) {
+  return static_cast<uint32_t>(input->bits >> (input->bitCount - n)) & ((1u << n) - 1u);
+}
+
+inline uint32_t getBits(ByteInput* input, int32_t n) {
+  const uint32_t value = peekBits(input, n);
+  input->bitCount -= n;
+  return value;
+}
+
+// Drop the buffered bits (after a scan or at a restart).
+inline void dropBits(ByteInput* input) {
+  input->bitCount = 0;
+  input->bits = 0;
+}

@@ -1,0 +1,36 @@
+// Derivation of the decoding form of a Huffman table and symbol decoding with an 8-bit
+// lookahead and a canonical search for longer codes (ITU T.81 Annex C, F.2.2.3).
+#pragma once
+
+#include <cstdint>
+
+#include "codec/decode/byte_input.h"
+#include "codec/jpeg.h"
+
+// decodeSymbol result when a marker stopped the input before the code was complete.
+inline constexpr int32_t kSymbolAtMarker = 0x1000;
+
+// counts: 16 entries (codes of length 1..16); values: as many symbols as the counts add up to.
+// BadHuffmanTable when more than 256 codes are listed or a length holds more codes than it can.
+JpegStatus deriveHuffmanTable(const uint8_t* counts, const uint8_t* values, int32_t tableClass,
+                              int32_t tableId, HuffmanTable* table);
+
+// Bit-by-bit canonical search from length `firstLength`, the first firstLength - 1 bits of the
+// code already taken as `code` (0 and 1 to start from scratch).
+int32_t decodeSymbolSearch(ByteInput* input, const HuffmanTable* table, int32_t code, int32_t firstLength);
+
+// Symbol 0..255, kSymbolAtMarker, or a negative status.
+inline int32_t decodeSymbol(ByteInput* input, const HuffmanTable* table) {
+  if (input->bitCount < 16) {
+    const int32_t filled = fillBitsSlow(input, 0);
+    if (filled < 0) return filled;
+    if (input->bitCount < 8) return decodeSymbolSearch(input, table, 0, 1);
+  }
+  const HuffmanLookahead entry = table->lookahead[peekBits(input, 8)];
+  if (entry.length != 0) {
+    input->bitCount -= entry.length;
+    return entry.symbol;
+  }
+  const int32_t prefix = static_cast<int32_t>(getBits(input, 8));
+  return decodeSymbolSearch(input, table, prefix, 9);
+}

@@ -1,0 +1,17 @@
+// The output-stage entry points the decoder driver calls.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/jpeg.h"
+
+// Frame set-up: colour-conversion and sampling flags, MCU geometry, and the store routine in the
+// kernel table's storeMcu member. Run after a frame header and whenever a later call or segment
+// may have changed the pixel side.
+JpegStatus runFrameSetUp(JPEG_PROPERTIES* state);
+
+// Stores one transformed MCU of a scaled decode (blocks of `blockSize` samples, 4, 2 or 1).
+void storeScaledMcu(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize);
+
+// Converts the stored pixels in place once a component-by-component image is complete.
+void runFinalConversion(JPEG_PROPERTIES* state);

@@ -1,0 +1,214 @@
+#include "codec/dispatch.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <x86intrin.h>
+#define MESHWICK_HAS_CPUID 1
+#endif
+
+#include "codec/decode/huffman_decode_block.h"
+#include "codec/kernels/decode_kernels.h"
+#include "codec/kernels/forward_dct.h"
+#include "codec/kernels/quantize.h"
+
+ProcessorInfo processorInfo;
+
+CopyBytesFunction copyBytes = nullptr;
+ZeroBytesFunction zeroBytes = nullptr;
+ReadTimeStampFunction readTimeStamp = nullptr;
+void* messageBox = nullptr;
+void* peekMessage = nullptr;
+void* postQuitMessage = nullptr;
+FormatTextFunction formatText = nullptr;
+
+namespace {
+
+void* copyBytesPortable(void* destination, const void* source, size_t count) {
+  return std::memmove(destination, source, count);
+}
+
+void zeroBytesPortable(void* destination, size_t count) {
+  std::memset(destination, 0, count);
+}
+
+uint64_t readNoTimeStamp() {
+  return 0;
+}
+
+#ifdef MESHWICK_HAS_CPUID
+uint64_t readProcessorTimeStamp() {
+  return __rdtsc();
+}
+#endif
+
+int formatOneText(char* buffer, size_t capacity, const char* format, const char* argument) {
+  return std::snprintf(buffer, capacity, format, argument);
+}
+
+void finishKernelsPortable() {}
+
+}  // namespace
+
+void queryProcessorInfo() {
+  processorInfo = ProcessorInfo{};
+  std::memset(processorInfo.vendor, ' ', 12);
+  processorInfo.vendor[12] = '\0';
+#ifdef MESHWICK_HAS_CPUID
+  unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return;
+  std::memcpy(processorInfo.vendor, &ebx, 4);
+  std::memcpy(processorInfo.vendor + 4, &edx, 4);
+  std::memcpy(processorInfo.vendor + 8, &ecx, 4);
+  if (eax == 0) return;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return;
+  processorInfo.brandIndex = ebx & 0xFFu;
+  processorInfo.processorType = (eax >> 12) & 0x3u;
+  processorInfo.family = (eax >> 8) & 0xFu;
+  processorInfo.model = (eax >> 4) & 0xFu;
+  processorInfo.stepping = eax & 0xFu;
+  processorInfo.featureFlags = edx;
+#endif
+}
+
+CpuClass classifyProcessor(const ProcessorInfo& info) {
+  const bool mmx = (info.featureFlags & kFeatureMmx) != 0;
+  const bool sse = (info.featureFlags & kFeatureSse) != 0;
+  const bool sse2 = (info.featureFlags & kFeatureSse2) != 0;
+  switch (info.family) {
+    case 5:
+      return mmx ? CpuClass::Family5Mmx : CpuClass::Family5;
+    case 6:
+      if (mmx && !sse) return CpuClass::Family6Mmx;
+      if (mmx && sse) return CpuClass::Family6Sse;
+      return CpuClass::Family6;
+    case 15:
+      return sse2 ? CpuClass::Family15Sse2 : CpuClass::Generic;
+    default:
+      return CpuClass::Generic;
+  }
+}
+
+int32_t parseCpuClassOverride(const char* text) {
+  if (text == nullptr || *text == '\0') return -1;
+  const char* end = text + std::strlen(text);
+  int32_t value = -1;
+  const auto [stop, error] = std::from_chars(text, end, value);
+  if (error != std::errc() || stop != end) return -1;
+  return value >= 0 && value < kCpuClassCount ? value : -1;
+}
+
+CpuClass detectCpuClass(KernelTable* table) {
+  (void)table;
+  queryProcessorInfo();
+  const int32_t forced = parseCpuClassOverride(std::getenv("MESHWICK_USECPU"));
+  if (forced >= 0) return static_cast<CpuClass>(forced);
+  return classifyProcessor(processorInfo);
+}
+
+void loadSystemFunctions(KernelTable* table) {
+  table->user32Module = nullptr;
+  table->advapi32Module = nullptr;
+  table->regOpenKeyEx = nullptr;
+  table->regQueryValueEx = nullptr;
+  table->regCloseKey = nullptr;
+}
+
+void releaseSystemFunctions(KernelTable* table) {
+  loadSystemFunctions(table);
+}
+
+void setProcessServices() {
+  copyBytes = copyBytesPortable;
+  zeroBytes = zeroBytesPortable;
+  readTimeStamp = readNoTimeStamp;
+#ifdef MESHWICK_HAS_CPUID
+  if ((processorInfo.featureFlags & kFeatureTimeStamp) != 0) readTimeStamp = readProcessorTimeStamp;
+#endif
+  formatText = formatOneText;
+}
+
+namespace {
+
+void fillPortableSet(KernelTable* table) {
+  table->finishKernels = finishKernelsPortable;
+  table->fdct0 = fdct0;
+  table->fdct1 = fdct1;
+  table->idct0Full = idct0Full;
+  table->idct0Half = idct0Half;
+  table->idct0Quarter = idct0Quarter;
+  table->idct0Eighth = idct0Eighth;
+  table->idct1Full = idct1Full;
+  table->idct1Half = idct1Half;
+  table->idct1Quarter = idct1Quarter;
+  table->idct1Eighth = idct1Eighth;
+  table->forwardDct = nullptr;
+  table->idctFull = nullptr;
+  table->idctHalf = nullptr;
+  table->idctQuarter = nullptr;
+  table->idctEighth = nullptr;
+  table->initOutput = nullptr;
+  table->putBytes = nullptr;
+  table->convertMcu = nullptr;
+
+  table->levelShift1 = nullptr;
+  table->convertRgbToH1V1 = nullptr;
+  table->convertRgbToH2V1 = nullptr;
+  table->convertRgbToH2V2 = nullptr;
+  table->convertBgrToH1V1 = nullptr;
+  table->convertBgrToH2V1 = nullptr;
+  table->convertBgrToH2V2 = nullptr;
+  table->levelShift3H1V1 = nullptr;
+  table->levelShift3H2V1 = nullptr;
+  table->levelShift3H2V2 = nullptr;
+  table->unpackYCbCrH2V1 = nullptr;
+  table->convertCmykToH1V1 = nullptr;
+  table->convertCmykToH2V1K = nullptr;
+  table->convertCmykToH2V2K = nullptr;
+  table->levelShift4H1V1 = nullptr;
+
+  table->storeMcu = nullptr;
+
+  table->copyGray = nullptr;
+  table->convertH1V1ToRgb = nullptr;
+  table->convertH2V1ToRgb = nullptr;
+  table->convertH2V2ToRgb = nullptr;
+  table->convertH1V1ToBgr = nullptr;
+  table->convertH2V1ToBgr = nullptr;
+  table->convertH2V2ToBgr = nullptr;
+  table->convertH1V1ToRgbx = nullptr;
+  table->convertH2V1ToRgbx = nullptr;
+  table->convertH2V2ToRgbx = nullptr;
+  table->copy3To3 = nullptr;
+  table->upsampleH2V1Copy = nullptr;
+  table->upsampleH2V2Copy = nullptr;
+  table->copy3To4 = nullptr;
+  table->packH2V1 = nullptr;
+  table->convertH1V1YcckToCmyk = nullptr;
+  table->convertH2V1YcckToCmyk = nullptr;
+  table->convertH2V2YcckToCmyk = nullptr;
+  table->copy4To4 = nullptr;
+
+  table->encodeBlock = nullptr;
+  table->huffmanDecodeBlock = huffmanDecodeBlock;
+  table->huffmanDecodeDcOnly = huffmanDecodeDcOnly;
+  table->quantize0 = quantize0;
+  table->quantize1 = quantize1;
+  table->quantize = quantize0;
+  table->dequantize0 = dequantize0;
+  table->dequantize1 = dequantize1;
+  table->dequantize = dequantize0;
+}
+
+}  // namespace
+
+void fillKernelTable(KernelTable* table, CpuClass cpuClass) {
+  // Every class maps to the portable set until processor-specific variants exist; each such
+  // variant must give bit-identical results.
+  (void)cpuClass;
+  fillPortableSet(table);
+}

@@ -1,0 +1,46 @@
+// Checks of the caller's fields shared by jpegRead and jpegWrite, and the line-stride rule.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/jpeg.h"
+
+inline bool isFileMode(int32_t mode) {
+  return (mode & 1) == 0;
+}
+inline bool isReadMode(int32_t mode) {
+  return (mode >= 0 && mode <= 7) || (mode >= 14 && mode <= 21);
+}
+inline bool isWriteMode(int32_t mode) {
+  return mode >= 8 && mode <= 13;
+}
+inline bool isThumbnailMode(int32_t mode) {
+  return mode == 20 || mode == 21;
+}
+// Modes that stop before the entropy-coded data: parameters, tables, thumbnail.
+inline bool isHeaderOnlyMode(int32_t mode) {
+  return mode == 0 || mode == 1 || mode == 4 || mode == 5 || mode == 20 || mode == 21;
+}
+inline bool isTablesOnlyReadMode(int32_t mode) {
+  return mode == 4 || mode == 5;
+}
+// Read modes that decode entropy-coded data into the pixel buffer.
+inline bool isImageReadMode(int32_t mode) {
+  return (mode >= 2 && mode <= 3) || (mode >= 6 && mode <= 7) || (mode >= 14 && mode <= 19);
+}
+bool needsPixelBuffer(int32_t mode);
+
+// Scale denominator of a read mode: 2, 4, 8 for the reduced modes, else 1.
+int32_t scaleOfMode(int32_t mode);
+
+// The first failing check of the caller's fields for `mode`, or Ok. Reads the public fields,
+// and blockPlanes, dctVariant and upsamplingMode from `state`.
+JpegStatus validateProperties(const JPEG_CODEC_PROPERTIES* properties, int32_t mode);
+
+// Bytes from one row to the next, before the bottom-up negation: width * channels + padding
+// (width * 2 + padding for packed 4:2:2 writes).
+int64_t unsignedLineStride(int32_t width, int32_t channels, int32_t padBytes, bool packed422);
+
+// Copies the stride into state->lineStride and the working address into state->pixelData:
+// negative heights negate the stride and start at the last row in memory.
+void applyLineStride(JPEG_PROPERTIES* state, uint8_t* pixelData, bool packed422);

@@ -1,0 +1,154 @@
+#include "codec/decode/huffman_table.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "tests/codec/jpeg_stream_builder.h"
+
+namespace {
+
+using stream_builder::BitWriter;
+using stream_builder::Bytes;
+
+ByteInput memoryInput(Bytes& bytes) {
+  ByteInput input{};
+  input.start = bytes.data();
+  input.size = static_cast<uint32_t>(bytes.size());
+  resetInput(&input);
+  return input;
+}
+
+TEST(HuffmanTable, OneCodeOfLengthOneFillsTheFirstHalfOfTheLookahead) {
+  std::array<uint8_t, 16> counts{};
+  counts[0] = 1;
+  const uint8_t values[] = {0x05};
+  HuffmanTable table{};
+  ASSERT_EQ(deriveHuffmanTable(counts.data(), values, 0, 2, &table), JpegStatus::Ok);
+  EXPECT_EQ(table.tableClass, 0);
+  EXPECT_EQ(table.tableId, 2);
+  for (int prefix = 0; prefix < 256; ++prefix) {
+    const uint16_t expectedSymbol = prefix < 128 ? 0x05 : 0;
+    const uint16_t expectedLength = prefix < 128 ? 1 : 0;
+    EXPECT_EQ(table.lookahead[prefix].symbol, expectedSymbol) << prefix;
+    EXPECT_EQ(table.lookahead[prefix].length, expectedLength) << prefix;
+  }
+  EXPECT_EQ(table.maxCode[1], 0);
+  EXPECT_EQ(table.maxCode[2], -1);
+  EXPECT_EQ(table.maxCode[17], -1);
+}
+
+TEST(HuffmanTable, NineBitCodesLeaveTheLookaheadEmptyAndDecodeThroughTheSearch) {
+  std::array<uint8_t, 16> counts{};
+  counts[8] = 3;  // codes 000000000, 000000001, 000000010
+  const uint8_t values[] = {0x11, 0x22, 0x33};
+  HuffmanTable table{};
+  ASSERT_EQ(deriveHuffmanTable(counts.data(), values, 1, 0, &table), JpegStatus::Ok);
+  for (const HuffmanLookahead& entry : table.lookahead) {
+    EXPECT_EQ(entry.symbol, 0);
+    EXPECT_EQ(entry.length, 0);
+  }
+  BitWriter bits;
+  bits.put(0b000000010, 9);
+  bits.put(0b000000000, 9);
+  bits.put(0b000000001, 9);
+  Bytes data = bits.finish();
+  ByteInput input = memoryInput(data);
+  EXPECT_EQ(decodeSymbol(&input, &table), 0x33);
+  EXPECT_EQ(decodeSymbol(&input, &table), 0x11);
+  EXPECT_EQ(decodeSymbol(&input, &table), 0x22);
+}
+
+TEST(HuffmanTable, RejectsMoreThan256Codes) {
+  std::array<uint8_t, 16> counts{};
+  counts[15] = 255;
+  counts[14] = 2;  // 257 in all
+  std::array<uint8_t, 257> values{};
+  HuffmanTable table{};
+  EXPECT_EQ(deriveHuffmanTable(counts.data(), values.data(), 0, 0, &table), JpegStatus::BadHuffmanTable);
+}
+
+TEST(HuffmanTable, RejectsOverSubscribedLengths) {
+  std::array<uint8_t, 16> counts{};
+  counts[0] = 3;  // three codes of one bit
+  const uint8_t values[] = {1, 2, 3};
+  HuffmanTable table{};
+  EXPECT_EQ(deriveHuffmanTable(counts.data(), values, 0, 0, &table), JpegStatus::BadHuffmanTable);
+
+  counts = {};
+  counts[0] = 1;
+  counts[1] = 3;  // 0, then 10, 11 and one too many
+  EXPECT_EQ(deriveHuffmanTable(counts.data(), values, 0, 0, &table), JpegStatus::BadHuffmanTable);
+}
+
+TEST(HuffmanTable, AcceptsACompleteTableUsingTheAllOnesCode) {
+  std::array<uint8_t, 16> counts{};
+  counts[0] = 2;
+  const uint8_t values[] = {7, 9};
+  HuffmanTable table{};
+  ASSERT_EQ(deriveHuffmanTable(counts.data(), values, 0, 0, &table), JpegStatus::Ok);
+  EXPECT_EQ(table.lookahead[0xFF].symbol, 9);
+}
+
+struct AnnexKCase {
+  const char* name;
+  const Bytes* counts;
+  const Bytes* values;
+};
+
+class HuffmanTableAnnexK : public ::testing::TestWithParam<AnnexKCase> {};
+
+// Every symbol of the table, written with its canonical code, decodes back to itself.
+TEST_P(HuffmanTableAnnexK, DerivesAndDecodesEverySymbol) {
+  const AnnexKCase& c = GetParam();
+  HuffmanTable table{};
+  ASSERT_EQ(deriveHuffmanTable(c.counts->data(), c.values->data(), 1, 0, &table), JpegStatus::Ok);
+  BitWriter bits;
+  int code = 0;
+  size_t k = 0;
+  for (int length = 1; length <= 16; ++length) {
+    for (int i = 0; i < (*c.counts)[length - 1]; ++i, ++k, ++code)
+      bits.put(static_cast<uint32_t>(code), length);
+    code <<= 1;
+  }
+  Bytes data = bits.finish();
+  ByteInput input = memoryInput(data);
+  for (size_t i = 0; i < c.values->size(); ++i) {
+    EXPECT_EQ(decodeSymbol(&input, &table), (*c.values)[i]) << "symbol #" << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, HuffmanTableAnnexK,
+    ::testing::Values(
+        AnnexKCase{"DcLuma", &stream_builder::kDcLumaCounts, &stream_builder::kDcLumaValues},
+        AnnexKCase{"DcChroma", &stream_builder::kDcChromaCounts, &stream_builder::kDcChromaValues},
+        AnnexKCase{"AcLuma", &stream_builder::kAcLumaCounts, &stream_builder::kAcLumaValues},
+        AnnexKCase{"AcChroma", &stream_builder::kAcChromaCounts, &stream_builder::kAcChromaValues}),
+    [](const ::testing::TestParamInfo<AnnexKCase>& info) { return std::string(info.param.name); });
+
+TEST(HuffmanTable, SixteenBitAcLumaCodeDecodesThroughTheSearch) {
+  HuffmanTable table{};
+  ASSERT_EQ(deriveHuffmanTable(stream_builder::kAcLumaCounts.data(), stream_builder::kAcLumaValues.data(), 1,
+                               0, &table),
+            JpegStatus::Ok);
+  // 0xFA is the last symbol: code 1111111111111110, sent as FF 00 FE.
+  Bytes data = {0xFF, 0x00, 0xFE};
+  ByteInput input = memoryInput(data);
+  EXPECT_EQ(decodeSymbol(&input, &table), 0xFA);
+}
+
+TEST(HuffmanTable, CodeMatchingNoLengthYieldsSymbolZero) {
+  std::array<uint8_t, 16> counts{};
+  counts[0] = 1;  // only "0"
+  const uint8_t values[] = {0x42};
+  HuffmanTable table{};
+  ASSERT_EQ(deriveHuffmanTable(counts.data(), values, 0, 0, &table), JpegStatus::Ok);
+  Bytes data = {0x7F, 0xFF, 0x00, 0xFF, 0x00};
+  ByteInput input = memoryInput(data);
+  EXPECT_EQ(decodeSymbol(&input, &table), 0x42);
+  EXPECT_EQ(decodeSymbol(&input, &table), 0);
+}
+
+}  // namespace
