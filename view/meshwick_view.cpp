@@ -1,0 +1,225 @@
+#include "view/meshwick_view.h"
+
+#include "document/meshwick_doc.h"
+#include "platform/dialogs.h"
+#include "platform/screen.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+const QColor kHatchGrey(128, 128, 128);
+
+QStringList PictureFilters() {
+  return {"All Support Media Files (*.jpg *.jpeg *.bmp)", "JPEG Files (*.jpg *.jpeg)", "Bitmap Files (*.bmp)",
+          "All Files (*.*)"};
+}
+
+bool FitsInt(grid::Extent e) {
+  return e.width > 0 && e.height > 0 && e.width <= INT_MAX && e.height <= INT_MAX;
+}
+
+}  // namespace
+
+CMeshwickView::CMeshwickView(CMeshwickDoc& document, platform::DialogService& dialogs, QWidget* parent)
+    : QAbstractScrollArea(parent), m_document(document), m_dialogs(dialogs) {
+  // The canvas covers every pixel, so the window background is never painted separately.
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  viewport()->setAutoFillBackground(false);
+  m_document.AddView(this);
+  SetScrollSizes(grid::kMargin, grid::kMargin);
+}
+
+CMeshwickView::~CMeshwickView() {
+  m_document.RemoveView(this);
+}
+
+grid::Extent CMeshwickView::ZoomedCellSize() const {
+  return grid::ZoomedCellSize(m_document.CellWidth(), m_document.CellHeight(), m_zoom);
+}
+
+QPoint CMeshwickView::GetScrollPosition() const {
+  return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+void CMeshwickView::SetScrollSizes(int width, int height) {
+  m_totalWidth = width;
+  m_totalHeight = height;
+  const QSize page = viewport()->size();
+  horizontalScrollBar()->setRange(0, std::max(0, width - page.width()));
+  verticalScrollBar()->setRange(0, std::max(0, height - page.height()));
+  horizontalScrollBar()->setPageStep(std::max(1, page.width()));
+  verticalScrollBar()->setPageStep(std::max(1, page.height()));
+  horizontalScrollBar()->setSingleStep(std::max(1, page.width() / 10));
+  verticalScrollBar()->setSingleStep(std::max(1, page.height() / 10));
+}
+
+void CMeshwickView::UpdateScrollSizes() {
+  const grid::Extent total = grid::ScrollTotal(ZoomedCellSize(), m_document.Columns(), m_document.Rows());
+  SetScrollSizes(static_cast<int>(std::min<std::int64_t>(total.width, INT_MAX)),
+                 static_cast<int>(std::min<std::int64_t>(total.height, INT_MAX)));
+}
+
+void CMeshwickView::OnInitialUpdate() {
+  UpdateScrollSizes();
+}
+
+// Makes a canvas for the current zoom, stepping the zoom down while the canvas cannot be
+// allocated and a smaller zoom would shrink it. If even the smallest canvas fails, the zoom
+// and the canvas stay as they were and false is returned.
+bool CMeshwickView::MakeCanvas() {
+  const int entryZoom = m_zoom;
+  for (;;) {
+    const grid::Extent total = grid::ScrollTotal(ZoomedCellSize(), m_document.Columns(), m_document.Rows());
+    const grid::Extent canvas = grid::CanvasSize(platform::ScreenSize(), total);
+    if (FitsInt(total)) UpdateScrollSizes();
+    if (!m_canvasDC) return true;
+    if (FitsInt(total) && InstallCanvasBitmap(canvas)) return true;
+
+    const QSize screen = platform::ScreenSize();
+    const bool smallest = canvas.width <= screen.width() && canvas.height <= screen.height();
+    const int lower = m_zoom - 1;
+    if (smallest || !grid::ZoomAllowed(m_document.CellWidth(), m_document.CellHeight(), m_document.Columns(),
+                                       m_document.Rows(), lower)) {
+      m_zoom = entryZoom;
+      UpdateScrollSizes();
+      return false;
+    }
+    m_zoom = lower;
+  }
+}
+
+bool CMeshwickView::InstallCanvasBitmap(grid::Extent size) {
+  auto bitmap = platform::CreateCompatibleBitmap(*m_canvasDC, static_cast<int>(size.width),
+                                                 static_cast<int>(size.height));
+  if (!bitmap) return false;
+  auto brush = platform::CreateHatchBrush(platform::HatchStyle::DiagonalCross, kHatchGrey);
+  m_canvasDC->SelectObject(bitmap.get());
+  m_canvasDC->SelectObject(brush.get());
+  platform::Rectangle(*m_canvasDC, 0, 0, bitmap->width(), bitmap->height());
+  // The bitmap and brush selected before are deleted now that they are replaced.
+  m_canvasBitmap = std::move(bitmap);
+  m_canvasBrush = std::move(brush);
+  for (int i = 0; i < m_document.Rows(); ++i)
+    for (int j = 0; j < m_document.Columns(); ++j) DrawCell(j, i);
+  return true;
+}
+
+void CMeshwickView::DrawCell(int column, int row) {
+  const CPictureDib* cell = m_document.Cell(column, row);
+  if (!m_canvasDC || !cell || !cell->HasBitmap()) return;
+  const grid::Extent zoomed = ZoomedCellSize();
+  if (zoomed.width <= 0 || zoomed.height <= 0) return;
+  auto* picture = const_cast<CPictureDib*>(cell);
+  platform::DrawingContext* source = picture->BorrowDC();
+  platform::StretchBlt(*m_canvasDC, static_cast<int>(column * zoomed.width),
+                       static_cast<int>(row * zoomed.height), static_cast<int>(zoomed.width),
+                       static_cast<int>(zoomed.height), *source, 0, 0, picture->Width(), picture->Height());
+  picture->ReturnDC();
+}
+
+void CMeshwickView::RebuildCanvas() {
+  MakeCanvas();
+  viewport()->update();
+}
+
+void CMeshwickView::OnDraw(platform::DrawingContext& dc) {
+  if (!m_canvasDC) {
+    m_canvasDC = platform::CreateCompatibleDC();
+    MakeCanvas();
+  }
+  const QSize client = viewport()->size();
+  const QPoint scroll = GetScrollPosition();
+  platform::BitBlt(dc, 0, 0, client.width(), client.height(), *m_canvasDC, scroll.x(), scroll.y());
+}
+
+void CMeshwickView::OnLButtonDblClk(QPoint point) {
+  const auto path = m_dialogs.GetOpenFileName(this, PictureFilters());
+  if (!path) return;
+
+  const bool noCellSizeYet = m_document.CellWidth() <= 0 || m_document.CellHeight() <= 0;
+  if (m_document.Columns() == 0 || m_document.Rows() == 0 || noCellSizeYet) {
+    const bool placed = m_document.PlacePicture(*path, 0, 0);
+    if (placed) {
+      m_zoom = 0;
+      RebuildCanvas();
+    }
+    emit gridChanged();
+    return;
+  }
+
+  const auto hit = grid::CellAtPoint(point, GetScrollPosition(), ZoomedCellSize(), m_document.Columns(),
+                                     m_document.Rows());
+  if (!hit) return;
+  const bool placed = m_document.PlacePicture(*path, hit->column, hit->row);
+  if (placed && hit->growsGrid) {
+    RebuildCanvas();
+  } else if (placed && m_canvasDC) {
+    DrawCell(hit->column, hit->row);
+    viewport()->update();
+  }
+  emit gridChanged();
+}
+
+void CMeshwickView::StepZoom(int step) {
+  const int next = m_zoom + step;
+  if (!grid::ZoomAllowed(m_document.CellWidth(), m_document.CellHeight(), m_document.Columns(),
+                         m_document.Rows(), next))
+    return;
+  const int before = m_zoom;
+  m_zoom = next;
+  if (!MakeCanvas()) {
+    m_zoom = before;
+    UpdateScrollSizes();
+  }
+  viewport()->update();
+}
+
+void CMeshwickView::OnZoomIn() {
+  StepZoom(+1);
+}
+
+void CMeshwickView::OnZoomOut() {
+  StepZoom(-1);
+}
+
+bool CMeshwickView::HandlesCommand(int id) const {
+  return id == platform::ID_ZOOM_IN || id == platform::ID_ZOOM_OUT;
+}
+
+bool CMeshwickView::OnCommand(int id) {
+  if (id == platform::ID_ZOOM_IN) {
+    OnZoomIn();
+    return true;
+  }
+  if (id == platform::ID_ZOOM_OUT) {
+    OnZoomOut();
+    return true;
+  }
+  return false;
+}
+
+void CMeshwickView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  platform::DrawingContext dc(painter);
+  OnDraw(dc);
+}
+
+void CMeshwickView::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) OnLButtonDblClk(event->position().toPoint());
+  QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
+void CMeshwickView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  SetScrollSizes(m_totalWidth, m_totalHeight);
+}
+
+void CMeshwickView::scrollContentsBy(int, int) {
+  viewport()->update();
+}
