@@ -1,1 +1,0 @@
-namespace meshwick_app_placeholder {}

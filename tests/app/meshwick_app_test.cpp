@@ -1,0 +1,348 @@
+#include "app/meshwick_app.h"
+
+#include "app/about_dlg.h"
+#include "app/main_frame.h"
+#include "app/string_table.h"
+#include "app/toolbar_images.h"
+#include "document/cell_size_dlg.h"
+#include "document/meshwick_doc.h"
+#include "platform/profile.h"
+#include "tests/document/test_support.h"
+#include "view/meshwick_view.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace platform;
+
+class MeshwickAppTest : public ::testing::Test {
+ protected:
+  MeshwickAppTest() {
+    m_dialogs.onModal = [](QDialog& dialog) {
+      if (auto* cell = dynamic_cast<CCellSizeDlg*>(&dialog)) cell->CancelButton()->click();
+      return dialog.result();
+    };
+  }
+  std::unique_ptr<CMeshwickApp> Start(const QStringList& arguments = {}) {
+    auto app = std::make_unique<CMeshwickApp>(m_dialogs, m_profile);
+    EXPECT_TRUE(app->InitInstance(arguments));
+    return app;
+  }
+  QString Bitmap(const char* name) {
+    const QString path = m_dir.filePath(name);
+    test::WriteFile(path,
+                    test::MakeBmp24(20, 10, [](int x, int y) { return static_cast<std::uint32_t>(x * y); }));
+    return path;
+  }
+  // Places a picture the way a user does: a double-click in the view.
+  void PlaceThroughView(CMeshwickApp& app, QPoint at = {5, 5}) {
+    m_dialogs.openAnswers.push_back(Bitmap("p.bmp"));
+    app.View()->OnLButtonDblClk(at);
+  }
+
+  QTemporaryDir m_dir;
+  ProfileStore m_profile{m_dir.filePath("profile.ini")};
+  test::FakeDialogs m_dialogs;
+};
+
+TEST_F(MeshwickAppTest, UntitledDocumentTitle) {
+  auto app = Start();
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "无标题 - Meshwick");
+}
+
+TEST_F(MeshwickAppTest, MenuHasThePopupsAndItemsInOrder) {
+  auto app = Start();
+  QStringList shown;
+  for (const QAction* popup : app->MainFrame()->menuBar()->actions()) {
+    shown << popup->text();
+    for (const QAction* item : popup->menu()->actions())
+      shown << (item->isSeparator() ? QString("-")
+                                    : item->text() + "=" + QString::number(item->data().toInt()));
+  }
+  const QStringList expected{"文件(&F)",
+                             "新建(&N)\tCtrl+N=57600",
+                             "打开(&O)...\tCtrl+O=57601",
+                             "保存(&A)...=57604",
+                             "-",
+                             "退出(&X)=57665",
+                             "编辑(&E)",
+                             "撤销(&U)\tCtrl+Z=57643",
+                             "-",
+                             "剪切(&T)\tCtrl+X=57635",
+                             "复制(&C)\tCtrl+C=57634",
+                             "粘贴(&P)\tCtrl+V=57637",
+                             "查看(&V)",
+                             "工具栏(&T)=59392",
+                             "状态栏(&S)=59393",
+                             "帮助(&H)",
+                             "关于Meshwick(&A)...=57664"};
+  EXPECT_EQ(shown, expected);
+}
+
+TEST_F(MeshwickAppTest, ToolbarHasElevenEntriesWithSixteenByFifteenImages) {
+  auto app = Start();
+  const QToolBar* toolbar = app->MainFrame()->ToolBar();
+  EXPECT_EQ(toolbar->iconSize(), QSize(16, 15));
+  QList<int> ids;
+  for (const QAction* action : toolbar->actions())
+    ids << (action->isSeparator() ? 0 : action->data().toInt());
+  EXPECT_EQ(ids, (QList<int>{ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE_AS, 0, ID_EDIT_CUT, ID_EDIT_COPY,
+                             ID_EDIT_PASTE, 0, ID_APP_ABOUT, ID_ZOOM_IN, ID_ZOOM_OUT}));
+  std::vector<QImage> images;
+  for (const int id : ids) {
+    if (id == 0) continue;
+    const QPixmap pixmap = ToolbarImage(id);
+    EXPECT_EQ(pixmap.size(), QSize(16, 15)) << id;
+    images.push_back(pixmap.toImage());
+  }
+  for (std::size_t i = 0; i < images.size(); ++i)
+    for (std::size_t j = i + 1; j < images.size(); ++j) EXPECT_NE(images[i], images[j]) << i << " " << j;
+}
+
+TEST_F(MeshwickAppTest, PromptsAndTooltipsComeFromTheStringTable) {
+  auto app = Start();
+  struct Case {
+    int id;
+    const char* prompt;
+    const char* tip;
+  } cases[] = {{ID_FILE_NEW, "创建一个新文档", "New"},
+               {ID_FILE_OPEN, "打开一个现有文件", "Open"},
+               {ID_FILE_SAVE_AS, "重命名来保存活动文档", "Save As"},
+               {ID_APP_EXIT, "退出这个应用程序; 提示保存文档", "Exit"},
+               {ID_APP_ABOUT, "显示程序信息, 版本号和版权信息", "About"},
+               {ID_EDIT_UNDO, "撤销最后一步操作", "Undo"},
+               {ID_EDIT_CUT, "剪切选择到剪切板", "Cut"},
+               {ID_EDIT_COPY, "复制选择并复制到剪切板", "Copy"},
+               {ID_EDIT_PASTE, "插入剪贴板内容", "Paste"},
+               {ID_VIEW_TOOLBAR, "显示或隐藏工具条", "Toggle ToolBar"},
+               {ID_VIEW_STATUS_BAR, "显示或隐藏状态栏", "Toggle StatusBar"}};
+  for (const Case& c : cases) {
+    const QAction* action = app->MainFrame()->MenuAction(c.id);
+    ASSERT_NE(action, nullptr) << c.id;
+    EXPECT_EQ(action->statusTip(), c.prompt);
+    EXPECT_EQ(action->toolTip(), c.tip);
+  }
+  for (const int id : {ID_ZOOM_IN, ID_ZOOM_OUT}) {
+    const QAction* action = app->MainFrame()->ToolBarAction(id);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->statusTip(), id == ID_ZOOM_IN ? "放大" : "缩小");
+    EXPECT_EQ(action->toolTip(), id == ID_ZOOM_IN ? "放大" : "缩小");
+    EXPECT_EQ(app->MainFrame()->MenuAction(id), nullptr);  // no zoom entry in the menu
+  }
+  EXPECT_EQ(strings::CommandString(ID_NEXT_PANE), "分割到下一个窗口边缘\nNext Pane");
+  EXPECT_EQ(strings::CommandString(ID_PREV_PANE), "分割到原先窗口边缘\nPrevious Pane");
+}
+
+TEST_F(MeshwickAppTest, StatusBarShowsTheIdleTextAndThreeIndicators) {
+  auto app = Start();
+  QStatusBar* bar = app->MainFrame()->StatusBar();
+  EXPECT_EQ(bar->currentMessage(), "准备");
+  bar->showMessage("x");
+  bar->clearMessage();
+  EXPECT_EQ(bar->currentMessage(), "准备");
+  QStringList panes;
+  for (const QLabel* label : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+    panes << label->text();
+  EXPECT_EQ(panes, (QStringList{"CAP", "NUM", "SCRL"}));
+}
+
+TEST_F(MeshwickAppTest, AcceleratorTableMapsKeysToCommands) {
+  auto app = Start();
+  QStringList table;
+  for (const QShortcut* shortcut : app->MainFrame()->Accelerators())
+    table << shortcut->key().toString(QKeySequence::PortableText) + "=" +
+                 shortcut->property("command").toString();
+  EXPECT_EQ(table, (QStringList{"Ctrl+C=57634", "Ctrl+N=57600", "Ctrl+O=57601", "Ctrl+S=57604",
+                                "Ctrl+V=57637", "Num++=32771", "Alt+Backspace=57643", "Shift+Del=57635",
+                                "F6=57680", "Shift+F6=57681", "Ctrl+Ins=57634", "Shift+Ins=57637",
+                                "Num+-=32772", "Ctrl+X=57635", "Ctrl+Z=57643"}));
+  for (const QShortcut* shortcut : app->MainFrame()->Accelerators()) {
+    const QKeyCombination key = shortcut->key()[0];
+    if (key.key() == Qt::Key_Plus || key.key() == Qt::Key_Minus) {
+      EXPECT_EQ(key.keyboardModifiers(), Qt::KeypadModifier);  // the main keyboard's + and - stay unbound
+    }
+  }
+}
+
+QShortcut* AcceleratorFor(CMeshwickApp& app, int id) {
+  for (QShortcut* shortcut : app.MainFrame()->Accelerators())
+    if (shortcut->property("command").toInt() == id) return shortcut;
+  return nullptr;
+}
+
+TEST_F(MeshwickAppTest, KeypadAcceleratorsZoomTheView) {
+  auto app = Start();
+  PlaceThroughView(*app);
+  emit AcceleratorFor(*app, ID_ZOOM_IN)->activated();
+  EXPECT_EQ(app->View()->Zoom(), 1);
+  emit AcceleratorFor(*app, ID_ZOOM_OUT)->activated();
+  emit AcceleratorFor(*app, ID_ZOOM_OUT)->activated();
+  EXPECT_EQ(app->View()->Zoom(), -1);
+  app->MainFrame()->ToolBarAction(ID_ZOOM_IN)->trigger();
+  EXPECT_EQ(app->View()->Zoom(), 0);
+}
+
+TEST_F(MeshwickAppTest, SaveAsIsEnabledOnceTheGridHasACell) {
+  auto app = Start();
+  QAction* saveAs = app->MainFrame()->MenuAction(ID_FILE_SAVE_AS);
+  EXPECT_FALSE(saveAs->isEnabled());
+  EXPECT_EQ(app->MainFrame()->ToolBarAction(ID_FILE_SAVE_AS), saveAs);
+  emit AcceleratorFor(*app, ID_FILE_SAVE_AS)->activated();  // Ctrl+S does nothing while disabled
+  EXPECT_TRUE(m_dialogs.saveFilters.isEmpty());
+
+  PlaceThroughView(*app);
+  EXPECT_TRUE(saveAs->isEnabled());
+  m_dialogs.saveAnswers.push_back(std::nullopt);
+  emit AcceleratorFor(*app, ID_FILE_SAVE_AS)->activated();
+  EXPECT_FALSE(m_dialogs.saveFilters.isEmpty());
+
+  app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
+  EXPECT_FALSE(saveAs->isEnabled());
+}
+
+TEST_F(MeshwickAppTest, EditCommandsAreAlwaysDisabledAndZoomAlwaysEnabled) {
+  auto app = Start();
+  for (int round = 0; round < 2; ++round) {
+    for (const int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE}) {
+      EXPECT_FALSE(app->MainFrame()->MenuAction(id)->isEnabled()) << id;
+      EXPECT_FALSE(app->Router().Query(id).enabled) << id;
+    }
+    for (const int id : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE})
+      EXPECT_FALSE(app->MainFrame()->ToolBarAction(id)->isEnabled()) << id;
+    for (const int id : {ID_ZOOM_IN, ID_ZOOM_OUT})
+      EXPECT_TRUE(app->MainFrame()->ToolBarAction(id)->isEnabled());
+    for (const int id : {ID_NEXT_PANE, ID_PREV_PANE}) EXPECT_FALSE(app->Router().Query(id).enabled);
+    for (const int id :
+         {ID_FILE_NEW, ID_FILE_OPEN, ID_APP_ABOUT, ID_APP_EXIT, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR})
+      EXPECT_TRUE(app->MainFrame()->MenuAction(id)->isEnabled()) << id;
+    PlaceThroughView(*app);
+  }
+  EXPECT_FALSE(app->Router().Execute(ID_EDIT_COPY));
+  EXPECT_FALSE(app->Router().Execute(ID_NEXT_PANE));
+}
+
+TEST_F(MeshwickAppTest, ViewMenuTogglesTheBarsWithCheckMarks) {
+  auto app = Start();
+  QAction* toolbarItem = app->MainFrame()->MenuAction(ID_VIEW_TOOLBAR);
+  QAction* statusItem = app->MainFrame()->MenuAction(ID_VIEW_STATUS_BAR);
+  EXPECT_TRUE(toolbarItem->isChecked());
+  EXPECT_TRUE(statusItem->isChecked());
+  toolbarItem->trigger();
+  EXPECT_TRUE(app->MainFrame()->ToolBar()->isHidden());
+  EXPECT_FALSE(toolbarItem->isChecked());
+  statusItem->trigger();
+  EXPECT_TRUE(app->MainFrame()->StatusBar()->isHidden());
+  EXPECT_FALSE(statusItem->isChecked());
+  toolbarItem->trigger();
+  EXPECT_FALSE(app->MainFrame()->ToolBar()->isHidden());
+  EXPECT_TRUE(toolbarItem->isChecked());
+}
+
+TEST_F(MeshwickAppTest, AboutDialogShowsNameVersionAndOk) {
+  auto app = Start();
+  QStringList seen;
+  m_dialogs.onModal = [&seen](QDialog& dialog) {
+    seen << dialog.windowTitle();
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) seen << label->text();
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>()) seen << button->text();
+    return int(QDialog::Accepted);
+  };
+  app->MainFrame()->MenuAction(ID_APP_ABOUT)->trigger();
+  ASSERT_FALSE(seen.isEmpty());
+  EXPECT_EQ(seen.front(), "关于Meshwick");
+  EXPECT_TRUE(seen.contains("Meshwick Version 1.0"));
+  EXPECT_TRUE(seen.contains("OK"));
+}
+
+TEST_F(MeshwickAppTest, FileOpenChangesOnlyTheTitle) {
+  auto app = Start();
+  PlaceThroughView(*app);
+  const CPictureDib* cell = app->Document()->Cell(0, 0);
+  ASSERT_NE(cell, nullptr);
+  m_dialogs.openAnswers.push_back(Bitmap("other.bmp"));
+  app->MainFrame()->MenuAction(ID_FILE_OPEN)->trigger();
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "other.bmp - Meshwick");
+  EXPECT_EQ(app->Document()->Cell(0, 0), cell);
+  EXPECT_EQ(app->Document()->Columns(), 1);
+  EXPECT_EQ(app->View()->TotalWidth(), 120);  // the grid still scrolls as before
+
+  app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "无标题 - Meshwick");
+  EXPECT_EQ(app->Document()->Columns(), 0);
+}
+
+TEST_F(MeshwickAppTest, FileArgumentIsOpenedAndAMissingOneEndsStartUp) {
+  auto app = Start({Bitmap("given.bmp")});
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "given.bmp - Meshwick");
+  EXPECT_EQ(app->Document()->Columns(), 0);
+
+  CMeshwickApp failing(m_dialogs, m_profile);
+  EXPECT_FALSE(failing.InitInstance({m_dir.filePath("absent.bmp")}));
+  EXPECT_EQ(m_dialogs.messages.size(), 1);
+}
+
+TEST_F(MeshwickAppTest, FirstRunShowsTheWindowMaximised) {
+  auto app = Start();
+  EXPECT_TRUE(app->MainFrame()->isMaximized());
+}
+
+TEST_F(MeshwickAppTest, ShowStateRoundTripsThroughTheProfile) {
+  struct Case {
+    const char* what;
+    std::function<void(CMainFrame&)> set;
+    int stored;
+    std::function<bool(const CMainFrame&)> shownAgain;
+  } cases[] = {
+      {"minimised", [](CMainFrame& f) { f.showMinimized(); }, 2,
+       [](const CMainFrame& f) { return f.isMinimized(); }},
+      {"normal", [](CMainFrame& f) { f.showNormal(); }, 1,
+       [](const CMainFrame& f) { return !f.isMinimized() && !f.isMaximized(); }},
+      {"maximised", [](CMainFrame& f) { f.showMaximized(); }, 3,
+       [](const CMainFrame& f) { return f.isMaximized(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    {
+      auto app = Start();
+      c.set(*app->MainFrame());
+      app->MainFrame()->MenuAction(ID_APP_EXIT)->trigger();
+      EXPECT_FALSE(app->MainFrame()->isVisible());
+    }
+    EXPECT_EQ(ProfileStore(m_dir.filePath("profile.ini")).GetProfileInt("parameters", "CmdShow", 0),
+              c.stored);
+    auto again = Start();
+    EXPECT_TRUE(c.shownAgain(*again->MainFrame()));
+    again->MainFrame()->hide();
+  }
+}
+
+TEST_F(MeshwickAppTest, OutOfRangeShowStateFallsBackToMaximised) {
+  m_profile.WriteProfileInt("parameters", "CmdShow", 0);  // would hide the window
+  auto app = Start();
+  EXPECT_TRUE(app->MainFrame()->isVisible());
+  EXPECT_TRUE(app->MainFrame()->isMaximized());
+}
+
+TEST_F(MeshwickAppTest, LoadsQtsChineseTextsWhenInstalled) {
+  CMeshwickApp app(m_dialogs, m_profile);
+  const bool installed =
+      QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_zh_CN.qm");
+  EXPECT_EQ(app.LoadQtTranslation(), installed);
+  if (installed) {
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "取消");
+  }
+}
+
+}  // namespace
