@@ -12,6 +12,9 @@
 #endif
 
 #include "codec/decode/huffman_decode_block.h"
+#include "codec/encode/color_convert_encode.h"
+#include "codec/encode/huffman_encode.h"
+#include "codec/encode/output_writer.h"
 #include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/forward_dct.h"
 #include "codec/kernels/quantize.h"
@@ -151,49 +154,49 @@ void fillPortableSet(KernelTable* table) {
   table->idctHalf = nullptr;
   table->idctQuarter = nullptr;
   table->idctEighth = nullptr;
-  table->initOutput = nullptr;
-  table->putBytes = nullptr;
+  table->initOutput = initOutput;
+  table->putBytes = putBytes;
   table->convertMcu = nullptr;
 
-  table->levelShift1 = nullptr;
-  table->convertRgbToH1V1 = nullptr;
-  table->convertRgbToH2V1 = nullptr;
-  table->convertRgbToH2V2 = nullptr;
-  table->convertBgrToH1V1 = nullptr;
-  table->convertBgrToH2V1 = nullptr;
-  table->convertBgrToH2V2 = nullptr;
-  table->levelShift3H1V1 = nullptr;
-  table->levelShift3H2V1 = nullptr;
-  table->levelShift3H2V2 = nullptr;
-  table->unpackYCbCrH2V1 = nullptr;
-  table->convertCmykToH1V1 = nullptr;
-  table->convertCmykToH2V1K = nullptr;
-  table->convertCmykToH2V2K = nullptr;
-  table->levelShift4H1V1 = nullptr;
+  table->levelShift1 = levelShift1;
+  table->convertRgbToH1V1 = convertRgbToH1V1;
+  table->convertRgbToH2V1 = convertRgbToH2V1;
+  table->convertRgbToH2V2 = convertRgbToH2V2;
+  table->convertBgrToH1V1 = convertBgrToH1V1;
+  table->convertBgrToH2V1 = convertBgrToH2V1;
+  table->convertBgrToH2V2 = convertBgrToH2V2;
+  table->levelShift3H1V1 = levelShift3H1V1;
+  table->levelShift3H2V1 = levelShift3H2V1;
+  table->levelShift3H2V2 = levelShift3H2V2;
+  table->unpackYCbCrH2V1 = unpackYCbCrH2V1;
+  table->convertCmykToH1V1 = convertCmykToH1V1;
+  table->convertCmykToH2V1K = convertCmykToH2V1K;
+  table->convertCmykToH2V2K = convertCmykToH2V2K;
+  table->levelShift4H1V1 = levelShift4H1V1;
 
   table->storeMcu = nullptr;
 
-  table->copyGray = nullptr;
-  table->convertH1V1ToRgb = nullptr;
-  table->convertH2V1ToRgb = nullptr;
-  table->convertH2V2ToRgb = nullptr;
-  table->convertH1V1ToBgr = nullptr;
-  table->convertH2V1ToBgr = nullptr;
-  table->convertH2V2ToBgr = nullptr;
-  table->convertH1V1ToRgbx = nullptr;
-  table->convertH2V1ToRgbx = nullptr;
-  table->convertH2V2ToRgbx = nullptr;
-  table->copy3To3 = nullptr;
-  table->upsampleH2V1Copy = nullptr;
-  table->upsampleH2V2Copy = nullptr;
-  table->copy3To4 = nullptr;
-  table->packH2V1 = nullptr;
-  table->convertH1V1YcckToCmyk = nullptr;
-  table->convertH2V1YcckToCmyk = nullptr;
-  table->convertH2V2YcckToCmyk = nullptr;
-  table->copy4To4 = nullptr;
+  table->copyGray = copyGray;
+  table->convertH1V1ToRgb = convertH1V1ToRgb;
+  table->convertH2V1ToRgb = convertH2V1ToRgb;
+  table->convertH2V2ToRgb = convertH2V2ToRgb;
+  table->convertH1V1ToBgr = convertH1V1ToBgr;
+  table->convertH2V1ToBgr = convertH2V1ToBgr;
+  table->convertH2V2ToBgr = convertH2V2ToBgr;
+  table->convertH1V1ToRgbx = convertH1V1ToRgbx;
+  table->convertH2V1ToRgbx = convertH2V1ToRgbx;
+  table->convertH2V2ToRgbx = convertH2V2ToRgbx;
+  table->copy3To3 = copy3To3;
+  table->upsampleH2V1Copy = upsampleH2V1Copy;
+  table->upsampleH2V2Copy = upsampleH2V2Copy;
+  table->copy3To4 = copy3To4;
+  table->packH2V1 = packH2V1;
+  table->convertH1V1YcckToCmyk = convertH1V1YcckToCmyk;
+  table->convertH2V1YcckToCmyk = convertH2V1YcckToCmyk;
+  table->convertH2V2YcckToCmyk = convertH2V2YcckToCmyk;
+  table->copy4To4 = copy4To4;
 
-  table->encodeBlock = nullptr;
+  table->encodeBlock = encodeBlock;
   table->huffmanDecodeBlock = huffmanDecodeBlock;
   table->huffmanDecodeDcOnly = huffmanDecodeDcOnly;
   table->quantize0 = quantize0;

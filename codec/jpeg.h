@@ -339,6 +339,7 @@ struct JPEG_PROPERTIES {
   int32_t regionIsProgress;      // regionOfInterest holds an interrupted decode's progress
   int64_t inputBaseOffset;       // file offset at which the current read began
   int64_t lastScanStart;         // consumed-byte count at the last SOS marker of the read, -1 none
+  int32_t frameMarker;           // marker code of the last frame header read (0xC0, 0xC1, 0xC2)
   uint8_t scratchStorage[kJpegScratchBytes];
 };
 

@@ -72,7 +72,7 @@ void forgetPreviousImage(JPEG_PROPERTIES* state) {
 
 }  // namespace
 
-JpegStatus readFrameHeader(JPEG_PROPERTIES* state) {
+JpegStatus readFrameHeader(JPEG_PROPERTIES* state, int32_t marker) {
   SegmentView body;
   const JpegStatus status = readSegmentBody(&state->input, &body);
   if (status != JpegStatus::Ok) return status;
@@ -118,6 +118,7 @@ JpegStatus readFrameHeader(JPEG_PROPERTIES* state) {
   state->frameMcusPerRow = ceilDiv(width, 8 * maxH);
   state->totalMcus = state->frameMcusPerRow * ceilDiv(height, 8 * maxV);
   state->noFrameYet = 0;
+  state->frameMarker = marker;
   state->jpegWidth = width;
   state->jpegHeight = height;
   state->jpegChannels = componentCount;
@@ -533,7 +534,7 @@ JpegStatus dispatchMarker(JPEG_PROPERTIES* state, int32_t marker, LoopState* loo
       *flow = Flow::Stop;
       return JpegStatus::Ok;
     }
-    return readFrameHeader(state);
+    return readFrameHeader(state, marker);
   }
   if (isUnsupportedFrame(marker)) return JpegStatus::UnsupportedFrame;
   switch (marker) {

@@ -12,7 +12,7 @@
 JpegStatus readMarkers(JPEG_PROPERTIES* state);
 
 // Segment readers, each called after its marker has been consumed.
-JpegStatus readFrameHeader(JPEG_PROPERTIES* state);
+JpegStatus readFrameHeader(JPEG_PROPERTIES* state, int32_t marker);
 JpegStatus readHuffmanTables(JPEG_PROPERTIES* state);
 JpegStatus readQuantTables(JPEG_PROPERTIES* state);
 JpegStatus readRestartInterval(JPEG_PROPERTIES* state);

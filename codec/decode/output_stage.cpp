@@ -1,0 +1,665 @@
+#include "codec/decode/output_stage.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/decode/scan_decoder.h"
+#include "codec/kernels/decode_kernels.h"
+#include "codec/kernels/ycc_terms.h"
+#include "codec/validation.h"
+
+namespace {
+
+constexpr int32_t kOutsideRegion = static_cast<int32_t>(JpegStatus::InvalidProperties);
+
+// Expanded component planes: MCUs are at most 4 x 8 samples each way.
+constexpr int32_t kPlaneStride = 32;
+constexpr int32_t kPlaneSize = kPlaneStride * 32;
+
+// --- frame description ----------------------------------------------------------------------
+
+// Sampling factors as the output sees them. A one-component frame is stored block by block
+// whatever factors its header gives (its scans are never interleaved), so it counts as 1x1.
+struct FrameFactors {
+  int32_t count = 0;
+  int32_t h[4] = {1, 1, 1, 1};
+  int32_t v[4] = {1, 1, 1, 1};
+  int32_t maxH = 1;
+  int32_t maxV = 1;
+};
+
+FrameFactors frameFactors(const JPEG_PROPERTIES& state) {
+  FrameFactors f;
+  f.count = std::clamp(state.componentCount, 0, 4);
+  if (f.count < 2 || state.components == nullptr) return f;
+  for (int32_t i = 0; i < f.count; ++i) {
+    f.h[i] = std::max(state.components[i].horizontalFactor, 1);
+    f.v[i] = std::max(state.components[i].verticalFactor, 1);
+    f.maxH = std::max(f.maxH, f.h[i]);
+    f.maxV = std::max(f.maxV, f.v[i]);
+  }
+  return f;
+}
+
+bool hasFactors(const FrameFactors& f, int32_t index, int32_t h, int32_t v) {
+  return f.h[index] == h && f.v[index] == v;
+}
+
+JpegSubsampling layoutOf(const FrameFactors& f) {
+  if (f.maxH == 1 && f.maxV == 1) return JpegSubsampling::H1V1;
+  if (f.count != 3 && f.count != 4) return JpegSubsampling::Other;
+  if (!hasFactors(f, 1, 1, 1) || !hasFactors(f, 2, 1, 1)) return JpegSubsampling::Other;
+  if (f.count == 4 && !hasFactors(f, 3, f.h[0], f.v[0])) return JpegSubsampling::Other;
+  if (hasFactors(f, 0, 2, 2)) return f.count == 3 ? JpegSubsampling::H2V2 : JpegSubsampling::H2V2K;
+  if (hasFactors(f, 0, 2, 1)) return f.count == 3 ? JpegSubsampling::H2V1 : JpegSubsampling::H2V1K;
+  return JpegSubsampling::Other;
+}
+
+bool ratiosAreIntegers(const FrameFactors& f) {
+  for (int32_t i = 0; i < f.count; ++i) {
+    if (f.maxH % f.h[i] != 0 || f.maxV % f.v[i] != 0) return false;
+  }
+  return true;
+}
+
+// The current scan carries only some of the frame's components (a sequential image stored
+// component by component).
+bool scanIsSubset(const JPEG_PROPERTIES& state) {
+  return state.nonInterleaved != 0 && state.scan != nullptr &&
+         state.scan->componentCount < state.componentCount;
+}
+
+bool isPackedPixel(const JPEG_PROPERTIES& state) {
+  return state.pixelColor == JpegColor::YCbCr && state.pixelChannels == 2;
+}
+
+bool regionIsActive(const JPEG_PROPERTIES& state) {
+  const int32_t* r = state.regionOfInterest;
+  return state.regionIsProgress == 0 && (r[0] != 0 || r[1] != 0 || r[2] != 0 || r[3] != 0);
+}
+
+int64_t bufferRows(const JPEG_PROPERTIES& state) {
+  const int64_t height = state.pixelHeight;
+  return height < 0 ? -height : height;
+}
+
+// --- in-place colour conversion ---------------------------------------------------------------
+
+// Reads Y, Cb, Cr from bytes 0..2 of each pixel inside `rect` (relative to `origin`) and
+// writes the converted colour; rows from the last to the first.
+void convertStoredPixels(const JPEG_PROPERTIES& state, uint8_t* origin, const PixelRect& rect,
+                         bool finalPass) {
+  const JpegColor pixel = state.pixelColor;
+  if (pixel != JpegColor::Rgb && pixel != JpegColor::Bgr && pixel != JpegColor::Cmyk) return;
+  const int32_t channels = state.pixelChannels;
+  if (channels < 3) return;  // no Y, Cb, Cr to read
+  const bool ycck = state.jpegColor == JpegColor::Ycck;
+  const bool ycc = state.jpegColor == JpegColor::YCbCr;
+  if (channels > 3 && !ycck && !ycc) return;
+  const ptrdiff_t stride = state.lineStride;
+  for (int32_t y = rect.bottom - 1; y >= rect.top; --y) {
+    uint8_t* p = origin + y * stride + ptrdiff_t{rect.left} * channels;
+    for (int32_t x = rect.left; x < rect.right; ++x, p += channels) {
+      const int32_t luma = p[0], cb = p[1], cr = p[2];
+      const uint8_t r = clampToByte(luma + chromaRed(cr));
+      const uint8_t g = clampToByte(luma + chromaGreenInPlace(cb, cr));
+      const uint8_t b = clampToByte(luma + chromaBlue(cb));
+      if (channels == 3) {
+        p[0] = pixel == JpegColor::Bgr ? b : r;
+        p[1] = g;
+        p[2] = pixel == JpegColor::Bgr ? r : b;
+      } else if (ycck) {
+        p[0] = static_cast<uint8_t>(255 - r);
+        p[1] = static_cast<uint8_t>(255 - g);
+        p[2] = static_cast<uint8_t>(255 - b);
+      } else {
+        p[0] = r;
+        p[1] = g;
+        p[2] = b;
+        if (finalPass) p[3] = 255;
+      }
+    }
+  }
+}
+
+// --- dedicated routines -----------------------------------------------------------------------
+
+bool isWholeMcu(const PixelRect& r, int32_t width, int32_t height) {
+  return r.left == 0 && r.top == 0 && r.right == width && r.bottom == height;
+}
+
+// Runs the partial kernel on each 8x8 quadrant the clip rectangle touches, with the quadrant's
+// own luminance (and K) block and the chroma corner that serves it.
+template <int32_t kWidth, int32_t kHeight>
+void storeQuadrants(ConvertMcuPartialKernel partial, const int16_t* const* components, uint8_t* destination,
+                    ptrdiff_t stride, int32_t channels, const PixelRect& clip) {
+  for (int32_t qy = 0; qy < kHeight / 8; ++qy) {
+    for (int32_t qx = 0; qx < kWidth / 8; ++qx) {
+      const PixelRect local = {std::max(clip.left, 8 * qx) - 8 * qx, std::max(clip.top, 8 * qy) - 8 * qy,
+                               std::min(clip.right, 8 * qx + 8) - 8 * qx,
+                               std::min(clip.bottom, 8 * qy + 8) - 8 * qy};
+      if (local.right <= local.left || local.bottom <= local.top) continue;
+      const int32_t quadrant = qy * (kWidth / 8) + qx;
+      const int32_t chromaOffset = (kHeight == 16 ? 32 * qy : 0) + (kWidth == 16 ? 4 * qx : 0);
+      const int16_t* blocks[4] = {components[0] + 64 * quadrant, components[1] + chromaOffset,
+                                  components[2] + chromaOffset, components[3] + 64 * quadrant};
+      partial(blocks, destination + 8 * qx * channels + 8 * qy * stride, stride, local);
+    }
+  }
+}
+
+template <ConvertMcuKernel KernelTable::*kWhole, ConvertMcuPartialKernel kPartial, int32_t kWidth,
+          int32_t kHeight>
+int32_t storeDedicated(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  const McuPlacement placement = placeMcu(*state, column, row, kWidth, kHeight);
+  if (placement.destination == nullptr) return placement.status;
+  // McuSampleBuffer: the luminance blocks, Cb, Cr, then the K blocks.
+  constexpr int32_t lumaBlocks = (kWidth / 8) * (kHeight / 8);
+  const int16_t* first = reinterpret_cast<const int16_t*>(state->scratch);
+  const int16_t* components[4] = {first, first + 64 * lumaBlocks, first + 64 * (lumaBlocks + 1),
+                                  first + 64 * (lumaBlocks + 2)};
+  if (isWholeMcu(placement.rect, kWidth, kHeight)) {
+    (state->input.kernels->*kWhole)(components, placement.destination, state->lineStride);
+  } else {
+    storeQuadrants<kWidth, kHeight>(kPartial, components, placement.destination, state->lineStride,
+                                    state->pixelChannels, placement.rect);
+  }
+  return 0;
+}
+
+struct DedicatedRoutine {
+  ConvertMcuKernel KernelTable::*kernel;
+  StoreMcuRoutine routine;
+};
+
+#define MESHWICK_DEDICATED(kernel, width, height)                                              \
+  DedicatedRoutine {                                                                           \
+    &KernelTable::kernel, storeDedicated<&KernelTable::kernel, kernel##Partial, width, height> \
+  }
+
+const DedicatedRoutine kDedicatedRoutines[] = {
+    MESHWICK_DEDICATED(copyGray, 8, 8),
+    MESHWICK_DEDICATED(convertH1V1ToRgb, 8, 8),
+    MESHWICK_DEDICATED(convertH2V1ToRgb, 16, 8),
+    MESHWICK_DEDICATED(convertH2V2ToRgb, 16, 16),
+    MESHWICK_DEDICATED(convertH1V1ToBgr, 8, 8),
+    MESHWICK_DEDICATED(convertH2V1ToBgr, 16, 8),
+    MESHWICK_DEDICATED(convertH2V2ToBgr, 16, 16),
+    MESHWICK_DEDICATED(convertH1V1ToRgbx, 8, 8),
+    MESHWICK_DEDICATED(convertH2V1ToRgbx, 16, 8),
+    MESHWICK_DEDICATED(convertH2V2ToRgbx, 16, 16),
+    MESHWICK_DEDICATED(copy3To3, 8, 8),
+    MESHWICK_DEDICATED(upsampleH2V1Copy, 16, 8),
+    MESHWICK_DEDICATED(upsampleH2V2Copy, 16, 16),
+    MESHWICK_DEDICATED(copy3To4, 8, 8),
+    MESHWICK_DEDICATED(packH2V1, 16, 8),
+    MESHWICK_DEDICATED(convertH1V1YcckToCmyk, 8, 8),
+    MESHWICK_DEDICATED(convertH2V1YcckToCmyk, 16, 8),
+    MESHWICK_DEDICATED(convertH2V2YcckToCmyk, 16, 16),
+    MESHWICK_DEDICATED(copy4To4, 8, 8),
+};
+
+#undef MESHWICK_DEDICATED
+
+// --- general routines -------------------------------------------------------------------------
+
+// One component of the MCU as stored in the McuSampleBuffer.
+struct ComponentSlot {
+  const int16_t* firstBlock;
+  int32_t frameIndex;
+  int32_t blocksAcross;
+  int32_t blocksDown;
+  int32_t samples;  // per block side: the block size, or twice it for a larger transform
+  int32_t spanH;    // pixels one block covers
+  int32_t spanV;
+};
+
+struct GeneralMcu {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t count = 0;
+  bool allComponents = false;
+  ComponentSlot slots[4] = {};
+};
+
+// The MCU of the current scan at block size n: all frame components (interleaved), or the
+// scan's own components when it carries only some of them.
+GeneralMcu describeMcu(const JPEG_PROPERTIES& state, int32_t n) {
+  const FrameFactors f = frameFactors(state);
+  GeneralMcu mcu;
+  int32_t indices[4] = {0, 1, 2, 3};
+  int32_t count = f.count;
+  if (scanIsSubset(state)) {
+    count = std::clamp(state.scan->componentCount, 0, 4);
+    for (int32_t i = 0; i < count; ++i) {
+      indices[i] = state.scan->components[i].componentIndex;
+      if (indices[i] < 0 || indices[i] >= f.count) return mcu;
+    }
+  }
+  if (count == 0) return mcu;
+  const bool single = count == 1;
+  mcu.width = single ? n * f.maxH / f.h[indices[0]] : n * f.maxH;
+  mcu.height = single ? n * f.maxV / f.v[indices[0]] : n * f.maxV;
+  mcu.count = count;
+  mcu.allComponents = count == f.count;
+  // In scaled decoding of a square-sampled frame the one-block components took the next larger
+  // transform (the choice the scan decoder makes).
+  const bool square = n < 8 && hasSquareSampling(&state);
+  const int16_t* block = reinterpret_cast<const int16_t*>(state.scratch);
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t index = indices[i];
+    const JpegComponent& header = state.components[index];
+    ComponentSlot& slot = mcu.slots[i];
+    slot.firstBlock = block;
+    slot.frameIndex = index;
+    slot.blocksAcross = single ? 1 : f.h[index];
+    slot.blocksDown = single ? 1 : f.v[index];
+    slot.samples = square && header.horizontalFactor * header.verticalFactor == 1 ? 2 * n : n;
+    slot.spanH = mcu.width / slot.blocksAcross;
+    slot.spanV = mcu.height / slot.blocksDown;
+    block += 64 * slot.blocksAcross * slot.blocksDown;
+  }
+  return mcu;
+}
+
+// Replicates each sample over the pixels it covers (integer ratios, checked at frame set-up).
+void expandReplicated(const ComponentSlot& slot, uint8_t* plane) {
+  const int32_t repeatH = std::max(slot.spanH / slot.samples, 1);
+  const int32_t repeatV = std::max(slot.spanV / slot.samples, 1);
+  for (int32_t by = 0; by < slot.blocksDown; ++by) {
+    for (int32_t bx = 0; bx < slot.blocksAcross; ++bx) {
+      const int16_t* block = slot.firstBlock + 64 * (by * slot.blocksAcross + bx);
+      for (int32_t sy = 0; sy < slot.samples; ++sy) {
+        for (int32_t ry = 0; ry < repeatV; ++ry) {
+          uint8_t* out = plane + (by * slot.spanV + sy * repeatV + ry) * kPlaneStride + bx * slot.spanH;
+          for (int32_t sx = 0; sx < slot.samples; ++sx) {
+            std::fill_n(out + sx * repeatH, repeatH, static_cast<uint8_t>(block[8 * sy + sx]));
+          }
+        }
+      }
+    }
+  }
+}
+
+// Expansion of one component into its plane of the MCU's size. upsamplingMode 1 (triangle filter
+// for 2:1 ratios, with neighbours from the adjacent MCUs) belongs here once the decoder keeps
+// the ring of neighbouring MCU rows it needs; until then the scan start refuses that mode and
+// every component is replicated.
+void expandComponent(const JPEG_PROPERTIES& state, const ComponentSlot& slot, uint8_t* plane) {
+  (void)state.upsamplingMode;
+  expandReplicated(slot, plane);
+}
+
+// Channel placement rules of the general routines.
+struct ChannelRules {
+  int32_t channelOf[4];   // -1: not stored
+  bool grayToAllColours;  // channels 1 and 2 repeat channel 0
+  bool opaqueFourth;      // channel 3 gets 255
+};
+
+ChannelRules channelRules(const JPEG_PROPERTIES& state) {
+  const int32_t channels = state.pixelChannels;
+  ChannelRules rules{{-1, -1, -1, -1}, false, false};
+  const bool reversed =
+      state.pixelColor == JpegColor::Bgr && state.jpegColor == JpegColor::Rgb && channels >= 3;
+  const bool gray = state.jpegColor == JpegColor::Gray;
+  for (int32_t i = 0; i < 4; ++i) {
+    const int32_t channel = reversed && i < 3 ? 2 - i : i;
+    if (channel < channels && (!gray || i == 0)) rules.channelOf[i] = channel;
+  }
+  rules.grayToAllColours = gray && (channels == 3 || channels == 4);
+  const bool threeColour = state.jpegColor == JpegColor::Rgb || state.jpegColor == JpegColor::YCbCr;
+  rules.opaqueFourth =
+      channels == 4 &&
+      ((gray) || (state.componentCount == 3 && threeColour && state.pixelColor == JpegColor::Cmyk));
+  return rules;
+}
+
+void writeChannels(const JPEG_PROPERTIES& state, const GeneralMcu& mcu, const uint8_t (*planes)[kPlaneSize],
+                   uint8_t* destination, const PixelRect& rect) {
+  const ChannelRules rules = channelRules(state);
+  const int32_t channels = state.pixelChannels;
+  const ptrdiff_t stride = state.lineStride;
+  for (int32_t i = 0; i < mcu.count; ++i) {
+    const int32_t channel = rules.channelOf[mcu.slots[i].frameIndex];
+    if (channel < 0) continue;
+    const bool repeatGray = rules.grayToAllColours && mcu.slots[i].frameIndex == 0;
+    for (int32_t y = rect.top; y < rect.bottom; ++y) {
+      uint8_t* p = destination + y * stride + ptrdiff_t{rect.left} * channels;
+      const uint8_t* source = planes[i] + y * kPlaneStride;
+      for (int32_t x = rect.left; x < rect.right; ++x, p += channels) {
+        p[channel] = source[x];
+        if (repeatGray) p[1] = p[2] = source[x];
+      }
+    }
+  }
+  if (!rules.opaqueFourth) return;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    uint8_t* p = destination + y * stride + ptrdiff_t{rect.left} * channels;
+    for (int32_t x = rect.left; x < rect.right; ++x, p += channels) p[3] = 255;
+  }
+}
+
+// Packed 4:2:2: Y in byte 0 of every pixel, Cb in byte 1 of even pixels, Cr in byte 1 of odd ones
+// (image columns).
+void writePacked(const JPEG_PROPERTIES& state, const GeneralMcu& mcu, const uint8_t (*planes)[kPlaneSize],
+                 uint8_t* destination, const PixelRect& rect, int64_t firstImageColumn) {
+  const ptrdiff_t stride = state.lineStride;
+  for (int32_t i = 0; i < mcu.count; ++i) {
+    const int32_t component = mcu.slots[i].frameIndex;
+    if (component > 2) continue;
+    for (int32_t y = rect.top; y < rect.bottom; ++y) {
+      uint8_t* out = destination + y * stride;
+      const uint8_t* source = planes[i] + y * kPlaneStride;
+      for (int32_t x = rect.left; x < rect.right; ++x) {
+        const bool even = ((firstImageColumn + x) & 1) == 0;
+        if (component == 0) {
+          out[2 * x] = source[x];
+        } else if (even == (component == 1)) {
+          out[2 * x + 1] = source[x];
+        }
+      }
+    }
+  }
+}
+
+enum class Placement { Channels, Packed };
+
+int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize,
+                     Placement placement, bool convert) {
+  const GeneralMcu mcu = describeMcu(*state, blockSize);
+  if (mcu.count == 0) return 0;
+  const McuPlacement where = placeMcu(*state, column, row, mcu.width, mcu.height);
+  if (where.destination == nullptr) return where.status;
+  uint8_t planes[4][kPlaneSize];
+  for (int32_t i = 0; i < mcu.count; ++i) expandComponent(*state, mcu.slots[i], planes[i]);
+  if (placement == Placement::Packed) {
+    writePacked(*state, mcu, planes, where.destination, where.rect, int64_t{column} * mcu.width);
+  } else {
+    writeChannels(*state, mcu, planes, where.destination, where.rect);
+  }
+  if (convert && mcu.allComponents) convertStoredPixels(*state, where.destination, where.rect, false);
+  return 0;
+}
+
+// --- choice of the store routine --------------------------------------------------------------
+
+enum class PixelMatch { Any, Rgb, Bgr, NotBgr, Cmyk };
+
+bool pixelMatches(PixelMatch match, JpegColor pixel) {
+  switch (match) {
+    case PixelMatch::Any:
+      return true;
+    case PixelMatch::Rgb:
+      return pixel == JpegColor::Rgb;
+    case PixelMatch::Bgr:
+      return pixel == JpegColor::Bgr;
+    case PixelMatch::NotBgr:
+      return pixel != JpegColor::Bgr;
+    case PixelMatch::Cmyk:
+      return pixel == JpegColor::Cmyk;
+  }
+  return false;
+}
+
+// One row of the dedicated-routine table. Rows without a layout in the table take H1V1: their
+// kernels have 8x8 MCUs with 1x1 chroma (reached with other layouts only for YCbCr pixels, which
+// then go through the general routine).
+struct DedicatedRow {
+  bool conversion;
+  bool sampling;
+  int32_t components;
+  int32_t channels;
+  PixelMatch pixel;
+  JpegSubsampling layout;
+  ConvertMcuKernel KernelTable::*kernel;
+  int32_t code;
+};
+
+constexpr DedicatedRow kDedicatedRows[] = {
+    {true, true, 3, 3, PixelMatch::Rgb, JpegSubsampling::H2V2, &KernelTable::convertH2V2ToRgb, 3},
+    {true, true, 3, 3, PixelMatch::Rgb, JpegSubsampling::H2V1, &KernelTable::convertH2V1ToRgb, 5},
+    {true, true, 3, 3, PixelMatch::Bgr, JpegSubsampling::H2V2, &KernelTable::convertH2V2ToBgr, 4},
+    {true, true, 3, 3, PixelMatch::Bgr, JpegSubsampling::H2V1, &KernelTable::convertH2V1ToBgr, 6},
+    {true, true, 3, 4, PixelMatch::Cmyk, JpegSubsampling::H2V2, &KernelTable::convertH2V2ToRgbx, 8},
+    {true, true, 3, 4, PixelMatch::Cmyk, JpegSubsampling::H2V1, &KernelTable::convertH2V1ToRgbx, 9},
+    {true, true, 4, 4, PixelMatch::Cmyk, JpegSubsampling::H2V2K, &KernelTable::convertH2V2YcckToCmyk, 11},
+    {true, true, 4, 4, PixelMatch::Cmyk, JpegSubsampling::H2V1K, &KernelTable::convertH2V1YcckToCmyk, 12},
+    {true, false, 3, 3, PixelMatch::Rgb, JpegSubsampling::H1V1, &KernelTable::convertH1V1ToRgb, 1},
+    {true, false, 3, 3, PixelMatch::Bgr, JpegSubsampling::H1V1, &KernelTable::convertH1V1ToBgr, 2},
+    {true, false, 3, 4, PixelMatch::Cmyk, JpegSubsampling::H1V1, &KernelTable::convertH1V1ToRgbx, 7},
+    {true, false, 4, 4, PixelMatch::Cmyk, JpegSubsampling::H1V1, &KernelTable::convertH1V1YcckToCmyk, 10},
+    {false, true, 3, 3, PixelMatch::NotBgr, JpegSubsampling::H2V2, &KernelTable::upsampleH2V2Copy, 16},
+    {false, true, 3, 3, PixelMatch::NotBgr, JpegSubsampling::H2V1, &KernelTable::upsampleH2V1Copy, 17},
+    {false, false, 1, 1, PixelMatch::Any, JpegSubsampling::H1V1, &KernelTable::copyGray, kOutputCodeNone},
+    {false, false, 3, 2, PixelMatch::Any, JpegSubsampling::H2V1, &KernelTable::packH2V1, 19},
+    {false, false, 3, 3, PixelMatch::NotBgr, JpegSubsampling::H1V1, &KernelTable::copy3To3, 15},
+    {false, false, 3, 4, PixelMatch::Cmyk, JpegSubsampling::H1V1, &KernelTable::copy3To4, 13},
+    {false, false, 4, 4, PixelMatch::Any, JpegSubsampling::H1V1, &KernelTable::copy4To4, 14},
+};
+
+struct Choice {
+  StoreMcuRoutine routine;
+  int32_t code;
+};
+
+constexpr Choice kUnset = {nullptr, kOutputCodeNone};
+
+struct PixelSide {
+  bool conversion;
+  bool sampling;
+  int32_t components;
+  int32_t channels;
+  JpegColor pixel;
+  JpegSubsampling layout;
+  int32_t upsamplingMode;
+};
+
+bool rowMatchesIgnoringLayout(const DedicatedRow& row, const PixelSide& side) {
+  return row.conversion == side.conversion && row.sampling == side.sampling &&
+         row.components == side.components && row.channels == side.channels &&
+         pixelMatches(row.pixel, side.pixel);
+}
+
+// With conversion and sampling: dedicated for the table's layouts with replication, else the
+// converting general routine for the same components, channels and pixel colour.
+Choice chooseConvertedSampled(const PixelSide& side) {
+  bool knownPairing = false;
+  for (const DedicatedRow& row : kDedicatedRows) {
+    if (!rowMatchesIgnoringLayout(row, side)) continue;
+    knownPairing = true;
+    if (row.layout != side.layout) continue;
+    if (side.upsamplingMode == 0) return {dedicatedStoreRoutine(row.kernel), row.code};
+    if (side.upsamplingMode == 1) return {storeMcuGeneralConverted, kOutputCodeNone};
+    return kUnset;
+  }
+  return knownPairing ? Choice{storeMcuGeneralConverted, kOutputCodeNone} : kUnset;
+}
+
+Choice chooseSampledOnly(const PixelSide& side) {
+  for (const DedicatedRow& row : kDedicatedRows) {
+    if (!rowMatchesIgnoringLayout(row, side) || row.layout != side.layout) continue;
+    if (side.upsamplingMode == 0) return {dedicatedStoreRoutine(row.kernel), row.code};
+    if (side.upsamplingMode == 1) return {storeMcuGeneral, kOutputCodeNone};
+    return kUnset;
+  }
+  const int32_t n = side.components, ch = side.channels;
+  if ((n == 3 && (ch == 1 || ch == 3 || ch == 4)) || (n == 4 && (ch == 3 || ch == 4))) {
+    return {storeMcuGeneral, kOutputCodeNone};
+  }
+  return kUnset;
+}
+
+Choice chooseConvertedOnly(const PixelSide& side) {
+  for (const DedicatedRow& row : kDedicatedRows) {
+    if (rowMatchesIgnoringLayout(row, side) && row.layout == side.layout) {
+      return {dedicatedStoreRoutine(row.kernel), row.code};
+    }
+  }
+  return kUnset;
+}
+
+bool copiesThroughGeneralRoutine(const PixelSide& side) {
+  const int32_t n = side.components, ch = side.channels;
+  const bool bgr = side.pixel == JpegColor::Bgr, cmyk = side.pixel == JpegColor::Cmyk;
+  return (n == 1 && ch > 1) || n == 2 || (n == 3 && ch == 1) || (n == 3 && ch == 3 && bgr) ||
+         (n == 3 && ch == 4 && !cmyk) || (n == 4 && ch == 3);
+}
+
+// Neither conversion nor sampling. The layout is H1V1 unless the pixels are YCbCr, which keep
+// their subsampled layout: those go through the general routine (the 8x8 kernels would misplace
+// them), except packed H2V1.
+Choice chooseCopy(const PixelSide& side) {
+  const bool subsampled = side.layout != JpegSubsampling::H1V1;
+  for (const DedicatedRow& row : kDedicatedRows) {
+    if (!rowMatchesIgnoringLayout(row, side)) continue;
+    if (row.layout == side.layout) return {dedicatedStoreRoutine(row.kernel), row.code};
+    if (subsampled) return {storeMcuGeneral, kOutputCodeNone};
+  }
+  if (!copiesThroughGeneralRoutine(side)) return kUnset;
+  return {subsampled ? storeMcuGeneral : storeMcuCopy, kOutputCodeNone};
+}
+
+Choice chooseStoreRoutine(const JPEG_PROPERTIES& state, const FrameFactors& f) {
+  if (scanIsSubset(state) && state.progressive == 0) {
+    return {isPackedPixel(state) ? storeScanPacked : storeMcuGeneral, kOutputCodeNone};
+  }
+  const PixelSide side = {state.colorConversionNeeded != 0,
+                          state.samplingNeeded != 0,
+                          f.count,
+                          state.pixelChannels,
+                          state.pixelColor,
+                          layoutOf(f),
+                          state.upsamplingMode};
+  if (side.conversion && side.sampling) return chooseConvertedSampled(side);
+  if (side.sampling) return chooseSampledOnly(side);
+  if (side.conversion) return chooseConvertedOnly(side);
+  return chooseCopy(side);
+}
+
+bool conversionNeeded(const JPEG_PROPERTIES& state) {
+  const JpegColor jpeg = state.jpegColor, pixel = state.pixelColor;
+  if (jpeg == JpegColor::Rgb || jpeg == JpegColor::Gray || jpeg == JpegColor::Cmyk ||
+      jpeg == JpegColor::Other) {
+    return false;
+  }
+  return pixel != JpegColor::YCbCr && pixel != JpegColor::Gray;
+}
+
+bool samplingNeeded(const JPEG_PROPERTIES& state, const FrameFactors& f) {
+  if (state.pixelColor == JpegColor::YCbCr) return false;
+  return f.maxH != 1 || f.maxV != 1;
+}
+
+int32_t ceilDiv(int32_t value, int32_t divisor) {
+  return static_cast<int32_t>((int64_t{value} + divisor - 1) / divisor);
+}
+
+void setMcuGeometry(JPEG_PROPERTIES* state, const FrameFactors& f) {
+  const bool singleComponentScan = f.count == 1 || (scanIsSubset(*state) && state->scan->componentCount == 1);
+  state->mcuWidth = singleComponentScan ? 8 : 8 * f.maxH;
+  state->mcuHeight = singleComponentScan ? 8 : 8 * f.maxV;
+  state->mcusPerRow = ceilDiv(state->imageWidth, 8 * f.maxH);
+  state->mcuRows = ceilDiv(state->imageHeight, 8 * f.maxV);
+}
+
+}  // namespace
+
+// --- public entry points ------------------------------------------------------------------------
+
+McuPlacement placeMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, int32_t width,
+                      int32_t height) {
+  const int64_t x0 = int64_t{column} * width;
+  const int64_t y0 = int64_t{row} * height;
+  const int64_t bufferWidth = state.pixelWidth;
+  const int64_t rows = bufferRows(state);
+  int64_t left = 0, top = 0, right = 0, bottom = 0, dx = x0, dy = y0;
+  if (!regionIsActive(state)) {
+    right = std::min<int64_t>(width, bufferWidth - x0);
+    bottom = std::min<int64_t>(height, rows - y0);
+  } else {
+    const int64_t l = state.regionOfInterest[0], t = state.regionOfInterest[1];
+    const int64_t r = state.regionOfInterest[2], b = state.regionOfInterest[3];
+    if (x0 >= r || x0 + width < l || y0 >= b || y0 + height < t)
+      return {kOutsideRegion, nullptr, {0, 0, 0, 0}};
+    dx = x0 - l;
+    dy = y0 - t;
+    left = std::max<int64_t>(l - x0, 0);
+    top = std::max<int64_t>(t - y0, 0);
+    right = std::min({int64_t{width}, r - x0, bufferWidth + l - x0});
+    bottom = std::min({int64_t{height}, b - y0, rows + t - y0});
+  }
+  if (right <= left || bottom <= top) return {0, nullptr, {0, 0, 0, 0}};
+  const ptrdiff_t offset = static_cast<ptrdiff_t>(dx * state.pixelChannels + dy * state.lineStride);
+  return {0,
+          state.pixelData + offset,
+          {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right),
+           static_cast<int32_t>(bottom)}};
+}
+
+int32_t storeMcuCopy(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  return storeGeneral(state, column, row, 8, Placement::Channels, false);
+}
+
+int32_t storeMcuGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  return storeGeneral(state, column, row, 8, Placement::Channels, false);
+}
+
+int32_t storeMcuGeneralConverted(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  return storeGeneral(state, column, row, 8, Placement::Channels, true);
+}
+
+int32_t storeScanPacked(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  return storeGeneral(state, column, row, 8, Placement::Packed, false);
+}
+
+StoreMcuRoutine dedicatedStoreRoutine(ConvertMcuKernel KernelTable::*kernel) {
+  for (const DedicatedRoutine& entry : kDedicatedRoutines) {
+    if (entry.kernel == kernel) return entry.routine;
+  }
+  return nullptr;
+}
+
+void storeScaledMcu(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize) {
+  if (blockSize != 1 && blockSize != 2 && blockSize != 4) return;
+  const Placement placement = isPackedPixel(*state) ? Placement::Packed : Placement::Channels;
+  storeGeneral(state, column, row, blockSize, placement, state->colorConversionNeeded != 0);
+}
+
+void runFinalConversion(JPEG_PROPERTIES* state) {
+  if (state->colorConversionNeeded == 0 || state->pixelData == nullptr) return;
+  int64_t width = std::max(state->pixelWidth, 0);
+  int64_t height = bufferRows(*state);
+  if (regionIsActive(*state)) {
+    const int32_t* r = state->regionOfInterest;
+    width = std::clamp<int64_t>(int64_t{r[2]} - r[0], 0, width);
+    height = std::clamp<int64_t>(int64_t{r[3]} - r[1], 0, height);
+  }
+  const PixelRect all = {0, 0, static_cast<int32_t>(width), static_cast<int32_t>(height)};
+  convertStoredPixels(*state, state->pixelData, all, true);
+}
+
+JpegStatus runFrameSetUp(JPEG_PROPERTIES* state) {
+  if (state->componentCount < 1 || state->componentCount > 4) return JpegStatus::ComponentError;
+  const FrameFactors f = frameFactors(*state);
+  if (!ratiosAreIntegers(f)) return JpegStatus::UnsupportedSubsampling;
+  state->colorConversionNeeded = conversionNeeded(*state) ? 1 : 0;
+  state->samplingNeeded = samplingNeeded(*state, f) ? 1 : 0;
+  setMcuGeometry(state, f);
+
+  KernelTable* kernels = state->input.kernels;
+  if (kernels == nullptr) return JpegStatus::InternalError;
+  kernels->storeMcu = nullptr;
+  state->outputConversion = kOutputCodeNone;
+  if (state->pixelChannels < 1) return JpegStatus::InvalidProperties;
+  if (f.count == 3 && state->jpegColor == JpegColor::YCbCr && state->pixelColor == JpegColor::YCbCr &&
+      layoutOf(f) != JpegSubsampling::H2V1) {
+    return JpegStatus::InvalidProperties;
+  }
+  const Choice choice = chooseStoreRoutine(*state, f);
+  kernels->storeMcu = choice.routine;
+  state->outputConversion = choice.code;
+  if (choice.routine == nullptr && isImageReadMode(state->ioMode)) return JpegStatus::InvalidProperties;
+  return JpegStatus::Ok;
+}
