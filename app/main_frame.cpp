@@ -6,10 +6,13 @@
 #include "platform/profile.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QShortcut>
+#include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
 
@@ -50,34 +53,6 @@ const std::vector<Popup>& MenuTemplate() {
 const int kToolBarTemplate[] = {ID_FILE_NEW,  ID_FILE_OPEN, ID_FILE_SAVE_AS, 0,
                                 ID_EDIT_CUT,  ID_EDIT_COPY, ID_EDIT_PASTE,   0,
                                 ID_APP_ABOUT, ID_ZOOM_IN,   ID_ZOOM_OUT};
-
-struct Accelerator {
-  QKeyCombination key;
-  int id;
-};
-
-// Only the keypad's plus and minus zoom: the keypad modifier keeps the main keyboard's
-// plus and minus unbound.
-const std::vector<Accelerator>& AcceleratorTable() {
-  static const std::vector<Accelerator> table{
-      {Qt::CTRL | Qt::Key_C, ID_EDIT_COPY},
-      {Qt::CTRL | Qt::Key_N, ID_FILE_NEW},
-      {Qt::CTRL | Qt::Key_O, ID_FILE_OPEN},
-      {Qt::CTRL | Qt::Key_S, ID_FILE_SAVE_AS},
-      {Qt::CTRL | Qt::Key_V, ID_EDIT_PASTE},
-      {Qt::KeypadModifier | Qt::Key_Plus, ID_ZOOM_IN},
-      {Qt::ALT | Qt::Key_Backspace, ID_EDIT_UNDO},
-      {Qt::SHIFT | Qt::Key_Delete, ID_EDIT_CUT},
-      {QKeyCombination(Qt::Key_F6), ID_NEXT_PANE},
-      {Qt::SHIFT | Qt::Key_F6, ID_PREV_PANE},
-      {Qt::CTRL | Qt::Key_Insert, ID_EDIT_COPY},
-      {Qt::SHIFT | Qt::Key_Insert, ID_EDIT_PASTE},
-      {Qt::KeypadModifier | Qt::Key_Minus, ID_ZOOM_OUT},
-      {Qt::CTRL | Qt::Key_X, ID_EDIT_CUT},
-      {Qt::CTRL | Qt::Key_Z, ID_EDIT_UNDO},
-  };
-  return table;
-}
 
 const char* const kIndicators[] = {"CAP", "NUM", "SCRL"};
 
@@ -177,15 +152,55 @@ bool CMainFrame::CreateStatusBar() {
   return true;
 }
 
-void CMainFrame::CreateAccelerators() {
+// Only the keypad's plus and minus zoom: the keypad modifier keeps the main keyboard's
+// plus and minus unbound.
+const std::vector<Accelerator>& CMainFrame::AcceleratorTable() {
+  static const std::vector<Accelerator> table{
+      {Qt::CTRL | Qt::Key_C, ID_EDIT_COPY},
+      {Qt::CTRL | Qt::Key_N, ID_FILE_NEW},
+      {Qt::CTRL | Qt::Key_O, ID_FILE_OPEN},
+      {Qt::CTRL | Qt::Key_S, ID_FILE_SAVE_AS},
+      {Qt::CTRL | Qt::Key_V, ID_EDIT_PASTE},
+      {Qt::KeypadModifier | Qt::Key_Plus, ID_ZOOM_IN},
+      {Qt::ALT | Qt::Key_Backspace, ID_EDIT_UNDO},
+      {Qt::SHIFT | Qt::Key_Delete, ID_EDIT_CUT},
+      {QKeyCombination(Qt::Key_F6), ID_NEXT_PANE},
+      {Qt::SHIFT | Qt::Key_F6, ID_PREV_PANE},
+      {Qt::CTRL | Qt::Key_Insert, ID_EDIT_COPY},
+      {Qt::SHIFT | Qt::Key_Insert, ID_EDIT_PASTE},
+      {Qt::KeypadModifier | Qt::Key_Minus, ID_ZOOM_OUT},
+      {Qt::CTRL | Qt::Key_X, ID_EDIT_CUT},
+      {Qt::CTRL | Qt::Key_Z, ID_EDIT_UNDO},
+  };
+  return table;
+}
+
+int CMainFrame::AcceleratorCommand(const QKeyEvent& event) {
+  const Qt::KeyboardModifiers pressed = event.modifiers();
   for (const Accelerator& accelerator : AcceleratorTable()) {
-    auto* shortcut = new QShortcut(QKeySequence(accelerator.key), this);
-    shortcut->setContext(Qt::WindowShortcut);
-    const int id = accelerator.id;
-    shortcut->setProperty("command", id);
-    connect(shortcut, &QShortcut::activated, &m_router, [this, id] { m_router.Execute(id); });
-    m_accelerators.push_back(shortcut);
+    if (accelerator.key.key() != event.key()) continue;
+    const Qt::KeyboardModifiers wanted = accelerator.key.keyboardModifiers();
+    const Qt::KeyboardModifiers relevant =
+        wanted.testFlag(Qt::KeypadModifier) ? pressed : (pressed & ~Qt::KeypadModifier);
+    if (relevant == wanted) return accelerator.id;
   }
+  return 0;
+}
+
+// Qt's shortcut map does not tell the keypad's plus from the main keyboard's, so the table
+// is matched here, before the focused widget sees the key.
+void CMainFrame::CreateAccelerators() {
+  qApp->installEventFilter(this);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  const auto* widget = qobject_cast<const QWidget*>(watched);
+  if (!widget || widget->window() != this) return false;
+  const int id = AcceleratorCommand(*static_cast<const QKeyEvent*>(event));
+  if (id == 0) return false;
+  m_router.Execute(id);
+  return true;
 }
 
 int CMainFrame::CurrentShowState() const {
@@ -195,6 +210,9 @@ int CMainFrame::CurrentShowState() const {
 }
 
 void CMainFrame::ShowWithState(int state) {
+  // The size the window has when shown normally, or restored from maximised.
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    resize(screen->availableGeometry().size() * 3 / 4);
   switch (state) {
     case kShowNormal:
       showNormal();

@@ -11,13 +11,20 @@
 class CommandRouter;
 class QAction;
 class QLabel;
-class QShortcut;
+class QKeyEvent;
 class QStatusBar;
 class QToolBar;
 
 namespace platform {
 class ProfileStore;
 }
+
+// One entry of the accelerator table. A key with the keypad modifier matches only the
+// keypad's key; any other entry matches its key wherever it is on the keyboard.
+struct Accelerator {
+  QKeyCombination key;
+  int id;
+};
 
 class CMainFrame : public QMainWindow, public platform::CommandTarget {
   Q_OBJECT
@@ -42,12 +49,16 @@ class CMainFrame : public QMainWindow, public platform::CommandTarget {
 
   QToolBar* ToolBar() const { return m_wndToolBar; }
   QStatusBar* StatusBar() const { return m_wndStatusBar; }
-  const std::vector<QShortcut*>& Accelerators() const { return m_accelerators; }
+  static const std::vector<Accelerator>& AcceleratorTable();
+  // The command a key press in this window stands for, or 0.
+  static int AcceleratorCommand(const QKeyEvent& event);
   QAction* MenuAction(int id) const;
   QAction* ToolBarAction(int id) const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Key presses anywhere in this window are checked against the accelerator table first.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QAction* MakeAction(int id, const QString& text);
@@ -61,5 +72,4 @@ class CMainFrame : public QMainWindow, public platform::CommandTarget {
   QStatusBar* m_wndStatusBar = nullptr;
   QToolBar* m_wndToolBar = nullptr;
   std::map<int, QAction*> m_actions;
-  std::vector<QShortcut*> m_accelerators;
 };

@@ -12,11 +12,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -159,39 +159,59 @@ TEST_F(MeshwickAppTest, StatusBarShowsTheIdleTextAndThreeIndicators) {
 }
 
 TEST_F(MeshwickAppTest, AcceleratorTableMapsKeysToCommands) {
-  auto app = Start();
   QStringList table;
-  for (const QShortcut* shortcut : app->MainFrame()->Accelerators())
-    table << shortcut->key().toString(QKeySequence::PortableText) + "=" +
-                 shortcut->property("command").toString();
+  for (const Accelerator& accelerator : CMainFrame::AcceleratorTable())
+    table << QKeySequence(accelerator.key).toString(QKeySequence::PortableText) + "=" +
+                 QString::number(accelerator.id);
   EXPECT_EQ(table, (QStringList{"Ctrl+C=57634", "Ctrl+N=57600", "Ctrl+O=57601", "Ctrl+S=57604",
                                 "Ctrl+V=57637", "Num++=32771", "Alt+Backspace=57643", "Shift+Del=57635",
                                 "F6=57680", "Shift+F6=57681", "Ctrl+Ins=57634", "Shift+Ins=57637",
                                 "Num+-=32772", "Ctrl+X=57635", "Ctrl+Z=57643"}));
-  for (const QShortcut* shortcut : app->MainFrame()->Accelerators()) {
-    const QKeyCombination key = shortcut->key()[0];
-    if (key.key() == Qt::Key_Plus || key.key() == Qt::Key_Minus) {
-      EXPECT_EQ(key.keyboardModifiers(), Qt::KeypadModifier);  // the main keyboard's + and - stay unbound
-    }
+}
+
+TEST_F(MeshwickAppTest, OnlyTheKeypadsPlusAndMinusZoom) {
+  struct Case {
+    const char* what;
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    int command;
+  } cases[] = {
+      {"keypad plus", Qt::Key_Plus, Qt::KeypadModifier, ID_ZOOM_IN},
+      {"keypad minus", Qt::Key_Minus, Qt::KeypadModifier, ID_ZOOM_OUT},
+      {"main plus", Qt::Key_Plus, Qt::NoModifier, 0},
+      {"shifted main plus", Qt::Key_Plus, Qt::ShiftModifier, 0},
+      {"main minus", Qt::Key_Minus, Qt::NoModifier, 0},
+      {"ctrl keypad plus", Qt::Key_Plus, Qt::KeypadModifier | Qt::ControlModifier, 0},
+      {"ctrl s", Qt::Key_S, Qt::ControlModifier, ID_FILE_SAVE_AS},
+      {"ctrl shift s", Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, 0},
+      {"keypad insert with ctrl", Qt::Key_Insert, Qt::KeypadModifier | Qt::ControlModifier, ID_EDIT_COPY},
+      {"f6", Qt::Key_F6, Qt::NoModifier, ID_NEXT_PANE}};
+  for (const Case& c : cases) {
+    const QKeyEvent event(QEvent::KeyPress, c.key, c.modifiers);
+    EXPECT_EQ(CMainFrame::AcceleratorCommand(event), c.command) << c.what;
   }
 }
 
-QShortcut* AcceleratorFor(CMeshwickApp& app, int id) {
-  for (QShortcut* shortcut : app.MainFrame()->Accelerators())
-    if (shortcut->property("command").toInt() == id) return shortcut;
-  return nullptr;
+void PressKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers) {
+  QKeyEvent event(QEvent::KeyPress, key, modifiers);
+  QApplication::sendEvent(target, &event);
 }
 
-TEST_F(MeshwickAppTest, KeypadAcceleratorsZoomTheView) {
+TEST_F(MeshwickAppTest, KeypadKeysAndToolbarZoomTheView) {
   auto app = Start();
   PlaceThroughView(*app);
-  emit AcceleratorFor(*app, ID_ZOOM_IN)->activated();
+  QWidget* view = app->View()->viewport();
+  PressKey(view, Qt::Key_Plus, Qt::KeypadModifier);
   EXPECT_EQ(app->View()->Zoom(), 1);
-  emit AcceleratorFor(*app, ID_ZOOM_OUT)->activated();
-  emit AcceleratorFor(*app, ID_ZOOM_OUT)->activated();
+  PressKey(view, Qt::Key_Plus, Qt::NoModifier);
+  EXPECT_EQ(app->View()->Zoom(), 1);
+  PressKey(view, Qt::Key_Minus, Qt::KeypadModifier);
+  PressKey(view, Qt::Key_Minus, Qt::KeypadModifier);
   EXPECT_EQ(app->View()->Zoom(), -1);
   app->MainFrame()->ToolBarAction(ID_ZOOM_IN)->trigger();
   EXPECT_EQ(app->View()->Zoom(), 0);
+  app->MainFrame()->ToolBarAction(ID_ZOOM_OUT)->trigger();
+  EXPECT_EQ(app->View()->Zoom(), -1);
 }
 
 TEST_F(MeshwickAppTest, SaveAsIsEnabledOnceTheGridHasACell) {
@@ -199,13 +219,13 @@ TEST_F(MeshwickAppTest, SaveAsIsEnabledOnceTheGridHasACell) {
   QAction* saveAs = app->MainFrame()->MenuAction(ID_FILE_SAVE_AS);
   EXPECT_FALSE(saveAs->isEnabled());
   EXPECT_EQ(app->MainFrame()->ToolBarAction(ID_FILE_SAVE_AS), saveAs);
-  emit AcceleratorFor(*app, ID_FILE_SAVE_AS)->activated();  // Ctrl+S does nothing while disabled
+  PressKey(app->View()->viewport(), Qt::Key_S, Qt::ControlModifier);  // does nothing while disabled
   EXPECT_TRUE(m_dialogs.saveFilters.isEmpty());
 
   PlaceThroughView(*app);
   EXPECT_TRUE(saveAs->isEnabled());
   m_dialogs.saveAnswers.push_back(std::nullopt);
-  emit AcceleratorFor(*app, ID_FILE_SAVE_AS)->activated();
+  PressKey(app->View()->viewport(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_FALSE(m_dialogs.saveFilters.isEmpty());
 
   app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
