@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer target with clang and runs it for SECONDS over seeds made from the
+# committed corpus. A crash input is copied to fuzz/regressions/ (give it a telling name and
+# commit it: the unit tests replay every file there) and the script fails.
+# Usage: scripts/fuzz-smoke.sh SECONDS
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:?usage: $0 SECONDS}"
+build=build-fuzz
+out="$build/fuzz-run"
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMESHWICK_FUZZ=ON -DMESHWICK_APP=OFF -DMESHWICK_TESTS=OFF >/dev/null
+cmake --build "$build" --target jpeg_read_fuzzer -j2
+
+# Seeds: every corpus file with option bytes appended (the harness reads its options from the
+# last two bytes), one suffix per operation, plus the regression cases as they are.
+rm -rf "$out/seeds" "$out/artifacts"
+mkdir -p "$out/seeds" "$out/artifacts" "$out/corpus"
+suffixes=('\x00\x08' '\x01\x89' '\x00\x31' '\x02\x1a' '\x00\x2b' '\x00\x0c' '\x00\x4d' '\x04\x0f' '\x1c\x0f' '\x00\x0e')
+for jpeg in tests/data/jpeg/*.jpg; do
+  name=$(basename "$jpeg" .jpg)
+  for i in "${!suffixes[@]}"; do
+    { cat "$jpeg"; printf "${suffixes[$i]}"; } >"$out/seeds/$name-$i"
+  done
+done
+cp fuzz/regressions/* "$out/seeds/" 2>/dev/null || true
+
+status=0
+"$build/fuzz/jpeg_read_fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=2048 \
+  -dict=fuzz/jpeg.dict -print_final_stats=1 -artifact_prefix="$out/artifacts/" \
+  "$out/corpus" "$out/seeds" || status=$?
+
+shopt -s nullglob
+artifacts=("$out"/artifacts/*)
+if ((${#artifacts[@]})); then
+  for artifact in "${artifacts[@]}"; do
+    cp "$artifact" fuzz/regressions/
+    echo "fuzz: kept $(basename "$artifact") in fuzz/regressions/ - rename it after the fault and commit it"
+  done
+  exit 1
+fi
+exit "$status"

@@ -1,0 +1,131 @@
+// The jpegsuite set (CC0, MESHWICK_CORPUS/jpegsuite/jpeg): every 8-bit sequential Huffman file
+// decodes and matches djpeg (ImageMagick for CMYK) within the tolerances of oracle_support.h;
+// what we do not decode (12-bit samples, arithmetic coding, lossless, JPEG-LS) is refused, and a
+// height left to a DNL segment gives -16. The progressive Huffman folder is checked by the
+// progressive decoder's tests.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/codec/oracle_support.h"
+
+namespace {
+
+using namespace oracle;
+
+fs::path suiteDir() {
+  return sharedCorpus() / "jpegsuite" / "jpeg";
+}
+
+std::vector<fs::path> jpegFiles(const std::string& folder) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(suiteDir() / folder)) {
+    if (entry.path().extension() == ".jpg") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+bool contains(const fs::path& path, const char* text) {
+  return path.filename().string().find(text) != std::string::npos;
+}
+
+// The colour a file's name announces; the suite's other files are grey.
+JpegColor colorOf(const fs::path& path) {
+  if (contains(path, "_ycbcr")) return JpegColor::YCbCr;
+  if (contains(path, "_rgb")) return JpegColor::Rgb;
+  if (contains(path, "_cmyk")) return JpegColor::Cmyk;
+  return JpegColor::Gray;
+}
+
+#define SKIP_WITHOUT_SUITE() \
+  if (!fs::exists(suiteDir())) GTEST_SKIP() << "jpegsuite not found at " << suiteDir()
+
+// DISABLED until the output stage (frame set-up, store routines) replaces its interim hooks.
+TEST(OracleJpegsuite, DISABLED_EightBitSequentialFilesMatchOracle) {
+  SKIP_WITHOUT_SUITE();
+  int checked = 0;
+  for (const char* folder : {"baseline", "extended_huffman"}) {
+    for (const fs::path& path : jpegFiles(folder)) {
+      if (!contains(path, "x8_") || contains(path, "_dnl")) continue;
+      const JpegColor color = colorOf(path);
+      const int channels = color == JpegColor::Gray ? 1 : color == JpegColor::Cmyk ? 4 : 3;
+      for (int variant : {1, 0}) {
+        for (int scale : {1, 2, 4, 8}) {
+          for (const PixelFormat& format : formatsFor(color)) {
+            SCOPED_TRACE(std::string(folder) + "/" + path.filename().string() + " Buffer" + modeName(scale) +
+                         " " + format.name + " dctVariant " + std::to_string(variant));
+            const DecodeOptions options{.scale = scale, .format = format, .dctVariant = variant};
+            const Decoded ours = decode(path, options);
+            ASSERT_EQ(code(ours.status), code(JpegStatus::Ok));
+            EXPECT_EQ(ours.jpegColor, color);
+            EXPECT_EQ(ours.jpegChannels, channels);
+            EXPECT_TRUE(ours.guardsIntact);
+            expectCloseToOracle(
+                ours.image,
+                oracleImage(path, color, channels, format, scale, ours.image.width, ours.image.height),
+                toleranceFor(color, format, variant));
+            if (format.channels >= 3) {
+              const Decoded fromFile =
+                  decode(path, {.buffer = false, .scale = scale, .format = format, .dctVariant = variant});
+              EXPECT_EQ(code(fromFile.status), code(JpegStatus::Ok));
+              EXPECT_EQ(fromFile.image.pixels, ours.image.pixels) << "file mode differs from memory mode";
+            }
+          }
+        }
+      }
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 60);
+}
+
+// Refused before any pixel is written, in the parameters modes and in the image modes alike.
+void expectRefused(const fs::path& path, JpegStatus status) {
+  for (bool buffer : {true, false}) {
+    SCOPED_TRACE(path.parent_path().filename().string() + "/" + path.filename().string() +
+                 (buffer ? " buffer modes" : " file modes"));
+    EXPECT_EQ(code(decode(path, {.buffer = buffer}).paramsStatus), code(status));
+    const Decoded direct =
+        decode(path, {.buffer = buffer, .readParamsFirst = false, .width = 32, .height = 32});
+    EXPECT_EQ(code(direct.status), code(status));
+    EXPECT_TRUE(direct.guardsIntact);
+  }
+}
+
+TEST(OracleJpegsuite, UnsupportedFramesAreRefused) {
+  SKIP_WITHOUT_SUITE();
+  int checked = 0;
+  for (const fs::path& path : jpegFiles("extended_huffman")) {
+    if (contains(path, "x12_")) expectRefused(path, JpegStatus::UnsupportedFrame), ++checked;
+  }
+  for (const char* folder :
+       {"extended_arithmetic", "progressive_arithmetic", "lossless_huffman", "lossless_arithmetic"}) {
+    for (const fs::path& path : jpegFiles(folder))
+      expectRefused(path, JpegStatus::UnsupportedFrame), ++checked;
+  }
+  EXPECT_GE(checked, 150);
+}
+
+// JPEG-LS streams (SOF55, 0xF7) are refused without writing a pixel. The marker falls among the
+// JPGn codes, whose segments are skipped, so the stream reaches SOS with no frame: -19.
+TEST(OracleJpegsuite, JpegLsStreamsAreRefused) {
+  SKIP_WITHOUT_SUITE();
+  for (const fs::path& path : jpegFiles("ls")) expectRefused(path, JpegStatus::NoFrame);
+}
+
+// Waits for a decision to treat SOF55 as an unsupported frame, which says more than "No frame".
+TEST(OracleJpegsuite, DISABLED_JpegLsFramesAreUnsupportedFrames) {
+  SKIP_WITHOUT_SUITE();
+  for (const fs::path& path : jpegFiles("ls")) expectRefused(path, JpegStatus::UnsupportedFrame);
+}
+
+TEST(OracleJpegsuite, HeightLeftToDnlIsRefused) {
+  SKIP_WITHOUT_SUITE();
+  for (const char* folder : {"baseline", "extended_huffman"}) {
+    expectRefused(suiteDir() / folder / "32x32x8_dnl.jpg", JpegStatus::DnlError);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,475 @@
+// Helpers of the oracle tests: decoding through the public API into guarded buffers, running
+// the independent decoders (djpeg, ImageMagick's convert) as black boxes, comparing pixels, and
+// the checksum manifest of our own output.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "codec/jpeg.h"
+
+namespace oracle {
+
+namespace fs = std::filesystem;
+
+inline std::vector<uint8_t> readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Statuses compared as numbers, so a failure prints -19 rather than the enum's bytes.
+inline int code(JpegStatus status) {
+  return static_cast<int>(status);
+}
+
+inline fs::path testData() {
+  return MESHWICK_TEST_DATA;
+}
+inline fs::path corpusDir() {
+  return fs::path(MESHWICK_TEST_DATA) / "jpeg";
+}
+inline fs::path sharedCorpus() {
+  return MESHWICK_CORPUS;
+}
+
+// --- pixels ---------------------------------------------------------------------------------
+
+// Packed, top-down pixels without row padding.
+struct Image {
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  std::vector<uint8_t> pixels;
+
+  const uint8_t* at(int x, int y) const {
+    return pixels.data() + (static_cast<size_t>(y) * width + x) * channels;
+  }
+};
+
+// PGM (P5) or PPM (P6) with maxval 255.
+inline std::optional<Image> parsePnm(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return std::nullopt;
+  size_t pos = 2;
+  int fields[3] = {};
+  for (int& field : fields) {
+    while (pos < bytes.size() && (std::isspace(bytes[pos]) || bytes[pos] == '#')) {
+      if (bytes[pos] == '#') {
+        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
+      } else {
+        ++pos;
+      }
+    }
+    while (pos < bytes.size() && std::isdigit(bytes[pos])) field = field * 10 + (bytes[pos++] - '0');
+  }
+  ++pos;  // the single whitespace byte after maxval
+  Image image{fields[0], fields[1], bytes[1] == '5' ? 1 : 3, {}};
+  const size_t size = static_cast<size_t>(image.width) * image.height * image.channels;
+  if (fields[2] != 255 || pos + size > bytes.size()) return std::nullopt;
+  image.pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(pos + size));
+  return image;
+}
+
+// --- decoding through the public API --------------------------------------------------------
+
+struct PixelFormat {
+  const char* name;
+  JpegColor color;
+  int channels;
+};
+inline constexpr PixelFormat kBgr3{"bgr3", JpegColor::Bgr, 3};
+inline constexpr PixelFormat kRgb3{"rgb3", JpegColor::Rgb, 3};
+inline constexpr PixelFormat kGray1{"gray1", JpegColor::Gray, 1};
+inline constexpr PixelFormat kCmyk4{"cmyk4", JpegColor::Cmyk, 4};
+
+struct DecodeOptions {
+  bool buffer = true;  // memory-buffer modes, else file modes
+  int scale = 1;       // 1, 2, 4 or 8
+  PixelFormat format = kBgr3;
+  int dctVariant = 1;
+  int padBytes = 0;
+  bool bottomUp = false;
+  bool readParamsFirst = true;  // else the image read alone, sized by `width`/`height`
+  int width = 0;                // output size when readParamsFirst is false
+  int height = 0;
+};
+
+struct Decoded {
+  JpegStatus paramsStatus = JpegStatus::Ok;
+  JpegStatus status = JpegStatus::Ok;
+  JpegStatus freeStatus = JpegStatus::Ok;
+  int jpegWidth = 0;
+  int jpegHeight = 0;
+  int jpegChannels = 0;
+  JpegColor jpegColor = JpegColor::Other;
+  JpegSubsampling jpegSubsampling = JpegSubsampling::Other;
+  bool guardsIntact = true;  // nothing written before/after the buffer or into row padding
+  Image image;
+};
+
+inline JpegIoMode imageMode(bool buffer, int scale) {
+  const int base = scale == 1 ? 2 : scale == 2 ? 14 : scale == 4 ? 16 : 18;
+  return static_cast<JpegIoMode>(base + (buffer ? 1 : 0));
+}
+
+inline const char* modeName(int scale) {
+  return scale == 1 ? "ReadImage" : scale == 2 ? "ReadHalf" : scale == 4 ? "ReadQuarter" : "ReadEighth";
+}
+
+inline int scaledSize(int size, int scale) {
+  return (size + scale - 1) / scale;
+}
+
+// A zeroed record, initialised; released by the deleter if the test forgets.
+struct Codec {
+  std::unique_ptr<JPEG_CODEC_PROPERTIES> record = std::make_unique<JPEG_CODEC_PROPERTIES>();
+  JpegStatus initStatus = jpegInit(record.get());
+  JPEG_CODEC_PROPERTIES* operator->() { return record.get(); }
+  JPEG_CODEC_PROPERTIES* get() { return record.get(); }
+};
+
+inline constexpr uint8_t kCanary = 0xA7;
+inline constexpr size_t kGuardBytes = 64;
+
+// Pixel memory with guard bytes before and after; the row padding is canary-filled as well.
+struct GuardedBuffer {
+  std::vector<uint8_t> memory;
+  size_t stride = 0;
+  int rows = 0;
+
+  GuardedBuffer(int width, int height, int channels, int padBytes)
+      : memory(2 * kGuardBytes + (static_cast<size_t>(width) * channels + padBytes) * height, kCanary),
+        stride(static_cast<size_t>(width) * channels + padBytes),
+        rows(height) {}
+
+  uint8_t* data() { return memory.data() + kGuardBytes; }
+
+  bool intact(int width, int channels) const {
+    auto canary = [](uint8_t b) { return b == kCanary; };
+    const uint8_t* rowsStart = memory.data() + kGuardBytes;
+    if (!std::all_of(memory.begin(), memory.begin() + kGuardBytes, canary)) return false;
+    if (!std::all_of(memory.end() - kGuardBytes, memory.end(), canary)) return false;
+    const size_t used = static_cast<size_t>(width) * channels;
+    for (int y = 0; y < rows; ++y) {
+      const uint8_t* pad = rowsStart + y * stride + used;
+      if (!std::all_of(pad, pad + (stride - used), canary)) return false;
+    }
+    return true;
+  }
+};
+
+inline Decoded decode(const fs::path& path, const DecodeOptions& options) {
+  Decoded result;
+  Codec codec;
+  if (codec.initStatus != JpegStatus::Ok) {
+    result.status = codec.initStatus;
+    return result;
+  }
+  const std::string name = path.string();
+  std::vector<uint8_t> bytes = readFile(path);
+  codec->jpegFileName = name.c_str();
+  codec->jpegBuffer = bytes.data();
+  codec->jpegBufferSize = static_cast<int32_t>(bytes.size());
+  codec->state.dctVariant = options.dctVariant;
+
+  int width = options.width;
+  int height = options.height;
+  if (options.readParamsFirst) {
+    result.paramsStatus =
+        jpegRead(codec.get(), options.buffer ? JpegIoMode::BufferReadParams : JpegIoMode::FileReadParams);
+    result.jpegWidth = codec->jpegWidth;
+    result.jpegHeight = codec->jpegHeight;
+    result.jpegChannels = codec->jpegChannels;
+    result.jpegColor = codec->jpegColor;
+    result.jpegSubsampling = codec->jpegSubsampling;
+    if (result.paramsStatus != JpegStatus::Ok) {
+      result.status = result.paramsStatus;
+      result.freeStatus = jpegFree(codec.get());
+      return result;
+    }
+    width = scaledSize(codec->jpegWidth, options.scale);
+    height = scaledSize(codec->jpegHeight, options.scale);
+  }
+  if (width <= 0 || height <= 0) {
+    result.status = JpegStatus::NoImage;
+    result.freeStatus = jpegFree(codec.get());
+    return result;
+  }
+
+  const PixelFormat& format = options.format;
+  GuardedBuffer buffer(width, height, format.channels, options.padBytes);
+  codec->pixelData = buffer.data();
+  codec->pixelWidth = width;
+  codec->pixelHeight = options.bottomUp ? -height : height;
+  codec->pixelPadBytes = options.padBytes;
+  codec->pixelChannels = format.channels;
+  codec->pixelColor = format.color;
+  codec->pixelSubsampling = 0;
+  result.status = jpegRead(codec.get(), imageMode(options.buffer, options.scale));
+  if (!options.readParamsFirst) {
+    result.jpegWidth = codec->jpegWidth;
+    result.jpegHeight = codec->jpegHeight;
+    result.jpegChannels = codec->jpegChannels;
+    result.jpegColor = codec->jpegColor;
+    result.jpegSubsampling = codec->jpegSubsampling;
+  }
+  result.freeStatus = jpegFree(codec.get());
+  result.guardsIntact = buffer.intact(width, format.channels);
+
+  Image& image = result.image;
+  image = {width, height, format.channels,
+           std::vector<uint8_t>(static_cast<size_t>(width) * height * format.channels)};
+  const size_t rowBytes = static_cast<size_t>(width) * format.channels;
+  for (int y = 0; y < height; ++y) {
+    const int memoryRow = options.bottomUp ? height - 1 - y : y;
+    std::copy_n(buffer.data() + memoryRow * buffer.stride, rowBytes, image.pixels.data() + y * rowBytes);
+  }
+  return result;
+}
+
+// --- independent decoders -------------------------------------------------------------------
+
+inline std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Runs the oracles once per distinct request and keeps their outputs for the test program's life.
+class OracleRunner {
+ public:
+  static OracleRunner& instance() {
+    static OracleRunner runner;
+    return runner;
+  }
+
+  // djpeg with the accurate integer transform and replicating upsampling (what our decoder
+  // does), scaled by 1/scale; grey output for `grey`.
+  std::optional<Image> djpeg(const fs::path& jpeg, int scale, bool grey) {
+    std::string options = "-dct int -nosmooth";
+    if (scale != 1) options += " -scale 1/" + std::to_string(scale);
+    if (grey) options += " -grayscale";
+    return run("djpeg " + options + " -pnm -outfile {out} " + quoted(jpeg.string()), jpeg, options,
+               [](const std::vector<uint8_t>& bytes, const fs::path&) { return parsePnm(bytes); });
+  }
+
+  // ImageMagick (libjpeg underneath, same transform and upsampling settings) for four-component
+  // streams, which djpeg can only write converted to RGB. convert reports Adobe-style inverted
+  // CMYK as ink amounts; inverting once more gives the samples as stored, which is what our
+  // decoder delivers.
+  std::optional<Image> imageMagickCmyk(const fs::path& jpeg, int width, int height) {
+    const std::string options = "cmyk";
+    return run("convert -define jpeg:dct-method=islow -define jpeg:fancy-upsampling=off " +
+                   quoted(jpeg.string()) + " -depth 8 cmyk:{out}",
+               jpeg, options, [width, height](const std::vector<uint8_t>& bytes, const fs::path&) {
+                 std::optional<Image> image;
+                 if (bytes.size() != static_cast<size_t>(width) * height * 4) return image;
+                 image = Image{width, height, 4, bytes};
+                 for (uint8_t& b : image->pixels) b = static_cast<uint8_t>(255 - b);
+                 return image;
+               });
+  }
+
+  ~OracleRunner() {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+ private:
+  OracleRunner() : dir_(fs::temp_directory_path() / ("meshwick-oracle-" + std::to_string(getpid()))) {
+    fs::create_directories(dir_);
+  }
+
+  template <typename Parse>
+  std::optional<Image> run(std::string command, const fs::path& jpeg, const std::string& options,
+                           Parse parse) {
+    const std::string key = jpeg.string() + "|" + options;
+    if (auto found = cache_.find(key); found != cache_.end()) return found->second;
+    const fs::path out = dir_ / ("out" + std::to_string(cache_.size()));
+    command.replace(command.find("{out}"), 5, quoted(out.string()));
+    command += " 2>/dev/null";
+    std::optional<Image> image;
+    if (std::system(command.c_str()) == 0) image = parse(readFile(out), out);
+    cache_[key] = image;
+    return image;
+  }
+
+  fs::path dir_;
+  std::map<std::string, std::optional<Image>> cache_;
+};
+
+// --- comparison -----------------------------------------------------------------------------
+
+struct Difference {
+  int maxDifference = 0;
+  double meanDifference = 0;
+  int firstX = -1;  // first pixel (raster order) whose difference is the largest
+  int firstY = -1;
+  int firstChannel = -1;
+  bool sizesMatch = true;
+
+  std::string describe() const {
+    std::ostringstream out;
+    if (!sizesMatch) return "sizes differ";
+    out << "max difference " << maxDifference << " (first at x=" << firstX << " y=" << firstY
+        << " channel=" << firstChannel << "), mean " << meanDifference;
+    return out.str();
+  }
+};
+
+// Compares the first `channels` channels of every pixel in rows [0, rows) (all rows when -1).
+inline Difference compare(const Image& ours, const Image& theirs, int channels, int rows = -1) {
+  Difference d;
+  if (ours.width != theirs.width || ours.height != theirs.height) {
+    d.sizesMatch = false;
+    d.maxDifference = 256;
+    return d;
+  }
+  const int height = rows < 0 ? ours.height : std::min(rows, ours.height);
+  long long sum = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < ours.width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        const int diff = std::abs(ours.at(x, y)[c] - theirs.at(x, y)[c]);
+        sum += diff;
+        if (diff > d.maxDifference) {
+          d.maxDifference = diff;
+          d.firstX = x;
+          d.firstY = y;
+          d.firstChannel = c;
+        }
+      }
+    }
+  }
+  const long long samples = static_cast<long long>(height) * ours.width * channels;
+  d.meanDifference = samples ? static_cast<double>(sum) / static_cast<double>(samples) : 0;
+  return d;
+}
+
+// Reorders or widens an oracle's RGB/grey image into the layout of a pixel format.
+inline Image inFormat(const Image& reference, const PixelFormat& format) {
+  Image out{reference.width, reference.height, format.channels,
+            std::vector<uint8_t>(static_cast<size_t>(reference.width) * reference.height * format.channels)};
+  for (int y = 0; y < reference.height; ++y) {
+    for (int x = 0; x < reference.width; ++x) {
+      const uint8_t* in = reference.at(x, y);
+      uint8_t* o = out.pixels.data() + (static_cast<size_t>(y) * out.width + x) * out.channels;
+      const uint8_t r = in[0];
+      const uint8_t g = reference.channels >= 3 ? in[1] : in[0];
+      const uint8_t b = reference.channels >= 3 ? in[2] : in[0];
+      if (format.channels == 1) {
+        o[0] = r;  // grey references only
+      } else if (format.color == JpegColor::Bgr) {
+        o[0] = b, o[1] = g, o[2] = r;
+      } else {
+        o[0] = r, o[1] = g, o[2] = b;
+        if (format.channels == 4) o[3] = reference.channels == 4 ? in[3] : 255;
+      }
+    }
+  }
+  return out;
+}
+
+// --- tolerances -----------------------------------------------------------------------------
+// Why they are what they are: see the comment at the top of oracle_decode_test.cpp.
+
+// Peak and mean bounds, by whether colour conversion is involved (see the file comment).
+struct Tolerance {
+  int peak;
+  double mean;
+};
+inline constexpr Tolerance kPlainTolerance{1, 0.05};      // grey, Y only, RGB and CMYK samples
+inline constexpr Tolerance kConvertedTolerance{5, 0.35};  // YCbCr and YCCK converted to RGB
+inline constexpr Tolerance kVariant0Tolerance{4, 0.5};    // dctVariant 0, any channel
+inline constexpr Tolerance kVariant0ConvertedTolerance{7, 0.7};
+
+inline bool converts(JpegColor color, const PixelFormat& format) {
+  return (color == JpegColor::YCbCr || color == JpegColor::Ycck) && format.color != JpegColor::Gray;
+}
+
+inline Tolerance toleranceFor(JpegColor color, const PixelFormat& format, int dctVariant) {
+  if (dctVariant == 0) return converts(color, format) ? kVariant0ConvertedTolerance : kVariant0Tolerance;
+  return converts(color, format) ? kConvertedTolerance : kPlainTolerance;
+}
+
+// The pixel formats a JPEG colour may be decoded to, the caller's usual one first.
+inline std::vector<PixelFormat> formatsFor(JpegColor color) {
+  switch (color) {
+    case JpegColor::YCbCr:
+    case JpegColor::Gray:
+      return {kBgr3, kRgb3, kGray1, kCmyk4};
+    case JpegColor::Rgb:
+      return {kBgr3, kRgb3, kCmyk4};
+    default:
+      return {kCmyk4};
+  }
+}
+
+// The independent decoder's output for a stream, in the layout of `format`; nothing when that
+// decoder cannot give it (four-component streams at reduced scale: convert cannot reduce as we do).
+inline std::optional<Image> oracleImage(const fs::path& source, JpegColor color, int channels,
+                                        const PixelFormat& format, int scale, int width, int height) {
+  if (channels == 4) {
+    if (scale != 1) return std::nullopt;
+    auto image = OracleRunner::instance().imageMagickCmyk(source, width, height);
+    if (!image) ADD_FAILURE() << "convert could not decode " << source;
+    return image;
+  }
+  const bool grey = format.channels == 1 || color == JpegColor::Gray;
+  auto image = OracleRunner::instance().djpeg(source, scale, grey);
+  if (!image) {
+    ADD_FAILURE() << "djpeg could not decode " << source;
+    return image;
+  }
+  return inFormat(*image, format);
+}
+
+// Peak and mean difference within `tolerance` over the first `rows` rows (all when -1); the
+// fourth channel of four-channel pixels (255 or K) is held to the peak bound as well.
+inline void expectCloseToOracle(const Image& ours, const std::optional<Image>& expected, Tolerance tolerance,
+                                int rows = -1) {
+  if (!expected) return;
+  const Difference d = compare(ours, *expected, std::min(ours.channels, 3), rows);
+  EXPECT_LE(d.maxDifference, tolerance.peak) << d.describe();
+  EXPECT_LE(d.meanDifference, tolerance.mean) << d.describe();
+  if (ours.channels == 4) {
+    const Difference all = compare(ours, *expected, 4, rows);
+    EXPECT_LE(all.maxDifference, tolerance.peak) << "with the fourth channel: " << all.describe();
+  }
+}
+
+// --- checksums ------------------------------------------------------------------------------
+
+// FNV-1a, 64 bits, over the packed pixels.
+inline std::string checksum(const Image& image) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (uint8_t b : image.pixels) {
+    hash ^= b;
+    hash *= 0x100000001b3ull;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+}  // namespace oracle
