@@ -641,6 +641,11 @@ void runFinalConversion(JPEG_PROPERTIES* state) {
 }
 
 JpegStatus runFrameSetUp(JPEG_PROPERTIES* state) {
+  KernelTable* kernels = state->input.kernels;
+  if (kernels == nullptr) return JpegStatus::InternalError;
+  // Nothing a previous frame chose survives a failed set-up.
+  kernels->storeMcu = nullptr;
+  state->outputConversion = kOutputCodeNone;
   if (state->componentCount < 1 || state->componentCount > 4) return JpegStatus::ComponentError;
   const FrameFactors f = frameFactors(*state);
   if (!ratiosAreIntegers(f)) return JpegStatus::UnsupportedSubsampling;
@@ -648,10 +653,6 @@ JpegStatus runFrameSetUp(JPEG_PROPERTIES* state) {
   state->samplingNeeded = samplingNeeded(*state, f) ? 1 : 0;
   setMcuGeometry(state, f);
 
-  KernelTable* kernels = state->input.kernels;
-  if (kernels == nullptr) return JpegStatus::InternalError;
-  kernels->storeMcu = nullptr;
-  state->outputConversion = kOutputCodeNone;
   if (state->pixelChannels < 1) return JpegStatus::InvalidProperties;
   if (f.count == 3 && state->jpegColor == JpegColor::YCbCr && state->pixelColor == JpegColor::YCbCr &&
       layoutOf(f) != JpegSubsampling::H2V1) {

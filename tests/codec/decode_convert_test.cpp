@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -173,6 +174,10 @@ struct Canvas {
     return true;
   }
 };
+
+void PrintTo(const KernelCase& k, std::ostream* os) {
+  *os << k.name;
+}
 
 class DecoderConvert : public testing::TestWithParam<KernelCase> {};
 

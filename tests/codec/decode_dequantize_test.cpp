@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,10 @@ struct SettleCase {
   std::vector<int32_t> formsBefore;
   int32_t expectedVariant;
 };
+
+void PrintTo(const SettleCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DecoderDequantizeSettle : public testing::TestWithParam<SettleCase> {};
 

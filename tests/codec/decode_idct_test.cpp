@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -46,6 +47,10 @@ std::vector<InverseSet> inverseSets() {
     if (complete) sets.push_back(set);
   }
   return sets;
+}
+
+void PrintTo(const InverseSet& s, std::ostream* os) {
+  *os << s.name;
 }
 
 class DecoderIdct : public testing::TestWithParam<InverseSet> {
