@@ -1,10 +1,110 @@
+// JPEG pictures go through the project's codec; the record lives only for one call.
+#include "codec/jpeg.h"
+#include "document/picture_convert.h"
 #include "document/picture_dib.h"
 
-// JPEG pictures go through the project's codec.
-HRESULT CPictureDib::LoadJpeg(const QString&) {
-  return E_FAIL;
+#include <QFile>
+
+#include <memory>
+
+namespace {
+
+// The record is tens of kilobytes, too much for the stack of a UI handler; value
+// initialisation clears it as the codec expects.
+class CodecRecord {
+ public:
+  CodecRecord() : m_record(std::make_unique<JPEG_CODEC_PROPERTIES>()) {
+    m_initialised = jpegInit(m_record.get()) == JpegStatus::Ok;
+  }
+  ~CodecRecord() {
+    if (m_initialised) jpegFree(m_record.get());
+  }
+  CodecRecord(const CodecRecord&) = delete;
+  CodecRecord& operator=(const CodecRecord&) = delete;
+
+  bool initialised() const { return m_initialised; }
+  JPEG_CODEC_PROPERTIES* operator->() { return m_record.get(); }
+  JPEG_CODEC_PROPERTIES* get() { return m_record.get(); }
+
+ private:
+  std::unique_ptr<JPEG_CODEC_PROPERTIES> m_record;
+  bool m_initialised = false;
+};
+
+int PadBytes(int width, int channels) {
+  const std::int64_t row = std::int64_t{width} * channels;
+  return static_cast<int>((row + 3) / 4 * 4 - row);
 }
 
-HRESULT CPictureDib::WriteJpeg(const QString&) const {
-  return E_FAIL;
+// Output colour by the number of components in the file: grey and YCbCr become B, G, R;
+// four components come out as four channels for CmykToBgr. Other counts cannot be shown.
+bool ChooseOutput(JPEG_CODEC_PROPERTIES& r) {
+  switch (r.jpegChannels) {
+    case 1:
+      r.jpegColor = JpegColor::Gray;
+      r.pixelChannels = 3;
+      r.pixelColor = JpegColor::Bgr;
+      return true;
+    case 3:
+      r.jpegColor = JpegColor::YCbCr;
+      r.pixelChannels = 3;
+      r.pixelColor = JpegColor::Bgr;
+      return true;
+    case 4:
+      r.jpegColor = JpegColor::Ycck;
+      r.pixelChannels = 4;
+      r.pixelColor = JpegColor::Cmyk;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+HRESULT CPictureDib::LoadJpeg(const QString& path) {
+  CodecRecord r;
+  if (!r.initialised()) return E_FAIL;
+  const QByteArray name = QFile::encodeName(path);
+  r->jpegFileName = name.constData();
+  if (jpegRead(r.get(), JpegIoMode::FileReadParams) != JpegStatus::Ok) return E_FAIL;
+  if (r->jpegWidth <= 0 || r->jpegHeight <= 0 || !ChooseOutput(*r.get())) return E_FAIL;
+
+  r->pixelWidth = r->jpegWidth;
+  r->pixelHeight = r->jpegHeight;
+  r->pixelPadBytes = PadBytes(r->jpegWidth, r->pixelChannels);
+  if (!Create(r->jpegWidth, r->jpegHeight, r->pixelChannels * 8)) return E_FAIL;
+
+  r->pixelData = m_bits;
+  if (jpegRead(r.get(), JpegIoMode::FileReadImage) != JpegStatus::Ok) {
+    Release();
+    return E_FAIL;
+  }
+  if (r->pixelColor == JpegColor::Cmyk) CmykToBgr(m_bits, m_width, m_height, m_rowStep);
+  return S_OK;
+}
+
+HRESULT CPictureDib::WriteJpeg(const QString& path) const {
+  if (m_bitsPerPixel != 24 || m_rowStep <= 0) return E_FAIL;
+  CodecRecord r;
+  if (!r.initialised()) return E_FAIL;
+  const QByteArray name = QFile::encodeName(path);
+  // An empty comment text rather than none, so that no COM segment is written.
+  std::uint8_t emptyComment[1] = {0};
+  r->jpegHeight = m_height;
+  r->pixelWidth = m_width;
+  r->pixelHeight = m_height;
+  r->pixelData = m_bits;
+  r->jpegFileName = name.constData();
+  r->jpegWidth = m_width;
+  r->quality = 100;
+  r->state.commentBuffer = emptyComment;
+  r->state.commentLength = 0;
+  r->pixelColor = JpegColor::Bgr;
+  r->pixelChannels = 3;
+  r->pixelPadBytes = PadBytes(m_width, 3);
+  r->jpegColor = JpegColor::YCbCr;
+  r->jpegChannels = 3;
+  r->jpegSubsampling = JpegSubsampling::H2V2;
+  return jpegWrite(r.get(), JpegIoMode::FileWriteImage) == JpegStatus::Ok ? S_OK : E_FAIL;
 }

@@ -224,7 +224,7 @@ TEST_F(MeshwickAppTest, SaveAsIsEnabledOnceTheGridHasACell) {
 
   PlaceThroughView(*app);
   EXPECT_TRUE(saveAs->isEnabled());
-  m_dialogs.saveAnswers.push_back(std::nullopt);
+  m_dialogs.saveAnswers.push_back(QString());
   PressKey(app->View()->viewport(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_FALSE(m_dialogs.saveFilters.isEmpty());
 

@@ -261,7 +261,7 @@ TEST_F(MeshwickDocTest, SaveAsWritesTheCompositeWhereTheUserChose) {
 TEST_F(MeshwickDocTest, CancelledSaveWritesNothing) {
   CancelCellSize();
   ASSERT_TRUE(m_doc.PlacePicture(Bmp("p.bmp", 4, 4), 0, 0));
-  m_dialogs.saveAnswers.push_back(std::nullopt);
+  m_dialogs.saveAnswers.push_back(QString());
   m_doc.OnFileSaveAs();
   EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{"p.bmp"});
   EXPECT_TRUE(m_dialogs.messages.isEmpty());

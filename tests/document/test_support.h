@@ -36,8 +36,9 @@ class FakeDialogs : public platform::DialogService {
   }
   void MessageBox(QWidget*, const QString& text) override { messages.push_back(text); }
 
-  std::deque<std::optional<QString>> openAnswers;
-  std::deque<std::optional<QString>> saveAnswers;
+  // Paths the dialogs answer with, in order; a null QString cancels.
+  std::deque<QString> openAnswers;
+  std::deque<QString> saveAnswers;
   std::function<int(QDialog&)> onModal;
   QStringList openFilters;
   QStringList saveFilters;
@@ -46,10 +47,11 @@ class FakeDialogs : public platform::DialogService {
   int modalRuns = 0;
 
  private:
-  static std::optional<QString> Next(std::deque<std::optional<QString>>& answers) {
+  static std::optional<QString> Next(std::deque<QString>& answers) {
     if (answers.empty()) return std::nullopt;
-    auto answer = answers.front();
+    const QString answer = answers.front();
     answers.pop_front();
+    if (answer.isNull()) return std::nullopt;
     return answer;
   }
 };

@@ -211,7 +211,7 @@ TEST_F(MeshwickViewTest, CancelledOrFailedPlacementChangesNothingShown) {
   Paint();
   DoubleClick(Solid("p.bmp", 50, 40, 0x00ff00), {0, 0});
   const platform::Bitmap* canvas = m_view.Canvas();
-  m_dialogs.openAnswers.push_back(std::nullopt);
+  m_dialogs.openAnswers.push_back(QString());
   m_view.OnLButtonDblClk({10, 10});
   DoubleClick(m_dir.filePath("absent.bmp"), {10, 10});
   EXPECT_EQ(m_view.Canvas(), canvas);
