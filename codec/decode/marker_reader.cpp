@@ -6,6 +6,7 @@
 #include "codec/decode/byte_input.h"
 #include "codec/decode/huffman_table.h"
 #include "codec/decode/output_hooks.h"
+#include "codec/decode/progressive_decoder.h"
 #include "codec/decode/scan_decoder.h"
 #include "codec/file_io.h"
 #include "codec/kernel_table.h"
@@ -464,12 +465,8 @@ JpegStatus handleScan(JPEG_PROPERTIES* state, LoopState* loop, Flow* flow) {
     releaseScan(state);
     return status;
   }
-  if (!isSequentialScan(state, scan)) {
-    // Progressive scans are not decoded yet.
-    releaseScan(state);
-    return JpegStatus::NotSupported;
-  }
-  status = checkScanTables(state, scan, true);
+  // Progressive scans had their own tables checked when their header was read.
+  if (isSequentialScan(state, scan)) status = checkScanTables(state, scan, true);
   if (status != JpegStatus::Ok) {
     releaseScan(state);
     return status;
@@ -502,6 +499,11 @@ JpegStatus handleScanMarker(JPEG_PROPERTIES* state, LoopState* loop, Flow* flow)
     *flow = Flow::Stop;
     return JpegStatus::Ok;
   }
+  status = startProgressiveScan(state);
+  if (status != JpegStatus::Ok) {
+    releaseScan(state);
+    return status;
+  }
   return handleScan(state, loop, flow);
 }
 
@@ -519,6 +521,7 @@ JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow*
   if (state->nonInterleaved != 0 && state->colorConversionNeeded != 0 && state->progressive == 0) {
     runFinalConversion(state);
   }
+  finishProgressiveImage(state);
   return JpegStatus::Ok;
 }
 
@@ -579,10 +582,10 @@ JpegStatus rewindInput(JPEG_PROPERTIES* state) {
 }
 
 // End of the data: image modes must have decoded something.
-JpegStatus endOfData(const JPEG_PROPERTIES* state, const LoopState& loop) {
-  if (isImageReadMode(mode(state)) && (state->noFrameYet != 0 || loop.scansDecoded == 0)) {
-    return JpegStatus::NoImage;
-  }
+JpegStatus endOfData(JPEG_PROPERTIES* state, const LoopState& loop) {
+  if (!isImageReadMode(mode(state))) return JpegStatus::Ok;
+  if (state->noFrameYet != 0 || loop.scansDecoded == 0) return JpegStatus::NoImage;
+  finishProgressiveImage(state);
   return JpegStatus::Ok;
 }
 

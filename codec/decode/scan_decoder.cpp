@@ -4,6 +4,7 @@
 
 #include "codec/decode/byte_input.h"
 #include "codec/decode/output_hooks.h"
+#include "codec/decode/progressive_decoder.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/decode_kernels.h"
 #include "codec/validation.h"
@@ -68,8 +69,8 @@ JpegStatus checkPixelBuffer(const JPEG_PROPERTIES* state, int32_t scale) {
   return JpegStatus::Ok;
 }
 
-// The transform for one component at the scale: reduced by the scale, or one size larger for
-// the one-block components of a square-sampled frame.
+}  // namespace
+
 InverseDctKernel chooseInverseDct(const KernelTable* kernels, int32_t scale, bool largerForComponent) {
   switch (scale) {
     case 2:
@@ -82,6 +83,8 @@ InverseDctKernel chooseInverseDct(const KernelTable* kernels, int32_t scale, boo
       return kernels->idctFull;
   }
 }
+
+namespace {
 
 int32_t planScan(const JPEG_PROPERTIES* state, ScanRecord* scan, int32_t scale, ComponentPlan* plans) {
   const KernelTable* kernels = state->input.kernels;
@@ -225,7 +228,11 @@ JpegStatus decodeScan(JPEG_PROPERTIES* state) {
   } else {
     status = checkPixelBuffer(state, scale);
   }
-  if (status == JpegStatus::Ok) status = decodeSequentialScan(state, &state->input, state->scan, scale);
+  if (status == JpegStatus::Ok) {
+    // Once one scan of the image was progressive, every later scan is.
+    status = state->progressive != 0 ? decodeProgressiveScan(state, &state->input, state->scan, scale)
+                                     : decodeSequentialScan(state, &state->input, state->scan, scale);
+  }
   if (status == JpegStatus::Ok) dropBits(&state->input);
   kernels->finishKernels();
   return status;
