@@ -27,6 +27,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 constexpr uint64_t kDefaultMaxBytes = uint64_t{1} << 30;
 constexpr int kCommentCapacity = 65535;
+constexpr int32_t kMaxThumbnailSide = 255;
 
 void printUsage() {
   std::fprintf(stderr,
@@ -146,6 +147,30 @@ JpegStatus readParameters(CodecRecord& record, const Source& source, std::vector
   return status;
 }
 
+// Progressive scans of the image, as the decoder counts them (0 for a sequential image): only a
+// decode sees every scan header. An eighth-scale decode is the cheapest; -1 when it fails.
+int32_t countProgressiveScans(const Source& source) {
+  CodecRecord record;
+  if (record.init() != JpegStatus::Ok) return -1;
+  Source copy;
+  copy.path = source.path;
+  copy.useBuffer = source.useBuffer;
+  if (!attachSource(record, copy)) return -1;
+  if (jpegRead(record.get(), modeFor(JpegIoMode::FileReadParams, copy)) != JpegStatus::Ok) return -1;
+  const int32_t width = (record->jpegWidth + 7) / 8;
+  const int32_t height = (record->jpegHeight + 7) / 8;
+  const int32_t components = record->jpegChannels;
+  const int32_t channels = components == 1 ? 1 : components == 4 ? 4 : 3;
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * channels);
+  record->pixelData = pixels.data();
+  record->pixelWidth = width;
+  record->pixelHeight = height;
+  record->pixelChannels = channels;
+  record->pixelColor = components == 1 ? JpegColor::Gray : components == 4 ? JpegColor::Cmyk : JpegColor::Rgb;
+  if (jpegRead(record.get(), modeFor(JpegIoMode::FileReadEighth, copy)) != JpegStatus::Ok) return -1;
+  return record->state.progressive;
+}
+
 int runInfo(int argc, char** argv) {
   if (argc != 2) return usageError("info takes one input file");
   Source source;
@@ -162,7 +187,14 @@ int runInfo(int argc, char** argv) {
   std::printf("components: %d\n", record->jpegChannels);
   std::printf("color: %s\n", colorName(record->jpegColor));
   std::printf("subsampling: %s\n", subsamplingName(record->jpegSubsampling));
-  std::printf("coding: %s\n", state.frameMarker == 0xC2 ? "progressive" : "sequential");
+  // The scans decide, not the frame marker: an SOF0 frame may carry progressive scans.
+  const int32_t scans = countProgressiveScans(source);
+  std::printf("coding: %s\n", state.frameMarker == 0xC2 || scans > 0 ? "progressive" : "sequential");
+  if (scans < 0) {
+    std::printf("progressive scans: unknown (the image does not decode)\n");
+  } else {
+    std::printf("progressive scans: %d\n", scans);
+  }
   std::printf("restart interval: %d\n", state.restartInterval);
   std::printf("thumbnail: %dx%d\n", record->thumbWidth, record->thumbHeight);
   // A comment holds at most 65533 bytes, so the untouched capacity means "no comment".
@@ -315,12 +347,13 @@ void putLittleEndian(std::vector<uint8_t>* out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-// Bottom-up BMP: 8-bit with a grey palette for one channel, else 24-bit B, G, R. The picture was
-// decoded bottom-up with rows padded to four bytes, so its memory is the BMP's pixel array.
+// Bottom-up BMP: 8-bit with a grey palette for one channel, else 24-bit B, G, R.
 bool writeBmp(const char* path, const Picture& picture) {
   const uint32_t paletteBytes = picture.channels == 1 ? 256 * 4 : 0;
   const uint32_t offset = 14 + 40 + paletteBytes;
-  const uint32_t imageBytes = static_cast<uint32_t>(picture.pixels.size());
+  const uint32_t rowBytes = static_cast<uint32_t>(picture.width * picture.channels);
+  const uint32_t paddedRow = (rowBytes + 3) & ~3u;
+  const uint32_t imageBytes = paddedRow * static_cast<uint32_t>(picture.height);
   std::vector<uint8_t> header;
   header.push_back('B');
   header.push_back('M');
@@ -345,7 +378,11 @@ bool writeBmp(const char* path, const Picture& picture) {
   std::FILE* file = std::fopen(path, "wb");
   if (file == nullptr) return false;
   bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
-  ok = ok && std::fwrite(picture.pixels.data(), 1, picture.pixels.size(), file) == picture.pixels.size();
+  const uint8_t padding[3] = {};
+  for (int32_t y = picture.height - 1; y >= 0 && ok; --y) {
+    ok = std::fwrite(picture.row(y), 1, rowBytes, file) == rowBytes &&
+         std::fwrite(padding, 1, paddedRow - rowBytes, file) == paddedRow - rowBytes;
+  }
   return std::fclose(file) == 0 && ok;
 }
 
@@ -411,17 +448,19 @@ int runDecode(int argc, char** argv) {
   status = readParameters(record, source, &comment);
   if (status != JpegStatus::Ok) return codecFailure(source.path, status);
 
+  if (record->jpegWidth == 0 || record->jpegHeight == 0)
+    return codecFailure(source.path, JpegStatus::NoImage);
+
   Picture picture;
   choosePixelLayout(options.format, record->jpegChannels, &picture);
   if (options.thumbnail) {
-    if (record->thumbWidth == 0 || record->thumbHeight == 0) {
-      std::fprintf(stderr, "meshwick-jpeg: %s has no thumbnail\n", source.path);
-      return kExitFailure;
-    }
-    picture.width = record->thumbWidth;
-    picture.height = record->thumbHeight;
+    // Palette thumbnails are only measured by the thumbnail read itself: read into a buffer of
+    // the largest thumbnail, top-down, and keep the part the thumbnail covers.
+    picture.width = kMaxThumbnailSide;
+    picture.height = kMaxThumbnailSide;
     picture.color = options.format == ImageFormat::Bmp ? JpegColor::Bgr : JpegColor::Rgb;
     picture.channels = 3;
+    picture.bottomUp = false;
   } else {
     picture.width = (record->jpegWidth + options.scale - 1) / options.scale;
     picture.height = (record->jpegHeight + options.scale - 1) / options.scale;
@@ -431,6 +470,14 @@ int runDecode(int argc, char** argv) {
 
   status = jpegRead(record.get(), imageMode(options));
   if (status != JpegStatus::Ok) return codecFailure(source.path, status);
+  if (options.thumbnail) {
+    if (record->thumbWidth == 0 || record->thumbHeight == 0) {
+      std::fprintf(stderr, "meshwick-jpeg: %s has no thumbnail\n", source.path);
+      return kExitFailure;
+    }
+    picture.width = record->thumbWidth;
+    picture.height = record->thumbHeight;
+  }
 
   const bool written = options.format == ImageFormat::Bmp
                            ? writeBmp(options.output, picture)

@@ -509,19 +509,22 @@ JpegStatus handleScanMarker(JPEG_PROPERTIES* state, LoopState* loop, Flow* flow)
 
 JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow* flow) {
   *flow = Flow::Stop;
-  if (isHeaderOnlyMode(mode(state))) return JpegStatus::Ok;
-  if (state->noFrameYet != 0) {
-    // Only a tables-only stream followed by the image may end before a frame.
-    if (nextMarker(&state->input) != kMarkerSoi) return JpegStatus::NoImage;
+  const int32_t readMode = mode(state);
+  if (isTablesOnlyReadMode(readMode)) return JpegStatus::Ok;
+  const bool headerOnly = isHeaderOnlyMode(readMode);
+  // Before a frame (or, in an image read, before any scan) only a tables-only stream followed by
+  // the image may end: the read goes on into that image. The parameter and thumbnail modes do
+  // so too, so that they report its frame; alone, the tables-only stream ends them quietly.
+  if (state->noFrameYet != 0 || (!headerOnly && loop.scansDecoded == 0)) {
+    if (nextMarker(&state->input) != kMarkerSoi) return headerOnly ? JpegStatus::Ok : JpegStatus::NoImage;
     state->restartInterval = 0;
     *flow = Flow::Continue;
     return JpegStatus::Ok;
   }
-  if (loop.scansDecoded == 0) return JpegStatus::NoImage;
+  if (headerOnly) return JpegStatus::Ok;
   if (state->nonInterleaved != 0 && state->colorConversionNeeded != 0 && state->progressive == 0) {
     runFinalConversion(state);
   }
-  finishProgressiveImage(state);
   return JpegStatus::Ok;
 }
 
