@@ -113,7 +113,7 @@ inline double psnr(const Picture& a, const Picture& b) {
   if (a.bytes.size() != b.bytes.size() || a.bytes.empty()) return 0;
   double sum = 0;
   for (size_t i = 0; i < a.bytes.size(); ++i) {
-    const double d = double{a.bytes[i]} - double{b.bytes[i]};
+    const double d = static_cast<double>(a.bytes[i]) - static_cast<double>(b.bytes[i]);
     sum += d * d;
   }
   if (sum == 0) return 99;
@@ -160,6 +160,7 @@ struct WriteRequest {
   bool bottomUp = false;
   int padBytes = 0;
   size_t bufferSize = 0;  // 0: generous
+  std::string fileName;   // file modes
 };
 
 struct WriteResult {
@@ -198,7 +199,7 @@ class Writer {
     output_.assign(request.bufferSize != 0 ? request.bufferSize : generous, 0);
     record_.jpegBuffer = output_.data();
     record_.jpegBufferSize = static_cast<int32_t>(output_.size());
-    record_.jpegFileName = nullptr;
+    record_.jpegFileName = request_.fileName.empty() ? nullptr : request_.fileName.c_str();
   }
   ~Writer() { jpegFree(&record_); }
   Writer(const Writer&) = delete;
@@ -206,16 +207,23 @@ class Writer {
 
   JPEG_CODEC_PROPERTIES& record() { return record_; }
 
+  // One jpegWrite; on success or interruption the bytes produced so far: those of the buffer
+  // (buffer modes) or of the file (file modes, once the write has finished).
   WriteResult write() {
     WriteResult result;
     result.status = jpegWrite(&record_, request_.mode);
+    if (static_cast<int32_t>(result.status) < 0) return result;
     const int32_t size = record_.jpegBufferSize;
-    if (size > 0 && static_cast<size_t>(size) <= output_.size() &&
-        (static_cast<int32_t>(request_.mode) & 1) != 0) {
+    if ((static_cast<int32_t>(request_.mode) & 1) == 0) {
+      if (result.status == JpegStatus::Ok) result.bytes = readFile(request_.fileName);
+    } else if (size > 0 && static_cast<size_t>(size) <= output_.size()) {
       result.bytes.assign(output_.begin(), output_.begin() + size);
     }
     return result;
   }
+
+  // The output buffer as it stands, whatever the status.
+  const std::vector<uint8_t>& output() const { return output_; }
 
  private:
   WriteRequest request_;
@@ -255,12 +263,13 @@ inline std::vector<Marker> parseMarkers(const std::vector<uint8_t>& s) {
       }
       continue;
     }
-    if (s[i] != 0xFF || i + 3 >= s.size()) break;
+    if (s[i] != 0xFF) break;
     const uint8_t code = s[i + 1];
     if (code == 0xD9) {
       markers.push_back({code, {}, i});
       break;
     }
+    if (i + 3 >= s.size()) break;
     const size_t length = size_t{s[i + 2]} << 8 | s[i + 3];
     if (length < 2 || i + 2 + length > s.size()) break;
     markers.push_back({code,
