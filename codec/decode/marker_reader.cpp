@@ -525,6 +525,7 @@ JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow*
   if (state->nonInterleaved != 0 && state->colorConversionNeeded != 0 && state->progressive == 0) {
     runFinalConversion(state);
   }
+  finishProgressiveImage(state);
   return JpegStatus::Ok;
 }
 
