@@ -80,7 +80,7 @@ std::unique_ptr<platform::Bitmap> CPictureDib::DetachBitmap() {
   return std::move(m_bitmap);
 }
 
-platform::DrawingContext* CPictureDib::BorrowDC() {
+platform::DrawingContext* CPictureDib::BorrowDC() const {
   ++m_dcUseCount;
   if (!m_dc) {
     m_dc = DcCache::Take();
@@ -89,7 +89,7 @@ platform::DrawingContext* CPictureDib::BorrowDC() {
   return m_dc;
 }
 
-void CPictureDib::ReturnDC() {
+void CPictureDib::ReturnDC() const {
   if (m_dcUseCount <= 0) return;
   if (--m_dcUseCount == 0) {
     m_dc->SelectObject(m_previousObject);

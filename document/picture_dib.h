@@ -30,9 +30,10 @@ class CPictureDib {
   // Hands the section to the caller; m_header stays for the caller to free.
   std::unique_ptr<platform::Bitmap> DetachBitmap();
 
-  // Nesting borrow of a memory context with the bitmap selected.
-  platform::DrawingContext* BorrowDC();
-  void ReturnDC();
+  // Nesting borrow of a memory context with the bitmap selected; blitting from it leaves
+  // the picture as it is, so a const picture can lend one.
+  platform::DrawingContext* BorrowDC() const;
+  void ReturnDC() const;
 
   // Bilinear resampling with 8-bit fixed-point weights; null when the new section cannot
   // be made or the depth is not whole bytes per pixel (8, 24, 32).
@@ -72,7 +73,7 @@ class CPictureDib {
   int m_height = 0;
   int m_rowStep = 0;
   int m_bitsPerPixel = 0;
-  platform::DrawingContext* m_dc = nullptr;
-  int m_dcUseCount = 0;
-  platform::Bitmap* m_previousObject = nullptr;
+  mutable platform::DrawingContext* m_dc = nullptr;
+  mutable int m_dcUseCount = 0;
+  mutable platform::Bitmap* m_previousObject = nullptr;
 };

@@ -115,7 +115,7 @@ void CMeshwickView::DrawCell(int column, int row) {
   if (!m_canvasDC || !cell || !cell->HasBitmap()) return;
   const grid::Extent zoomed = ZoomedCellSize();
   if (zoomed.width <= 0 || zoomed.height <= 0) return;
-  auto* picture = const_cast<CPictureDib*>(cell);
+  const CPictureDib* picture = cell;
   platform::DrawingContext* source = picture->BorrowDC();
   platform::StretchBlt(*m_canvasDC, static_cast<int>(column * zoomed.width),
                        static_cast<int>(row * zoomed.height), static_cast<int>(zoomed.width),
