@@ -8,6 +8,7 @@
 #include "codec/encode/huffman_encode.h"
 #include "codec/encode/marker_writer.h"
 #include "codec/encode/output_writer.h"
+#include "codec/encode/progressive_encoder.h"
 #include "codec/file_io.h"
 #include "codec/kernel_table.h"
 #include "codec/record_memory.h"
@@ -299,8 +300,8 @@ JpegStatus runWrite(JPEG_CODEC_PROPERTIES* p, int32_t mode) {
   }
 
   alignScratch(s);
-  // Progressive output is not written by this encoder yet.
-  status = s->progressive != 0 ? JpegStatus::NotSupported : encodeBaseline(s);
+  // An interrupted baseline write keeps its scan record: it resumes as baseline.
+  status = s->progressive != 0 && fresh ? encodeProgressive(s) : encodeBaseline(s);
   s->noFrameYet = 1;
   s->jpegBufferSize = byteCountOf(&s->input);
   p->jpegBufferSize = s->jpegBufferSize;

@@ -1,0 +1,372 @@
+#include "codec/encode/progressive_scan.h"
+
+#include <bit>
+#include <cstdlib>
+
+#include "codec/encode/huffman_encode.h"
+#include "codec/encode/output_writer.h"
+#include "codec/kernel_table.h"
+#include "codec/kernels/quantize.h"
+
+namespace {
+
+constexpr int32_t kZeroRunLength = 0xF0;
+constexpr int32_t kMaxScanComponents = 4;
+constexpr int32_t kBitsPerPut = 16;
+
+int32_t ceilDiv(int32_t value, int32_t divisor) {
+  return (value + divisor - 1) / divisor;
+}
+
+bool isDcScan(const ScanRecord& scan) {
+  return scan.spectralStart == 0 && scan.spectralEnd == 0;
+}
+
+// --- sinks: what a symbol decision turns into -------------------------------------------------
+
+// The statistics pass: counts symbols, drops bits and markers.
+class CountingSink {
+ public:
+  CountingSink(const JPEG_PROPERTIES* state, const ScanRecord& scan, SymbolFrequencies* frequencies)
+      : frequencies_(frequencies) {
+    for (int32_t j = 0; j < scan.componentCount; ++j) {
+      const int32_t index = scan.components[j].componentIndex;
+      dcTable_[j] = state->dcSelectors[index];
+      acTable_[j] = state->acSelectors[index];
+    }
+  }
+  JpegStatus dcSymbol(int32_t j, int32_t symbol) {
+    ++frequencies_->table[dcTable_[j]][symbol & 0xFF];
+    return JpegStatus::Ok;
+  }
+  JpegStatus acSymbol(int32_t symbol) {
+    ++frequencies_->table[acTable_[0]][symbol & 0xFF];
+    return JpegStatus::Ok;
+  }
+  JpegStatus bits(uint32_t, int32_t) { return JpegStatus::Ok; }
+  JpegStatus restartMarker(int32_t) { return JpegStatus::Ok; }
+
+ private:
+  SymbolFrequencies* frequencies_;
+  int32_t dcTable_[kMaxScanComponents] = {};
+  int32_t acTable_[kMaxScanComponents] = {};
+};
+
+// The writing pass, through the bit writer of the output's kind.
+template <JpegStatus (*PutBits)(ByteInput*, uint32_t, int32_t)>
+class WritingSink {
+ public:
+  WritingSink(ByteInput* writer, const ScanRecord& scan) : writer_(writer) {
+    for (int32_t j = 0; j < scan.componentCount; ++j) dcTable_[j] = scan.components[j].dcTable;
+    acTable_ = scan.components[0].acTable;
+  }
+  JpegStatus dcSymbol(int32_t j, int32_t symbol) { return put(dcTable_[j], symbol); }
+  JpegStatus acSymbol(int32_t symbol) { return put(acTable_, symbol); }
+  JpegStatus bits(uint32_t value, int32_t count) { return PutBits(writer_, value, count); }
+  JpegStatus restartMarker(int32_t n) {
+    const uint8_t marker[2] = {0xFF, static_cast<uint8_t>(0xD0 + n)};
+    return static_cast<JpegStatus>(writer_->kernels->putBytes(marker, 2, writer_));
+  }
+
+ private:
+  // Coefficients of 8-bit samples never reach category 16; the mask only keeps an index.
+  JpegStatus put(const HuffmanTable* table, int32_t symbol) {
+    return PutBits(writer_, table->code[symbol & 0xFF], table->codeLength[symbol & 0xFF]);
+  }
+  ByteInput* writer_;
+  const HuffmanTable* dcTable_[kMaxScanComponents] = {};
+  const HuffmanTable* acTable_ = nullptr;
+};
+
+// --- symbol decisions -----------------------------------------------------------------------
+
+// Codes blocks of one scan into a sink. Tracks the DC predictors, the end-of-band run and the
+// correction bits, which outlive single blocks.
+template <typename Sink>
+class ScanCoder {
+ public:
+  ScanCoder(Sink& sink, const ScanRecord& scan, CorrectionBits& correction, int32_t& endOfBandRun)
+      : sink_(sink),
+        start_(scan.spectralStart),
+        end_(scan.spectralEnd),
+        low_(scan.approxLow),
+        refining_(scan.approxHigh != 0),
+        correction_(correction),
+        run_(endOfBandRun) {
+    correction_.buffered = 0;
+    run_ = 0;
+  }
+
+  JpegStatus codeBlock(const int16_t* block, int32_t j) {
+    if (end_ == 0) return refining_ ? codeDcRefinement(block) : codeDcFirst(block, j);
+    return refining_ ? codeAcRefinement(block) : codeAcFirst(block);
+  }
+
+  // A pending end-of-band run: symbol n * 16 with n = floor(log2 L), the low n bits of L, then
+  // the correction bits of the blocks in the run.
+  JpegStatus emitEndOfBandRun() {
+    if (run_ == 0) return JpegStatus::Ok;
+    const int32_t n = std::bit_width(static_cast<uint32_t>(run_)) - 1;
+    JpegStatus status = sink_.acSymbol(n << 4);
+    if (status == JpegStatus::Ok && n > 0) status = sink_.bits(static_cast<uint32_t>(run_), n);
+    if (status == JpegStatus::Ok) status = emitCorrectionBits(0, correction_.buffered);
+    run_ = 0;
+    correction_.buffered = 0;
+    return status;
+  }
+
+  void resetPredictors() {
+    for (int32_t& dc : lastDc_) dc = 0;
+  }
+
+ private:
+  JpegStatus codeDcFirst(const int16_t* block, int32_t j) {
+    const int32_t value = block[0] >> low_;
+    const int32_t difference = value - lastDc_[j];
+    lastDc_[j] = value;
+    const int32_t category = sizeCategory(static_cast<uint32_t>(std::abs(difference)));
+    JpegStatus status = sink_.dcSymbol(j, category);
+    if (status == JpegStatus::Ok && category > 0) {
+      status = sink_.bits(static_cast<uint32_t>(difference < 0 ? difference - 1 : difference), category);
+    }
+    return status;
+  }
+
+  JpegStatus codeDcRefinement(const int16_t* block) {
+    return sink_.bits(static_cast<uint32_t>(block[0] >> low_) & 1u, 1);
+  }
+
+  int32_t magnitudeAt(const int16_t* block, int32_t k) const {
+    return std::abs(int32_t{block[kEncodeZigzagToNatural[k]]}) >> low_;
+  }
+
+  JpegStatus codeAcFirst(const int16_t* block) {
+    int32_t zeros = 0;
+    for (int32_t k = start_; k <= end_; ++k) {
+      const int32_t magnitude = magnitudeAt(block, k);
+      if (magnitude == 0) {
+        ++zeros;
+        continue;
+      }
+      JpegStatus status = emitEndOfBandRun();
+      for (; zeros > 15 && status == JpegStatus::Ok; zeros -= 16) status = sink_.acSymbol(kZeroRunLength);
+      const int32_t category = sizeCategory(static_cast<uint32_t>(magnitude));
+      const bool negative = block[kEncodeZigzagToNatural[k]] < 0;
+      if (status == JpegStatus::Ok) status = sink_.acSymbol(zeros * 16 + category);
+      if (status == JpegStatus::Ok)
+        status = sink_.bits(static_cast<uint32_t>(negative ? ~magnitude : magnitude), category);
+      if (status != JpegStatus::Ok) return status;
+      zeros = 0;
+    }
+    if (zeros > 0 && ++run_ == kMaxEndOfBandRun) return emitEndOfBandRun();
+    return JpegStatus::Ok;
+  }
+
+  // Coefficients already nonzero before this scan (magnitude > 1) send one correction bit
+  // each; it travels with the next symbol, or with the end-of-band run that ends the block.
+  JpegStatus codeAcRefinement(const int16_t* block) {
+    int32_t magnitude[64];
+    int32_t lastNewlyNonzero = -1;
+    for (int32_t k = start_; k <= end_; ++k) {
+      magnitude[k] = magnitudeAt(block, k);
+      if (magnitude[k] == 1) lastNewlyNonzero = k;
+    }
+    blockStart_ = correction_.buffered;
+    blockCount_ = 0;
+    int32_t zeros = 0;
+    JpegStatus status = JpegStatus::Ok;
+    for (int32_t k = start_; k <= end_ && status == JpegStatus::Ok; ++k) {
+      if (magnitude[k] == 0) {
+        ++zeros;
+        continue;
+      }
+      for (; zeros > 15 && k <= lastNewlyNonzero && status == JpegStatus::Ok; zeros -= 16) {
+        status = emitEndOfBandRun();
+        if (status == JpegStatus::Ok) status = sink_.acSymbol(kZeroRunLength);
+        if (status == JpegStatus::Ok) status = emitBlockCorrectionBits();
+      }
+      if (status != JpegStatus::Ok) break;
+      if (magnitude[k] > 1) {
+        correction_.bits[blockStart_ + blockCount_++] = static_cast<uint8_t>(magnitude[k] & 1);
+        continue;
+      }
+      const bool negative = block[kEncodeZigzagToNatural[k]] < 0;
+      status = emitEndOfBandRun();
+      if (status == JpegStatus::Ok) status = sink_.acSymbol(zeros * 16 + 1);
+      if (status == JpegStatus::Ok) status = sink_.bits(negative ? 0u : 1u, 1);
+      if (status == JpegStatus::Ok) status = emitBlockCorrectionBits();
+      zeros = 0;
+    }
+    if (status != JpegStatus::Ok || (zeros == 0 && blockCount_ == 0)) return status;
+    ++run_;
+    correction_.buffered = blockStart_ + blockCount_;
+    if (run_ == kMaxEndOfBandRun || correction_.buffered > kMaxBufferedCorrectionBits)
+      return emitEndOfBandRun();
+    return JpegStatus::Ok;
+  }
+
+  // This block's bits so far; the run's own bits have gone out just before.
+  JpegStatus emitBlockCorrectionBits() {
+    const JpegStatus status = emitCorrectionBits(blockStart_, blockCount_);
+    blockStart_ = 0;
+    blockCount_ = 0;
+    return status;
+  }
+
+  JpegStatus emitCorrectionBits(int32_t first, int32_t count) {
+    JpegStatus status = JpegStatus::Ok;
+    for (int32_t i = 0; i < count && status == JpegStatus::Ok; i += kBitsPerPut) {
+      const int32_t chunk = count - i < kBitsPerPut ? count - i : kBitsPerPut;
+      uint32_t value = 0;
+      for (int32_t b = 0; b < chunk; ++b) value = value << 1 | correction_.bits[first + i + b];
+      status = sink_.bits(value, chunk);
+    }
+    return status;
+  }
+
+  Sink& sink_;
+  int32_t start_;
+  int32_t end_;
+  int32_t low_;
+  bool refining_;
+  CorrectionBits& correction_;
+  int32_t& run_;
+  int32_t lastDc_[kMaxScanComponents] = {};
+  int32_t blockStart_ = 0;
+  int32_t blockCount_ = 0;
+};
+
+// --- the walk over the coefficient buffer -------------------------------------------------
+
+// Before every restartInterval-th unit after the first: the pending run, RSTn, fresh
+// predictors. A scan never ends with a marker.
+template <typename Sink>
+class RestartCounter {
+ public:
+  explicit RestartCounter(int32_t interval) : interval_(interval) {}
+  JpegStatus beforeUnit(Sink& sink, ScanCoder<Sink>& coder) {
+    if (interval_ == 0) return JpegStatus::Ok;
+    if (unitsLeft_ == 0) {
+      unitsLeft_ = interval_;
+      if (started_) {
+        JpegStatus status = coder.emitEndOfBandRun();
+        if (status == JpegStatus::Ok) status = sink.restartMarker(next_);
+        next_ = (next_ + 1) & 7;
+        coder.resetPredictors();
+        if (status != JpegStatus::Ok) return status;
+      }
+    }
+    started_ = true;
+    --unitsLeft_;
+    return JpegStatus::Ok;
+  }
+
+ private:
+  int32_t interval_;
+  int32_t unitsLeft_ = 0;
+  int32_t next_ = 0;
+  bool started_ = false;
+};
+
+const int16_t* blockAt(const CoefficientLayout& layout, int32_t mcu, int32_t blockInMcu) {
+  return layout.buffer + (static_cast<ptrdiff_t>(mcu) * layout.blocksPerMcu + blockInMcu) * 64;
+}
+
+// Several components: MCU after MCU, each component's v rows of h blocks.
+template <typename Sink>
+JpegStatus walkInterleaved(const CoefficientLayout& layout, const ScanRecord& scan, Sink& sink,
+                           ScanCoder<Sink>& coder) {
+  RestartCounter<Sink> restarts(layout.restartInterval);
+  const int32_t mcuCount = layout.mcusPerRow * layout.mcuRows;
+  for (int32_t mcu = 0; mcu < mcuCount; ++mcu) {
+    JpegStatus status = restarts.beforeUnit(sink, coder);
+    for (int32_t j = 0; j < scan.componentCount && status == JpegStatus::Ok; ++j) {
+      const int32_t c = scan.components[j].componentIndex;
+      const int32_t blocks = layout.horizontalFactor[c] * layout.verticalFactor[c];
+      for (int32_t b = 0; b < blocks && status == JpegStatus::Ok; ++b) {
+        status = coder.codeBlock(blockAt(layout, mcu, layout.componentOffset[c] + b), j);
+      }
+    }
+    if (status != JpegStatus::Ok) return status;
+  }
+  return JpegStatus::Ok;
+}
+
+// One component: its own block grid in raster order, blocks wholly outside the image skipped.
+template <typename Sink>
+JpegStatus walkSingleComponent(const CoefficientLayout& layout, const ScanRecord& scan, Sink& sink,
+                               ScanCoder<Sink>& coder) {
+  RestartCounter<Sink> restarts(layout.restartInterval);
+  const int32_t c = scan.components[0].componentIndex;
+  const int32_t h = layout.horizontalFactor[c];
+  const int32_t v = layout.verticalFactor[c];
+  for (int32_t blockRow = 0; blockRow < layout.blockRows[c]; ++blockRow) {
+    for (int32_t blockColumn = 0; blockColumn < layout.blockColumns[c]; ++blockColumn) {
+      const int32_t mcu = blockRow / v * layout.mcusPerRow + blockColumn / h;
+      const int32_t inMcu = layout.componentOffset[c] + blockRow % v * h + blockColumn % h;
+      JpegStatus status = restarts.beforeUnit(sink, coder);
+      if (status == JpegStatus::Ok) status = coder.codeBlock(blockAt(layout, mcu, inMcu), 0);
+      if (status != JpegStatus::Ok) return status;
+    }
+  }
+  return JpegStatus::Ok;
+}
+
+template <typename Sink>
+JpegStatus codeScan(const CoefficientLayout& layout, const ScanRecord& scan, Sink& sink,
+                    CorrectionBits& correction, int32_t& endOfBandRun) {
+  ScanCoder<Sink> coder(sink, scan, correction, endOfBandRun);
+  const JpegStatus status = scan.componentCount > 1 ? walkInterleaved(layout, scan, sink, coder)
+                                                    : walkSingleComponent(layout, scan, sink, coder);
+  if (status != JpegStatus::Ok || isDcScan(scan)) return status;
+  return coder.emitEndOfBandRun();
+}
+
+template <JpegStatus (*PutBits)(ByteInput*, uint32_t, int32_t)>
+JpegStatus writeScanData(ByteInput* writer, const CoefficientLayout& layout, const ScanRecord& scan,
+                         CorrectionBits& correction) {
+  WritingSink<PutBits> sink(writer, scan);
+  return codeScan(layout, scan, sink, correction, writer->eobRun);
+}
+
+}  // namespace
+
+CoefficientLayout coefficientLayout(const JPEG_PROPERTIES* state, const int16_t* buffer) {
+  CoefficientLayout layout{};
+  layout.buffer = buffer;
+  layout.mcusPerRow = state->mcusPerRow;
+  layout.mcuRows = state->mcuRows;
+  layout.restartInterval = state->restartInterval;
+  for (int32_t c = 0; c < state->componentCount; ++c) {
+    const JpegComponent& component = state->components[c];
+    layout.componentOffset[c] = layout.blocksPerMcu;
+    layout.horizontalFactor[c] = component.horizontalFactor;
+    layout.verticalFactor[c] = component.verticalFactor;
+    layout.blocksPerMcu += component.horizontalFactor * component.verticalFactor;
+    // The component's sample grid is the image scaled by its factors, rounded up (T.81 A.1.1).
+    const int32_t width = ceilDiv(state->imageWidth * component.horizontalFactor, state->maxHorizontalFactor);
+    const int32_t height = ceilDiv(state->imageHeight * component.verticalFactor, state->maxVerticalFactor);
+    layout.blockColumns[c] = ceilDiv(width, 8);
+    layout.blockRows[c] = ceilDiv(height, 8);
+  }
+  return layout;
+}
+
+void countScanSymbols(const JPEG_PROPERTIES* state, const CoefficientLayout& layout, const ScanRecord* scan,
+                      SymbolFrequencies* frequencies) {
+  CountingSink sink(state, *scan, frequencies);
+  CorrectionBits correction;
+  int32_t endOfBandRun = 0;
+  codeScan(layout, *scan, sink, correction, endOfBandRun);
+}
+
+JpegStatus encodeScan(ByteInput* writer, const CoefficientLayout& layout, const ScanRecord* scan,
+                      CorrectionBits* correction) {
+  writer->bits = 0;
+  writer->bitCount = 8;
+  const JpegStatus status = writer->file != 0
+                                ? writeScanData<putBitsToFile>(writer, layout, *scan, *correction)
+                                : writeScanData<putBitsToBuffer>(writer, layout, *scan, *correction);
+  if (status != JpegStatus::Ok) return status;
+  return static_cast<JpegStatus>(writer->kernels->putBytes(nullptr, 0, writer));
+}

@@ -1,0 +1,58 @@
+// One scan of a progressive stream (ITU T.81 G.1.2, Huffman coding): the walk over the
+// coefficient buffer, and the symbol decisions of the four scan kinds (DC first, DC
+// refinement, AC first, AC refinement) with end-of-band runs and correction bits. The same
+// walk serves the statistics pass, which counts symbols, and the pass that writes them.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/encode/optimal_huffman.h"
+#include "codec/jpeg.h"
+
+inline constexpr int32_t kMaxEndOfBandRun = 32767;
+inline constexpr int32_t kCorrectionBitCapacity = 1000;
+// A block adds at most 63 correction bits: past this many the run is emitted before the
+// buffer could overflow.
+inline constexpr int32_t kMaxBufferedCorrectionBits = kCorrectionBitCapacity - 63;
+
+// Where the blocks of each component lie in the coefficient buffer, and the block grid a
+// single-component scan walks.
+struct CoefficientLayout {
+  const int16_t* buffer;
+  int32_t blocksPerMcu;
+  int32_t mcusPerRow;
+  int32_t mcuRows;
+  int32_t restartInterval;     // MCUs of the scan (blocks in single-component scans), 0 = none
+  int32_t componentOffset[4];  // first block of the component within an MCU
+  int32_t horizontalFactor[4];
+  int32_t verticalFactor[4];
+  int32_t blockColumns[4];  // blocks of the component's own grid that hold image data
+  int32_t blockRows[4];
+};
+
+// The layout of `state`'s frame over `buffer`.
+CoefficientLayout coefficientLayout(const JPEG_PROPERTIES* state, const int16_t* buffer);
+
+// Symbol counts per Huffman table identifier; a DC scan counts in the tables of its
+// components' DC selectors, an AC scan in the table of its component's AC selector.
+struct SymbolFrequencies {
+  uint32_t table[4][kFrequencySymbols];
+};
+
+// Refinement bits waiting for the end-of-band run they belong to, one bit per byte.
+struct CorrectionBits {
+  uint8_t bits[kCorrectionBitCapacity];
+  int32_t buffered;
+};
+
+// The statistics pass: every symbol the scan will write, counted per table. The scan's
+// table identifiers come from its ScanComponent entries' selectors in `state` (0..3, checked
+// by the caller).
+void countScanSymbols(const JPEG_PROPERTIES* state, const CoefficientLayout& layout, const ScanRecord* scan,
+                      SymbolFrequencies* frequencies);
+
+// Writes the scan's entropy-coded data with the encoding tables of its ScanComponent entries
+// (DC scans: dcTable of every component, none for refinement; AC scans: acTable), restart
+// markers every restartInterval units, then pads the last byte with 1-bits.
+JpegStatus encodeScan(ByteInput* writer, const CoefficientLayout& layout, const ScanRecord* scan,
+                      CorrectionBits* correction);
