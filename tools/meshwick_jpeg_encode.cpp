@@ -1,9 +1,10 @@
 // meshwick-jpeg encode IN.{ppm,pgm,pam,bmp} OUT.jpg [--quality Q] [--sampling 444|422|420]
 //                      [--gray] [--rgb] [--restart N] [--dct 0|1] [--buffer] [--comment TEXT]
+//                      [--progressive]
 //
-// Reads an 8-bit picture and writes it as a baseline JPEG stream through jpegWrite, straight
-// into the file or (--buffer) into memory first. Exit status: 0 written, 1 unreadable input
-// or codec failure, 2 usage error.
+// Reads an 8-bit picture and writes it as a baseline (--progressive: progressive) JPEG stream
+// through jpegWrite, straight into the file or (--buffer) into memory first. Exit status:
+// 0 written, 1 unreadable input or codec failure, 2 usage error.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -31,10 +32,13 @@ constexpr size_t kMaxCommentBytes = 65535;
 // bytes per sample leave room, plus the headers.
 constexpr uint64_t kBufferBytesPerSample = 7;
 constexpr uint64_t kBufferHeaderBytes = 4096 + kMaxCommentBytes;
+// Progressive streams add up to eleven scans, each with two DHT segments and an SOS.
+constexpr uint64_t kBufferProgressiveBytes = 11 * (2 * 277 + 14);
 
 const char kUsage[] =
     "usage: meshwick-jpeg encode IN.{ppm,pgm,pam,bmp} OUT.jpg [--quality Q] [--sampling 444|422|420]\n"
-    "                            [--gray] [--rgb] [--restart N] [--dct 0|1] [--buffer] [--comment TEXT]\n";
+    "                            [--gray] [--rgb] [--restart N] [--dct 0|1] [--buffer] [--comment TEXT]\n"
+    "                            [--progressive]\n";
 
 int usageError(const std::string& message) {
   std::fprintf(stderr, "meshwick-jpeg encode: %s\n%s", message.c_str(), kUsage);
@@ -71,6 +75,7 @@ struct EncodeOptions {
   int32_t restartInterval = 0;
   int32_t dctVariant = 1;
   bool buffer = false;
+  bool progressive = false;
   bool hasComment = false;
   std::string comment;
 };
@@ -125,6 +130,8 @@ int parseOptions(int argc, char** argv, EncodeOptions* options) {
       options->rgb = true;
     } else if (arg == "--buffer") {
       options->buffer = true;
+    } else if (arg == "--progressive") {
+      options->progressive = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return usageError("unknown option " + std::string(arg));
     } else {
@@ -414,6 +421,7 @@ std::string describeJpeg(const InputPicture& picture, const EncodeOptions& optio
   p->quality = options.quality;
   p->state.dctVariant = options.dctVariant;
   p->state.restartInterval = options.restartInterval;
+  p->state.progressive = options.progressive ? 1 : 0;
   switch (picture.color) {
     case JpegColor::Gray:
       if (options.rgb) return "--rgb needs a colour picture";
@@ -472,7 +480,8 @@ int encode(const EncodeOptions& options, InputPicture& picture) {
   if (options.buffer) {
     const uint64_t samples = uint64_t{static_cast<uint32_t>(p->jpegWidth)} *
                              static_cast<uint32_t>(p->jpegHeight) * static_cast<uint32_t>(p->jpegChannels);
-    const uint64_t size = samples * kBufferBytesPerSample + kBufferHeaderBytes;
+    const uint64_t size = samples * kBufferBytesPerSample + kBufferHeaderBytes +
+                          (options.progressive ? kBufferProgressiveBytes : 0);
     if (size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
       return inputError(options.input, "too large to encode into one memory buffer (--buffer)");
     }

@@ -1013,4 +1013,19 @@ TEST(ProgressiveEncoder, IsSmallerThanBaselineOnPhotos) {
   }
 }
 
+// `meshwick-jpeg encode --progressive` writes what jpegWrite writes for the same picture.
+TEST(ProgressiveEncoder, CommandLineWritesTheProgressiveStream) {
+  const std::string source = std::string(MESHWICK_TEST_DATA) + "/sources/photo_256x192.ppm";
+  for (const char* extra : {"", " --buffer"}) {
+    const std::string out = scratchPath("tool.jpg");
+    const std::string command =
+        std::string(MESHWICK_JPEG_TOOL) + " encode '" + source + "' '" + out + "' --progressive" + extra;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<uint8_t> written = readFile(out);
+    std::remove(out.c_str());
+    EXPECT_EQ(written, writeWith(encode_test::sourcePicture("photo_256x192.ppm"), WriteRequest{}, true).bytes)
+        << extra;
+  }
+}
+
 }  // namespace
