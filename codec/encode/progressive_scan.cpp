@@ -136,58 +136,71 @@ class ScanCoder {
     return sink_.bits(static_cast<uint32_t>(block[0] >> low_) & 1u, 1);
   }
 
-  int32_t magnitudeAt(const int16_t* block, int32_t k) const {
-    return std::abs(int32_t{block[kEncodeZigzagToNatural[k]]}) >> low_;
+  // The band's magnitudes |c| >> Al in zig-zag order, a bit per nonzero one so the coding
+  // loops visit only those, and the last position whose magnitude is 1.
+  struct Band {
+    int32_t magnitude[64];
+    uint64_t nonzero;
+    int32_t lastOne;
+  };
+
+  void readBand(const int16_t* block, Band* band) const {
+    band->nonzero = 0;
+    band->lastOne = -1;
+    for (int32_t k = start_; k <= end_; ++k) {
+      const int32_t magnitude = std::abs(int32_t{block[kEncodeZigzagToNatural[k]]}) >> low_;
+      band->magnitude[k] = magnitude;
+      band->nonzero |= uint64_t{magnitude != 0} << k;
+      band->lastOne = magnitude == 1 ? k : band->lastOne;
+    }
   }
 
   JpegStatus codeAcFirst(const int16_t* block) {
-    int32_t zeros = 0;
-    for (int32_t k = start_; k <= end_; ++k) {
-      const int32_t magnitude = magnitudeAt(block, k);
-      if (magnitude == 0) {
-        ++zeros;
-        continue;
-      }
+    Band band;
+    readBand(block, &band);
+    int32_t previous = start_ - 1;
+    for (uint64_t rest = band.nonzero; rest != 0; rest &= rest - 1) {
+      const int32_t k = std::countr_zero(rest);
+      int32_t zeros = k - previous - 1;
+      previous = k;
       JpegStatus status = emitEndOfBandRun();
       for (; zeros > 15 && status == JpegStatus::Ok; zeros -= 16) status = sink_.acSymbol(kZeroRunLength);
+      const int32_t magnitude = band.magnitude[k];
       const int32_t category = sizeCategory(static_cast<uint32_t>(magnitude));
       const bool negative = block[kEncodeZigzagToNatural[k]] < 0;
       if (status == JpegStatus::Ok) status = sink_.acSymbol(zeros * 16 + category);
       if (status == JpegStatus::Ok)
         status = sink_.bits(static_cast<uint32_t>(negative ? ~magnitude : magnitude), category);
       if (status != JpegStatus::Ok) return status;
-      zeros = 0;
     }
-    if (zeros > 0 && ++run_ == kMaxEndOfBandRun) return emitEndOfBandRun();
+    if (previous < end_ && ++run_ == kMaxEndOfBandRun) return emitEndOfBandRun();
     return JpegStatus::Ok;
   }
 
   // Coefficients already nonzero before this scan (magnitude > 1) send one correction bit
   // each; it travels with the next symbol, or with the end-of-band run that ends the block.
+  // Zero runs count only coefficients still zero, and are folded into the end of band after
+  // the last newly nonzero coefficient.
   JpegStatus codeAcRefinement(const int16_t* block) {
-    int32_t magnitude[64];
-    int32_t lastNewlyNonzero = -1;
-    for (int32_t k = start_; k <= end_; ++k) {
-      magnitude[k] = magnitudeAt(block, k);
-      if (magnitude[k] == 1) lastNewlyNonzero = k;
-    }
+    Band band;
+    readBand(block, &band);
     blockStart_ = correction_.buffered;
     blockCount_ = 0;
     int32_t zeros = 0;
+    int32_t previous = start_ - 1;
     JpegStatus status = JpegStatus::Ok;
-    for (int32_t k = start_; k <= end_ && status == JpegStatus::Ok; ++k) {
-      if (magnitude[k] == 0) {
-        ++zeros;
-        continue;
-      }
-      for (; zeros > 15 && k <= lastNewlyNonzero && status == JpegStatus::Ok; zeros -= 16) {
+    for (uint64_t rest = band.nonzero; rest != 0 && status == JpegStatus::Ok; rest &= rest - 1) {
+      const int32_t k = std::countr_zero(rest);
+      zeros += k - previous - 1;
+      previous = k;
+      for (; zeros > 15 && k <= band.lastOne && status == JpegStatus::Ok; zeros -= 16) {
         status = emitEndOfBandRun();
         if (status == JpegStatus::Ok) status = sink_.acSymbol(kZeroRunLength);
         if (status == JpegStatus::Ok) status = emitBlockCorrectionBits();
       }
       if (status != JpegStatus::Ok) break;
-      if (magnitude[k] > 1) {
-        correction_.bits[blockStart_ + blockCount_++] = static_cast<uint8_t>(magnitude[k] & 1);
+      if (band.magnitude[k] > 1) {
+        correction_.bits[blockStart_ + blockCount_++] = static_cast<uint8_t>(band.magnitude[k] & 1);
         continue;
       }
       const bool negative = block[kEncodeZigzagToNatural[k]] < 0;
@@ -197,6 +210,7 @@ class ScanCoder {
       if (status == JpegStatus::Ok) status = emitBlockCorrectionBits();
       zeros = 0;
     }
+    zeros += end_ - previous;
     if (status != JpegStatus::Ok || (zeros == 0 && blockCount_ == 0)) return status;
     ++run_;
     correction_.buffered = blockStart_ + blockCount_;
