@@ -435,6 +435,56 @@ TEST(DecodeDriver, SecondImageOnTheSameRecordStartsAfresh) {
   }
 }
 
+// Restart markers carry a number, which the decoder does not compare with the one expected.
+TEST(DecodeDriver, RestartMarkersOutOfSequenceDecodeTheSame) {
+  Workspace workspace;
+  const fs::path jpeg = workspace.encode("restarts", "-sample 2x2 -restart 2B");
+  Bytes bytes = readBytes(jpeg);
+  int renumbered = 0;
+  for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+    if (bytes[i] == 0xFF && bytes[i + 1] >= 0xD0 && bytes[i + 1] <= 0xD7) {
+      bytes[i + 1] = static_cast<uint8_t>(0xD7 - renumbered % 8);
+      ++renumbered;
+    }
+  }
+  ASSERT_GT(renumbered, 2);
+  const fs::path shuffled = jpeg.parent_path() / "shuffled.jpg";
+  {
+    std::ofstream out(shuffled, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  Pixels expected;
+  Pixels ours;
+  ASSERT_EQ(decodeFile(jpeg, JpegIoMode::FileReadImage, JpegColor::Rgb, 3, 1, false, &expected),
+            JpegStatus::Ok);
+  ASSERT_EQ(decodeFile(shuffled, JpegIoMode::FileReadImage, JpegColor::Rgb, 3, 1, false, &ours),
+            JpegStatus::Ok);
+  EXPECT_EQ(ours.data, expected.data);
+}
+
+// One scan per component: each is stored into its channel, then the whole picture is converted
+// in place. That conversion rounds green differently from the whole-MCU kernels (by one level).
+TEST(DecodeDriver, ComponentByComponentScansGiveTheInterleavedPicture) {
+  Workspace workspace;
+  const fs::path interleaved = workspace.encode("interleaved", "-sample 2x2");
+  const fs::path script = interleaved.parent_path() / "scans.txt";
+  {
+    std::ofstream out(script);
+    out << "0;\n1;\n2;\n";
+  }
+  const fs::path separate = workspace.encode("separate", "-sample 2x2 -scans " + script.string());
+  for (const bool useBuffer : {false, true}) {
+    Pixels expected;
+    Pixels ours;
+    ASSERT_EQ(decodeFile(interleaved, JpegIoMode::FileReadImage, JpegColor::Bgr, 3, 1, useBuffer, &expected),
+              JpegStatus::Ok);
+    ASSERT_EQ(decodeFile(separate, JpegIoMode::FileReadImage, JpegColor::Bgr, 3, 1, useBuffer, &ours),
+              JpegStatus::Ok);
+    const Difference d = compare(ours, expected);
+    EXPECT_LE(d.max, 1) << "buffer " << useBuffer;
+  }
+}
+
 // The command-line tool: exit 0 on success, 1 with the status on failure, 2 on usage errors.
 TEST(DecodeTool, ExitCodesAndLimits) {
   Workspace workspace;
