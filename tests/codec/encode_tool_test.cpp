@@ -1,0 +1,169 @@
+// meshwick-jpeg encode: inputs checked at the edge, options carried into the stream, exit
+// status 0 / 1 / 2.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "encode_support.h"
+
+namespace {
+
+using encode_test::findMarker;
+using encode_test::parseMarkers;
+using encode_test::Picture;
+using encode_test::readFile;
+using encode_test::tempPath;
+using encode_test::writeFile;
+using Bytes = std::vector<uint8_t>;
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string errors;
+};
+
+ToolRun runEncode(const std::string& arguments) {
+  const std::string err = tempPath("stderr.txt");
+  const std::string command =
+      std::string("'") + MESHWICK_JPEG_TOOL + "' encode " + arguments + " 2> '" + err + "'";
+  const int status = std::system(command.c_str());
+  ToolRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const Bytes errors = readFile(err);
+  run.errors.assign(errors.begin(), errors.end());
+  std::remove(err.c_str());
+  return run;
+}
+
+std::string quoted(const std::string& path) {
+  return "'" + path + "'";
+}
+
+// 24-bit BMP, bottom-up, rows padded to four bytes.
+Bytes bmpOf(const Picture& rgb) {
+  const uint32_t stride = (static_cast<uint32_t>(rgb.width) * 3 + 3) & ~3u;
+  const uint32_t size = 54 + stride * static_cast<uint32_t>(rgb.height);
+  Bytes b(size, 0);
+  auto put = [&](size_t at, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  b[0] = 'B';
+  b[1] = 'M';
+  put(2, size, 4);
+  put(10, 54, 4);
+  put(14, 40, 4);
+  put(18, static_cast<uint32_t>(rgb.width), 4);
+  put(22, static_cast<uint32_t>(rgb.height), 4);
+  put(26, 1, 2);
+  put(28, 24, 2);
+  for (int y = 0; y < rgb.height; ++y) {
+    uint8_t* row = b.data() + 54 + stride * static_cast<uint32_t>(rgb.height - 1 - y);
+    for (int x = 0; x < rgb.width; ++x) {
+      const uint8_t* p = rgb.at(x, y);
+      row[x * 3] = p[2];
+      row[x * 3 + 1] = p[1];
+      row[x * 3 + 2] = p[0];
+    }
+  }
+  return b;
+}
+
+const std::string kSource = std::string(MESHWICK_TEST_DATA) + "/sources/photo_97x61.ppm";
+
+TEST(EncoderTool, WritesAStreamDjpegReadsSilently) {
+  const std::string out = tempPath("out.jpg");
+  const ToolRun run =
+      runEncode(quoted(kSource) + " " + quoted(out) + " --quality 90 --sampling 422 --restart 5");
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  const Bytes stream = readFile(out);
+  const auto decoded = encode_test::decodeWithDjpeg(stream);
+  EXPECT_EQ(decoded.errors, "");
+  // Measured 29.89 dB; the floor leaves about 1 dB for other djpeg versions.
+  EXPECT_GE(encode_test::psnr(decoded.picture, encode_test::sourcePicture("photo_97x61.ppm")), 29.0);
+  const auto markers = parseMarkers(stream);
+  ASSERT_NE(findMarker(markers, 0xDD), nullptr);
+  EXPECT_EQ(findMarker(markers, 0xDD)->payload, (Bytes{0, 5}));
+  EXPECT_EQ(findMarker(markers, 0xC0)->payload[7], 0x21);  // luma 2x1
+  std::remove(out.c_str());
+}
+
+// The same picture as PPM and as bottom-up BMP, written to a file or through memory, gives
+// one and the same stream: B, G, R rows read bottom-up convert exactly as R, G, B rows.
+TEST(EncoderTool, InputFormatAndOutputPathDoNotChangeTheStream) {
+  const std::string bmp = tempPath("in.bmp");
+  writeFile(bmp, bmpOf(encode_test::sourcePicture("photo_97x61.ppm")));
+  const std::string a = tempPath("a.jpg"), b = tempPath("b.jpg"), c = tempPath("c.jpg");
+  ASSERT_EQ(runEncode(quoted(kSource) + " " + quoted(a)).exitCode, 0);
+  ASSERT_EQ(runEncode(quoted(bmp) + " " + quoted(b)).exitCode, 0);
+  ASSERT_EQ(runEncode(quoted(kSource) + " " + quoted(c) + " --buffer").exitCode, 0);
+  const Bytes stream = readFile(a);
+  EXPECT_FALSE(stream.empty());
+  EXPECT_EQ(readFile(b), stream);
+  EXPECT_EQ(readFile(c), stream);
+  for (const std::string& path : {bmp, a, b, c}) std::remove(path.c_str());
+}
+
+TEST(EncoderTool, OptionsReachTheStream) {
+  struct Case {
+    const char* options;
+    uint8_t components;
+    bool adobe;
+  };
+  const Case cases[] = {{"--gray", 1, false}, {"--rgb", 3, true}, {"--sampling 444 --dct 0", 3, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::string out = tempPath("opt.jpg");
+    ASSERT_EQ(
+        runEncode(quoted(kSource) + " " + quoted(out) + " " + c.options + " --comment 'made here'").exitCode,
+        0);
+    const Bytes stream = readFile(out);
+    const auto markers = parseMarkers(stream);
+    EXPECT_EQ(findMarker(markers, 0xC0)->payload[5], c.components);
+    EXPECT_EQ(findMarker(markers, 0xEE) != nullptr, c.adobe);
+    const Bytes comment = findMarker(markers, 0xFE)->payload;
+    EXPECT_EQ(std::string(comment.begin(), comment.end()), "made here");
+    EXPECT_EQ(encode_test::decodeWithDjpeg(stream).errors, "");
+    std::remove(out.c_str());
+  }
+}
+
+TEST(EncoderTool, BadInputAndBadUsageAreReported) {
+  struct Case {
+    const char* name;
+    std::string content;  // written to the input file; empty: no input file at all
+    std::string options;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"16-bit samples", "P6\n4 4\n65535\n", "", 1},
+      {"zero width", "P6\n0 4\n255\n", "", 1},
+      {"too wide", "P6\n70000 1\n255\n", "", 1},
+      {"short raster", "P6\n4 4\n255\nabc", "", 1},
+      {"not a picture", "hello", "", 1},
+      {"truncated BMP", "BM\x10", "", 1},
+      {"PAM without ENDHDR", "P7\nWIDTH 2\nHEIGHT 2\nDEPTH 3\nMAXVAL 255\n", "", 1},
+      {"missing input", "", "", 1},
+      {"quality out of range", "P5\n1 1\n255\nx", "--quality 101", 2},
+      {"unknown option", "P5\n1 1\n255\nx", "--fast", 2},
+      {"bad sampling", "P5\n1 1\n255\nx", "--sampling 411", 2},
+      {"rgb with 420", "P6\n1 1\n255\nxyz", "--rgb --sampling 420", 2},
+      {"rgb of gray", "P5\n1 1\n255\nx", "--rgb", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string in = tempPath("bad.ppm"), out = tempPath("bad.jpg");
+    std::remove(in.c_str());
+    if (!c.content.empty()) writeFile(in, Bytes(c.content.begin(), c.content.end()));
+    const ToolRun run = runEncode(quoted(in) + " " + quoted(out) + " " + c.options);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_NE(run.errors.find("meshwick-jpeg encode:"), std::string::npos) << run.errors;
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+  }
+  EXPECT_EQ(runEncode("").exitCode, 2);
+  EXPECT_EQ(runEncode(quoted(kSource) + " '/nonexistent-dir/x.jpg'").exitCode, 1);
+}
+
+}  // namespace
