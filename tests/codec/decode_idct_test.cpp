@@ -237,7 +237,7 @@ TEST_P(DecoderIdct, HostileCoefficientsAreClampedSamples) {
 
 // Every set must give the portable results bit for bit, on real and on hostile blocks.
 TEST_P(DecoderIdct, GivesThePortableResultsBitForBit) {
-  const InverseSet& portable = inverseSets().front();
+  const InverseSet portable = inverseSets().front();
   std::vector<Block> blocks = quantisedBlocks(decode_reference::kLuminanceSteps);
   std::mt19937 random(5);
   std::uniform_int_distribution<int> any(-32768, 32767);
