@@ -507,6 +507,15 @@ JpegStatus handleScanMarker(JPEG_PROPERTIES* state, LoopState* loop, Flow* flow)
   return handleScan(state, loop, flow);
 }
 
+// The passes that complete an image once its last scan is decoded: the colour conversion of a
+// picture stored component by component, the rendering a progressive image still owes.
+void finishImage(JPEG_PROPERTIES* state) {
+  if (state->nonInterleaved != 0 && state->colorConversionNeeded != 0 && state->progressive == 0) {
+    runFinalConversion(state);
+  }
+  finishProgressiveImage(state);
+}
+
 JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow* flow) {
   *flow = Flow::Stop;
   const int32_t readMode = mode(state);
@@ -522,10 +531,7 @@ JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow*
     return JpegStatus::Ok;
   }
   if (headerOnly) return JpegStatus::Ok;
-  if (state->nonInterleaved != 0 && state->colorConversionNeeded != 0 && state->progressive == 0) {
-    runFinalConversion(state);
-  }
-  finishProgressiveImage(state);
+  finishImage(state);
   return JpegStatus::Ok;
 }
 
@@ -589,7 +595,8 @@ JpegStatus rewindInput(JPEG_PROPERTIES* state) {
 JpegStatus endOfData(JPEG_PROPERTIES* state, const LoopState& loop) {
   if (!isImageReadMode(mode(state))) return JpegStatus::Ok;
   if (state->noFrameYet != 0 || loop.scansDecoded == 0) return JpegStatus::NoImage;
-  finishProgressiveImage(state);
+  // A stream cut before its EOI still gets the image's last pass.
+  finishImage(state);
   return JpegStatus::Ok;
 }
 

@@ -483,6 +483,21 @@ TEST(DecodeDriver, ComponentByComponentScansGiveTheInterleavedPicture) {
     const Difference d = compare(ours, expected);
     EXPECT_LE(d.max, 1) << "buffer " << useBuffer;
   }
+  // Without its EOI the picture still gets its final colour conversion.
+  Bytes bytes = readBytes(separate);
+  ASSERT_EQ(bytes[bytes.size() - 1], 0xD9);
+  bytes.resize(bytes.size() - 2);
+  const fs::path cut = separate.parent_path() / "no_eoi.jpg";
+  {
+    std::ofstream out(cut, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  Pixels whole;
+  Pixels ours;
+  ASSERT_EQ(decodeFile(separate, JpegIoMode::FileReadImage, JpegColor::Bgr, 3, 1, true, &whole),
+            JpegStatus::Ok);
+  ASSERT_EQ(decodeFile(cut, JpegIoMode::FileReadImage, JpegColor::Bgr, 3, 1, true, &ours), JpegStatus::Ok);
+  EXPECT_EQ(ours.data, whole.data);
 }
 
 // The command-line tool: exit 0 on success, 1 with the status on failure, 2 on usage errors.
