@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <numeric>
 #include <queue>
 #include <random>
@@ -348,6 +349,54 @@ DjpegResult decodeWithDjpeg(const std::vector<uint8_t>& jpeg, const std::string&
   return result;
 }
 
+// Our own decoder's pixels of a stream (the caller's sequence: parameters, then image), in
+// the pixel colour nearest to the stream's: grey, RGB, CMYK, or the components as they are.
+struct OurDecode {
+  JpegStatus status = JpegStatus::InternalError;
+  std::vector<uint8_t> pixels;
+};
+
+OurDecode decodeWithOurs(std::vector<uint8_t> jpeg) {
+  auto record = std::make_unique<JPEG_CODEC_PROPERTIES>();
+  OurDecode result;
+  if (jpegInit(record.get()) != JpegStatus::Ok) return result;
+  record->jpegBuffer = jpeg.data();
+  record->jpegBufferSize = static_cast<int32_t>(jpeg.size());
+  result.status = jpegRead(record.get(), JpegIoMode::BufferReadParams);
+  // A JFIF stream says nothing of its colours: two or four components are read as they are.
+  const bool cmyk = record->jpegColor == JpegColor::Cmyk || record->jpegColor == JpegColor::Ycck;
+  if ((record->jpegChannels == 2 || record->jpegChannels == 4) && !cmyk) record->jpegColor = JpegColor::Other;
+  if (result.status == JpegStatus::Ok) {
+    switch (record->jpegColor) {
+      case JpegColor::Gray:
+        record->pixelColor = JpegColor::Gray;
+        record->pixelChannels = 1;
+        break;
+      case JpegColor::Cmyk:
+      case JpegColor::Ycck:
+        record->pixelColor = JpegColor::Cmyk;
+        record->pixelChannels = 4;
+        break;
+      case JpegColor::Other:
+        record->pixelColor = JpegColor::Other;
+        record->pixelChannels = record->jpegChannels;
+        break;
+      default:
+        record->pixelColor = JpegColor::Rgb;
+        record->pixelChannels = 3;
+        break;
+    }
+    result.pixels.assign(static_cast<size_t>(record->jpegWidth) * record->jpegHeight * record->pixelChannels,
+                         0);
+    record->pixelData = result.pixels.data();
+    record->pixelWidth = record->jpegWidth;
+    record->pixelHeight = record->jpegHeight;
+    result.status = jpegRead(record.get(), JpegIoMode::BufferReadImage);
+  }
+  jpegFree(record.get());
+  return result;
+}
+
 // --- pictures --------------------------------------------------------------------------------
 
 Picture photo() {
@@ -575,7 +624,7 @@ bool sameSegments(const std::vector<StreamSegment>& a, const std::vector<StreamS
 // Same image, same tables: the progressive stream must carry the very coefficients of the
 // baseline one, for both transform families. jpegtran re-encodes coefficients without
 // decoding them, so equal coefficients give equal streams (up to component identifiers);
-// djpeg, where it can write the colour space, must give equal pixels.
+// our decoder, and djpeg where it can write the colour space, must give equal pixels.
 TEST_P(ProgressiveEncoderScript, CarriesTheCoefficientsOfTheBaselineStream) {
   const ScriptCase& c = GetParam();
   for (int variant : {0, 1}) {
@@ -592,6 +641,12 @@ TEST_P(ProgressiveEncoderScript, CarriesTheCoefficientsOfTheBaselineStream) {
     EXPECT_TRUE(sameSegments(withoutComponentIds(parseStream(fromProgressive)),
                              withoutComponentIds(parseStream(fromBaseline))))
         << "dctVariant " << variant;
+
+    const OurDecode ours = decodeWithOurs(progressive.bytes);
+    const OurDecode oursBaseline = decodeWithOurs(baseline.bytes);
+    ASSERT_EQ(ours.status, JpegStatus::Ok);
+    ASSERT_EQ(oursBaseline.status, JpegStatus::Ok);
+    EXPECT_EQ(ours.pixels, oursBaseline.pixels) << "dctVariant " << variant;
 
     if (c.channels == 2) continue;
     const DjpegResult a = djpegExact(progressive.bytes);
@@ -693,6 +748,9 @@ TEST(ProgressiveEncoder, EndOfBandRunIsEmittedAt32767Blocks) {
   const DjpegResult decoded = decodeWithDjpeg(result.bytes);
   EXPECT_EQ(decoded.exitStatus, 0);
   EXPECT_EQ(decoded.errors, "");
+  const OurDecode ours = decodeWithOurs(result.bytes);
+  ASSERT_EQ(ours.status, JpegStatus::Ok);
+  EXPECT_EQ(ours.pixels, decoded.picture.bytes);
 }
 
 // A record the caller filled itself, writing quantised coefficients from planes.
@@ -769,6 +827,9 @@ TEST(ProgressiveEncoder, CorrectionBitsPast937ForceTheRunOut) {
   EXPECT_EQ(a.exitStatus, 0);
   ASSERT_FALSE(a.picture.bytes.empty());
   EXPECT_EQ(a.picture.bytes, b.picture.bytes);
+  const OurDecode ours = decodeWithOurs(progressive.bytes);
+  ASSERT_EQ(ours.status, JpegStatus::Ok);
+  EXPECT_EQ(ours.pixels, decodeWithOurs(baseline.bytes).pixels);
 }
 
 // Coefficient planes with long zero runs between refined and newly nonzero coefficients:
@@ -792,6 +853,9 @@ TEST(ProgressiveEncoder, RefinementRunsAndZeroRunsMatchTheBaselineCoefficients) 
   const std::vector<uint8_t> fromProgressive = jpegtran(progressive.bytes, "-copy none -optimize");
   ASSERT_FALSE(fromProgressive.empty());
   EXPECT_EQ(fromProgressive, jpegtran(baseline.bytes, "-copy none -optimize"));
+  const OurDecode ours = decodeWithOurs(progressive.bytes);
+  ASSERT_EQ(ours.status, JpegStatus::Ok);
+  EXPECT_EQ(ours.pixels, decodeWithOurs(baseline.bytes).pixels);
 }
 
 // --- restart intervals -------------------------------------------------------------------------
@@ -868,9 +932,13 @@ TEST_P(ProgressiveEncoderRestart, WritesRestartMarkersInEveryScan) {
   EXPECT_EQ(a.exitStatus, 0);
   EXPECT_EQ(a.errors, "");
   request.restartInterval = 0;
-  const DjpegResult b = djpegExact(writeWith(picture, request, false).bytes);
+  const WriteResult baseline = writeWith(picture, request, false);
+  const DjpegResult b = djpegExact(baseline.bytes);
   ASSERT_FALSE(a.picture.bytes.empty());
   EXPECT_EQ(a.picture.bytes, b.picture.bytes);
+  const OurDecode ours = decodeWithOurs(progressive.bytes);
+  ASSERT_EQ(ours.status, JpegStatus::Ok);
+  EXPECT_EQ(ours.pixels, decodeWithOurs(baseline.bytes).pixels);
 }
 
 INSTANTIATE_TEST_SUITE_P(Intervals, ProgressiveEncoderRestart, testing::ValuesIn(kRestarts),
