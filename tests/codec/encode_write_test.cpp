@@ -473,3 +473,54 @@ TEST(EncoderWrite, SamplePlanesEncodeLikeThePixels) {
 }
 
 }  // namespace
+
+namespace {
+
+// A buffer larger than the JPEG image is read as its top-left part: the edge tiles are cut
+// where the image ends, not where the buffer does.
+TEST(EncoderWrite, LargerBufferIsReadAsItsTopLeftPart) {
+  const Picture large = encode_test::gradientPicture(40, 20);
+  Picture crop{33, 17, 3, {}};
+  for (int y = 0; y < 17; ++y) crop.bytes.insert(crop.bytes.end(), large.at(0, y), large.at(33, y));
+  const auto expected = writePicture(crop);
+  Writer writer(large, WriteRequest{});
+  writer.record().jpegWidth = 33;
+  writer.record().jpegHeight = 17;
+  const auto result = writer.write();
+  ASSERT_EQ(result.status, JpegStatus::Ok);
+  EXPECT_EQ(result.bytes, expected.bytes);
+}
+
+// A file left open by a parameters read on the same record is not where a write goes.
+TEST(EncoderWrite, WriteAfterReadOnTheSameRecord) {
+  const Picture picture = encode_test::gradientPicture(24, 24);
+  const auto expected = writePicture(picture);
+  ASSERT_EQ(expected.status, JpegStatus::Ok);
+  const std::string path = encode_test::tempPath("read.jpg");
+  encode_test::writeFile(path, expected.bytes);
+
+  Writer writer(picture, WriteRequest{});
+  JPEG_CODEC_PROPERTIES& record = writer.record();
+  record.jpegFileName = path.c_str();
+  ASSERT_EQ(jpegRead(&record, JpegIoMode::FileReadParams), JpegStatus::Ok);
+  ASSERT_NE(record.state.input.file, 0) << "the parameters read keeps its file open";
+  record.pixelColor = JpegColor::Rgb;
+  record.pixelChannels = 3;
+  record.jpegColor = JpegColor::YCbCr;
+  record.jpegSubsampling = JpegSubsampling::H2V2;
+  const auto result = writer.write();
+  ASSERT_EQ(result.status, JpegStatus::Ok);
+  EXPECT_EQ(result.bytes, expected.bytes);
+  EXPECT_EQ(encode_test::readFile(path), expected.bytes) << "the file read must stay as it was";
+  std::remove(path.c_str());
+}
+
+TEST(EncoderWrite, InterruptedWriteReleasedByFree) {
+  Writer writer(encode_test::gradientPicture(64, 32), WriteRequest{});
+  writer.record().state.interruptRequest = 1;
+  ASSERT_EQ(writer.write().status, JpegStatus::InterruptOk);
+  EXPECT_NE(writer.record().state.scan, nullptr);
+  // The destructor's jpegFree releases the scan record (the sanitizer build checks it).
+}
+
+}  // namespace
