@@ -4,6 +4,7 @@
 
 #include "codec/decode/huffman_table.h"
 #include "codec/decode/marker_reader.h"
+#include "codec/decode/region_decoder.h"
 #include "codec/dispatch.h"
 #include "codec/file_io.h"
 #include "codec/jpeg.h"
@@ -104,7 +105,9 @@ void resetTableCounts(JPEG_PROPERTIES* state) {
   state->huffmanTableCount = 0;
 }
 
-void copyCallerFields(const JPEG_CODEC_PROPERTIES* p, JPEG_PROPERTIES* state) {
+}  // namespace
+
+void copyReadFields(const JPEG_CODEC_PROPERTIES* p, JPEG_PROPERTIES* state) {
   state->pixelWidth = p->pixelWidth;
   state->pixelHeight = p->pixelHeight;
   state->pixelPadBytes = p->pixelPadBytes;
@@ -120,6 +123,8 @@ void copyCallerFields(const JPEG_CODEC_PROPERTIES* p, JPEG_PROPERTIES* state) {
   state->samplingNeeded = p->samplingNeeded;
   state->quality = p->quality;
 }
+
+namespace {
 
 JpegStatus prepareInput(JPEG_PROPERTIES* state, int32_t mode) {
   ByteInput* input = &state->input;
@@ -292,7 +297,7 @@ JpegStatus jpegRead(JPEG_CODEC_PROPERTIES* properties, JpegIoMode ioMode) {
     status = openInputFile(state, name);
   }
   if (status == JpegStatus::Ok) {
-    if (properties->useStateAsIs == 0) copyCallerFields(properties, state);
+    if (properties->useStateAsIs == 0) copyReadFields(properties, state);
     status = prepareInput(state, mode);
   }
   if (status == JpegStatus::Ok) {
@@ -304,6 +309,9 @@ JpegStatus jpegRead(JPEG_CODEC_PROPERTIES* properties, JpegIoMode ioMode) {
       state->regionIsProgress = 0;
     }
     status = completeRead(properties, mode, readMarkers(state));
+    // Images read to their end report a region read as done like those that stop after it.
+    if (status == JpegStatus::Ok && isImageReadMode(mode) && regionRequested(state))
+      status = JpegStatus::RoiOk;
   }
 
   state->input.kernels->finishKernels();
@@ -331,6 +339,7 @@ JpegStatus jpegFree(JPEG_CODEC_PROPERTIES* properties) {
       state->upsamplingRows = nullptr;
       releaseScanRecord(state->scan);
       state->scan = nullptr;
+      releaseRestartIndex(state);
       std::memset(state->quantSpecs, 0, sizeof state->quantSpecs);
       std::memset(state->huffmanSpecs, 0, sizeof state->huffmanSpecs);
       state->quantTablesSupplied = 0;

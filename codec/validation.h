@@ -37,6 +37,10 @@ int32_t scaleOfMode(int32_t mode);
 // and blockPlanes, dctVariant and upsamplingMode from `state`.
 JpegStatus validateProperties(const JPEG_CODEC_PROPERTIES* properties, int32_t mode);
 
+// Step 5 of jpegRead: the public fields a read copies into `state` (pixel fields, stride and
+// working address, JPEG file name and buffer, jpegColor, the two flags, quality).
+void copyReadFields(const JPEG_CODEC_PROPERTIES* properties, JPEG_PROPERTIES* state);
+
 // Bytes from one row to the next, before the bottom-up negation: width * channels + padding
 // (width * 2 + padding for packed 4:2:2 writes).
 int64_t unsignedLineStride(int32_t width, int32_t channels, int32_t padBytes, bool packed422);

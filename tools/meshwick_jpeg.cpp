@@ -2,11 +2,13 @@
 //
 //   meshwick-jpeg info IN.jpg
 //   meshwick-jpeg decode IN.jpg OUT.{ppm,pgm,pam,bmp} [--scale 2|4|8] [--thumbnail] [--dct 0|1]
-//                        [--buffer] [--max-bytes N]
+//                        [--buffer] [--max-bytes N] [--region X,Y,W,H]
 //   meshwick-jpeg encode ...
 //
 // Exit status: 0 success, 1 codec or file error (status and text on stderr), 2 usage error.
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/decode/region_decoder.h"
 #include "codec/jpeg.h"
 #include "tools/meshwick_jpeg_commands.h"
 
@@ -33,7 +36,7 @@ void printUsage() {
   std::fprintf(stderr,
                "usage: meshwick-jpeg info IN.jpg\n"
                "       meshwick-jpeg decode IN.jpg OUT.{ppm,pgm,pam,bmp} [--scale 2|4|8] [--thumbnail]\n"
-               "                            [--dct 0|1] [--buffer] [--max-bytes N]\n"
+               "                            [--dct 0|1] [--buffer] [--max-bytes N] [--region X,Y,W,H]\n"
                "       meshwick-jpeg encode ...\n");
 }
 
@@ -233,6 +236,9 @@ struct DecodeOptions {
   bool useBuffer = false;
   uint64_t maxBytes = kDefaultMaxBytes;
   ImageFormat format = ImageFormat::Ppm;
+  // Region of interest in pixels of the (scaled) image: left, top, width, height.
+  bool hasRegion = false;
+  int32_t region[4] = {};
 };
 
 template <typename T>
@@ -240,6 +246,19 @@ bool parseNumber(const char* text, T* value) {
   const char* end = text + std::strlen(text);
   const auto [stop, error] = std::from_chars(text, end, *value);
   return error == std::errc() && stop == end;
+}
+
+// "X,Y,W,H" with X, Y >= 0 and W, H >= 1 whose right and bottom edges fit 32 bits.
+bool parseRegion(const char* text, int32_t* region) {
+  std::string_view rest = text;
+  for (int i = 0; i < 4; ++i) {
+    const size_t comma = rest.find(',');
+    if ((comma == std::string_view::npos) != (i == 3)) return false;
+    const std::string part(rest.substr(0, comma));
+    if (!parseNumber(part.c_str(), &region[i]) || region[i] < (i < 2 ? 0 : 1)) return false;
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+  }
+  return int64_t{region[0]} + region[2] <= INT32_MAX && int64_t{region[1]} + region[3] <= INT32_MAX;
 }
 
 // Returns 0 when the options are valid, else the usage exit code after printing why.
@@ -266,6 +285,11 @@ int parseDecodeOptions(int argc, char** argv, DecodeOptions* options) {
       if (!hasValue || !parseNumber(argv[++i], &options->maxBytes) || options->maxBytes == 0) {
         return usageError("--max-bytes takes a positive byte count");
       }
+    } else if (arg == "--region") {
+      if (!hasValue || !parseRegion(argv[++i], options->region)) {
+        return usageError("--region takes X,Y,W,H with X, Y >= 0 and W, H > 0");
+      }
+      options->hasRegion = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return usageError("unknown option");
     } else {
@@ -275,6 +299,8 @@ int parseDecodeOptions(int argc, char** argv, DecodeOptions* options) {
   if (positional.size() != 2) return usageError("decode takes an input and an output file");
   if (options->thumbnail && options->scale != 1)
     return usageError("--thumbnail and --scale exclude each other");
+  if (options->thumbnail && options->hasRegion)
+    return usageError("--thumbnail and --region exclude each other");
   options->input = positional[0];
   options->output = positional[1];
   if (!formatOfPath(options->output, &options->format)) {
@@ -465,11 +491,22 @@ int runDecode(int argc, char** argv) {
     picture.width = (record->jpegWidth + options.scale - 1) / options.scale;
     picture.height = (record->jpegHeight + options.scale - 1) / options.scale;
   }
+  if (options.hasRegion) {
+    // The picture is the part of the region inside the image (an empty one is refused below).
+    picture.width = std::clamp(picture.width - options.region[0], 1, options.region[2]);
+    picture.height = std::clamp(picture.height - options.region[1], 1, options.region[3]);
+  }
   if (!allocatePicture(&picture, options.maxBytes)) return kExitFailure;
   describePixels(record.get(), &picture);
 
+  if (options.hasRegion) {
+    const int32_t* r = options.region;
+    status = prepareRegionRead(record.get(), imageMode(options), r[0], r[1], r[0] + r[2], r[1] + r[3]);
+    if (status != JpegStatus::Ok) return codecFailure(source.path, status);
+  }
   status = jpegRead(record.get(), imageMode(options));
-  if (status != JpegStatus::Ok) return codecFailure(source.path, status);
+  if (status != JpegStatus::Ok && !(options.hasRegion && status == JpegStatus::RoiOk))
+    return codecFailure(source.path, status);
   if (options.thumbnail) {
     if (record->thumbWidth == 0 || record->thumbHeight == 0) {
       std::fprintf(stderr, "meshwick-jpeg: %s has no thumbnail\n", source.path);

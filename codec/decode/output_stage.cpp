@@ -628,7 +628,8 @@ void storeScaledMcu(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t
 }
 
 void runFinalConversion(JPEG_PROPERTIES* state) {
-  if (state->colorConversionNeeded == 0 || state->pixelData == nullptr) return;
+  if (state->colorConversionNeeded == 0 || state->pixelData == nullptr || state->blockPlanes != nullptr)
+    return;
   int64_t width = std::max(state->pixelWidth, 0);
   int64_t height = bufferRows(*state);
   if (regionIsActive(*state)) {
@@ -661,6 +662,9 @@ JpegStatus runFrameSetUp(JPEG_PROPERTIES* state) {
   const Choice choice = chooseStoreRoutine(*state, f);
   kernels->storeMcu = choice.routine;
   state->outputConversion = choice.code;
-  if (choice.routine == nullptr && isImageReadMode(state->ioMode)) return JpegStatus::InvalidProperties;
+  // Reads into block planes store no pixels.
+  if (choice.routine == nullptr && isImageReadMode(state->ioMode) && state->blockPlanes == nullptr) {
+    return JpegStatus::InvalidProperties;
+  }
   return JpegStatus::Ok;
 }

@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codec/decode/block_planes.h"
 #include "codec/decode/byte_input.h"
 #include "codec/decode/huffman_decode_block.h"
 #include "codec/decode/huffman_table.h"
 #include "codec/decode/output_hooks.h"
+#include "codec/decode/region_decoder.h"
 #include "codec/decode/scan_decoder.h"
 #include "codec/kernel_table.h"
 #include "codec/record_memory.h"
@@ -352,6 +354,7 @@ struct RenderPlan {
   InverseDctKernel inverseDct[4] = {};
   DequantizeKernel dequantize = nullptr;
   int32_t scale = 1;
+  McuRange range = {};  // MCUs that reach the pixels (a region of interest, or all)
 };
 
 // Each frame component's table and transform, as the sequential decoder chooses them.
@@ -361,6 +364,7 @@ RenderPlan planRendering(const JPEG_PROPERTIES& state, const CoefficientLayout& 
   RenderPlan plan;
   plan.dequantize = kernels->dequantize;
   plan.scale = scale;
+  plan.range = frameRegionRange(state, scale);
   for (int32_t c = 0; c < layout.componentCount; ++c) {
     const JpegComponent& component = state.components[c];
     plan.quantValues[c] = state.quantTables[component.quantSelector & 3].storage;
@@ -378,6 +382,8 @@ bool renderingReady(const JPEG_PROPERTIES& state) {
 // and stores the MCU.
 void renderMcu(JPEG_PROPERTIES* state, const CoefficientLayout& layout, const RenderPlan& plan,
                int32_t column, int32_t row) {
+  // Block planes are filled once the image is complete (finishProgressiveImage).
+  if (state->blockPlanes != nullptr || !plan.range.contains(column, row)) return;
   int16_t* block = reinterpret_cast<int16_t*>(state->scratch);
   const int16_t* source =
       state->coefficientBuffer + layout.mcuIndex(column, row) * layout.blocksPerMcu * kBlockValues;
@@ -558,6 +564,10 @@ JpegStatus decodeProgressiveScan(JPEG_PROPERTIES* state, ByteInput* input, ScanR
 }
 
 void finishProgressiveImage(JPEG_PROPERTIES* state) {
+  if (state->progressive != 0 && state->blockPlanes != nullptr && layoutIsUsable(*state)) {
+    fillPlanesFromCoefficients(*state, frameRegionRange(*state, scaleOfMode(state->ioMode)));
+    return;
+  }
   if (state->progressive == 0 || renderingReady(*state) || !layoutIsUsable(*state)) return;
   const CoefficientLayout layout = describeLayout(*state);
   const KernelTable* kernels = state->input.kernels;

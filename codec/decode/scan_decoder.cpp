@@ -5,6 +5,7 @@
 #include "codec/decode/byte_input.h"
 #include "codec/decode/output_hooks.h"
 #include "codec/decode/progressive_decoder.h"
+#include "codec/decode/region_decoder.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/decode_kernels.h"
 #include "codec/validation.h"
@@ -49,13 +50,6 @@ void selectTransforms(JPEG_PROPERTIES* state) {
   kernels->idctQuarter = direct ? kernels->idct1Quarter : kernels->idct0Quarter;
   kernels->idctEighth = direct ? kernels->idct1Eighth : kernels->idct0Eighth;
   kernels->dequantize = direct ? kernels->dequantize1 : kernels->dequantize0;
-}
-
-bool regionIsEmpty(const JPEG_PROPERTIES* state) {
-  const int32_t* region = state->regionOfInterest;
-  const bool wholeWidth = region[2] == 0 || region[2] >= state->imageWidth;
-  const bool wholeHeight = region[3] == 0 || region[3] >= state->imageHeight;
-  return wholeWidth && wholeHeight && region[0] < 1 && region[1] < 1;
 }
 
 // The pixel buffer must hold the (scaled) image.
@@ -219,16 +213,21 @@ JpegStatus decodeScan(JPEG_PROPERTIES* state) {
   selectTransforms(state);
   const int32_t scale = scaleOfMode(state->ioMode);
   JpegStatus status = JpegStatus::Ok;
-  if (!regionIsEmpty(state) || state->blockPlanes != nullptr || state->upsamplingMode != 0) {
-    // Region decoding, caller block planes and the interpolating upsampler are not provided.
+  const bool regionOrPlanes = regionRequested(state) || state->blockPlanes != nullptr;
+  if (state->upsamplingMode != 0) {
+    // The interpolating upsampler is not provided.
     status = JpegStatus::NotSupported;
+  } else if (regionOrPlanes) {
+    status = decodeRegionScan(state, scale);
   } else if (scale == 1 && kernels->storeMcu == nullptr) {
     // The frame set-up found no store routine for this pair of colour spaces.
     status = JpegStatus::InvalidProperties;
   } else {
     status = checkPixelBuffer(state, scale);
+    // A scan left in progress by a region read is read again from its first MCU.
+    if (status == JpegStatus::Ok) status = rewindRegionScan(state);
   }
-  if (status == JpegStatus::Ok) {
+  if (status == JpegStatus::Ok && !regionOrPlanes) {
     // Once one scan of the image was progressive, every later scan is.
     status = state->progressive != 0 ? decodeProgressiveScan(state, &state->input, state->scan, scale)
                                      : decodeSequentialScan(state, &state->input, state->scan, scale);
