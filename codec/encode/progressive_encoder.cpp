@@ -142,13 +142,17 @@ JpegStatus checkFrame(const JPEG_PROPERTIES* state) {
   return JpegStatus::Ok;
 }
 
-// A buffer left by an earlier image on the record is released before the new one is made.
+// A buffer left by an earlier image on the record is kept when it has the frame's size (every
+// block is overwritten) and released before a new one is made otherwise.
 JpegStatus allocateCoefficientBuffer(JPEG_PROPERTIES* state) {
+  const size_t blocks = static_cast<size_t>(blocksPerMcu(state)) * static_cast<size_t>(state->mcusPerRow) *
+                        static_cast<size_t>(state->mcuRows);
+  if (state->coefficientBuffer != nullptr && static_cast<size_t>(state->coefficientBufferBlocks) == blocks) {
+    return JpegStatus::Ok;
+  }
   releaseBlocks(state->coefficientBuffer);
   state->coefficientBuffer = nullptr;
   state->coefficientBufferBlocks = 0;
-  const size_t blocks = static_cast<size_t>(blocksPerMcu(state)) * static_cast<size_t>(state->mcusPerRow) *
-                        static_cast<size_t>(state->mcuRows);
   int16_t* buffer = allocateBlocks(blocks);
   if (buffer == nullptr) return JpegStatus::MemoryError;
   state->coefficientBuffer = buffer;

@@ -973,8 +973,8 @@ TEST(ProgressiveEncoder, IsNotInterrupted) {
   EXPECT_EQ(interrupted.bytes, plain.bytes);
 }
 
-// A second progressive write on the record replaces the first one's coefficient buffer and
-// writes what a fresh record writes.
+// A second progressive write on the record replaces the first one's coefficient buffer (or
+// keeps it for a frame of the same size) and writes what a fresh record writes.
 TEST(ProgressiveEncoder, SecondWriteOnTheRecordReplacesTheCoefficientBuffer) {
   const Picture small = photo();
   const Picture large = encode_test::sourcePicture("photo_256x192.ppm");
@@ -998,6 +998,13 @@ TEST(ProgressiveEncoder, SecondWriteOnTheRecordReplacesTheCoefficientBuffer) {
   record.jpegBufferSize = static_cast<int32_t>(output.size());
   ASSERT_EQ(jpegWrite(&record, JpegIoMode::BufferWriteImage), JpegStatus::Ok);
   EXPECT_EQ(record.state.coefficientBufferBlocks, 6 * 16 * 12);
+  EXPECT_EQ(std::vector<uint8_t>(output.begin(), output.begin() + record.jpegBufferSize), fresh.bytes);
+
+  // A frame of the same size keeps the buffer.
+  const int16_t* buffer = record.state.coefficientBuffer;
+  record.jpegBufferSize = static_cast<int32_t>(output.size());
+  ASSERT_EQ(jpegWrite(&record, JpegIoMode::BufferWriteImage), JpegStatus::Ok);
+  EXPECT_EQ(record.state.coefficientBuffer, buffer);
   EXPECT_EQ(std::vector<uint8_t>(output.begin(), output.begin() + record.jpegBufferSize), fresh.bytes);
 }
 
