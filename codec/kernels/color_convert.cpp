@@ -25,11 +25,12 @@ struct YccFormat {
   static constexpr int kBytes = kLayout == Layout::Rgb || kLayout == Layout::Bgr ? 3 : 4;
   static constexpr int kComponents = kLayout == Layout::InvertedWithK ? 4 : 3;
 
-  static ChromaTerms prepare(int32_t cb, int32_t cr) {
+  [[gnu::always_inline]] static ChromaTerms prepare(int32_t cb, int32_t cr) {
     return {chromaRed(cr), -chromaGreen(cb, cr), chromaBlue(cb)};
   }
 
-  static void store(uint8_t* p, int32_t y, const ChromaTerms& t, int16_t fourth, int /*dx*/) {
+  [[gnu::always_inline]] static void store(uint8_t* p, int32_t y, const ChromaTerms& t, int16_t fourth,
+                                           int /*dx*/) {
     const uint8_t r = clampToByte(y + t.red), g = clampToByte(y + t.green), b = clampToByte(y + t.blue);
     if constexpr (kLayout == Layout::Rgb || kLayout == Layout::Rgbx) {
       p[0] = r;

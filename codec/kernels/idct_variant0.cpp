@@ -54,7 +54,7 @@ Vec8 aanStep(const Vec8& x) {
 }
 
 // The 4-point step of the half-size transform; x[4] is never read.
-std::array<Wrap32, 4> halfStep(const Vec8& x) {
+[[gnu::always_inline]] inline std::array<Wrap32, 4> halfStep(const Vec8& x) {
   const Wrap32 h = mulQ15(x[2] - x[6], k1414214) / 2;
   const Wrap32 e0 = x[0] + h;
   const Wrap32 e1 = x[0] - h;

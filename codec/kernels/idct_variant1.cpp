@@ -25,7 +25,8 @@ constexpr int32_t kSqrt2Cos2 = 42813;  // sqrt(2)·cos(pi/8)·2^15
 constexpr int32_t kSqrt2Sin2 = 17734;  // sqrt(2)·sin(pi/8)·2^15
 constexpr int32_t kSqrt2Q12 = 5793;    // sqrt(2)·2^12
 
-Vec8 directStep(const Vec8& x, int shift) {
+template <int kShift>
+[[gnu::always_inline]] inline Vec8 directStep(const Vec8& x) {
   const Wrap32 a1 = kCos1 * x[1] + kCos7 * x[7];
   const Wrap32 a2 = kCos7 * x[1] - kCos1 * x[7];
   const Wrap32 b1 = kCos5 * x[5] + kCos3 * x[3];
@@ -39,11 +40,11 @@ Vec8 directStep(const Vec8& x, int shift) {
   const Wrap32 c1 = kSqrt2Cos2 * x[2] + kSqrt2Sin2 * x[6];
   const Wrap32 c2 = kSqrt2Sin2 * x[2] - kSqrt2Cos2 * x[6];
 
-  const Wrap32 half = 1 << (shift - 1);
+  constexpr int32_t half = 1 << (kShift - 1);
   const Vec8 unrounded = {e0 + c1 + p, e1 + c2 + r, e1 - c2 + s, e0 - c1 + q,
                           e0 - c1 - q, e1 - c2 - s, e1 + c2 - r, e0 + c1 - p};
   Vec8 out = unrounded;
-  for (Wrap32& v : out) v = (v + half) >> shift;
+  for (Wrap32& v : out) v = (v + half) >> kShift;
   return out;
 }
 
@@ -52,7 +53,7 @@ struct HalfTerms {
   Wrap32 t10, t12, odd0, odd2;
 };
 
-HalfTerms halfTerms(const Vec8& x) {
+[[gnu::always_inline]] inline HalfTerms halfTerms(const Vec8& x) {
   const Wrap32 t0 = x[0] * 16384;
   const Wrap32 t2 = 15137 * x[2] - 6270 * x[6];
   const Wrap32 odd0 = -1730 * x[7] + 11893 * x[5] - 17799 * x[3] + 8697 * x[1];
@@ -86,19 +87,31 @@ Vec8 loadSkippingFour(const int16_t* first, int step) {
   return x;
 }
 
+bool acZero(const Vec8& x) {
+  return x[1] == 0 && x[2] == 0 && x[3] == 0 && x[4] == 0 && x[5] == 0 && x[6] == 0 && x[7] == 0;
+}
+
+// With x1..x7 zero every output of the step is (x0·2^15 + 2^(s-1)) >> s, the same value: the
+// shortcut gives the full step's results exactly.
+template <int kShift>
+Vec8 flatStep(Wrap32 x0) {
+  const Wrap32 out = (x0 * 32768 + (1 << (kShift - 1))) >> kShift;
+  return {out, out, out, out, out, out, out, out};
+}
+
 }  // namespace
 
 void idct1Full(int16_t* block) {
-  std::array<Vec8, 8> workspace{};
+  std::array<Vec8, 8> workspace;
   for (int row = 0; row < 8; ++row) {
-    Vec8 x{};
+    Vec8 x;
     for (int column = 0; column < 8; ++column) x[column] = block[8 * row + column];
-    workspace[row] = directStep(x, 12);
+    workspace[row] = acZero(x) ? flatStep<12>(x[0]) : directStep<12>(x);
   }
   for (int column = 0; column < 8; ++column) {
-    Vec8 x{};
+    Vec8 x;
     for (int row = 0; row < 8; ++row) x[row] = workspace[row][column];
-    const Vec8 out = directStep(x, 21);
+    const Vec8 out = acZero(x) ? flatStep<21>(x[0]) : directStep<21>(x);
     for (int row = 0; row < 8; ++row) block[8 * row + column] = clampSample(out[row] + 128);
   }
 }

@@ -34,7 +34,7 @@ QuadrantSource quadrantSource(const int16_t* const* components, int lumaBlock, i
 }
 
 template <class Format>
-auto prepareAt(const QuadrantSource& s, int index) {
+[[gnu::always_inline]] inline auto prepareAt(const QuadrantSource& s, int index) {
   if constexpr (Format::kComponents >= 3) {
     return Format::prepare(s.cb[index], s.cr[index]);
   } else {
@@ -43,7 +43,7 @@ auto prepareAt(const QuadrantSource& s, int index) {
 }
 
 template <class Format>
-int16_t fourthAt(const QuadrantSource& s, int index) {
+[[gnu::always_inline]] inline int16_t fourthAt(const QuadrantSource& s, int index) {
   if constexpr (Format::kComponents >= 4) {
     return s.fourth[index];
   } else {

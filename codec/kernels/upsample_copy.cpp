@@ -23,16 +23,20 @@ constexpr uint8_t lowByte(int32_t sample) {
 struct GrayFormat {
   static constexpr int kBytes = 1;
   static constexpr int kComponents = 1;
-  static ChromaBytes prepare(int32_t, int32_t) { return {0, 0}; }
-  static void store(uint8_t* p, int32_t y, const ChromaBytes&, int16_t, int) { p[0] = lowByte(y); }
+  [[gnu::always_inline]] static ChromaBytes prepare(int32_t, int32_t) { return {0, 0}; }
+  [[gnu::always_inline]] static void store(uint8_t* p, int32_t y, const ChromaBytes&, int16_t, int) {
+    p[0] = lowByte(y);
+  }
 };
 
 template <int kBytesPerPixel>
 struct ThreeComponentFormat {
   static constexpr int kBytes = kBytesPerPixel;
   static constexpr int kComponents = 3;
-  static ChromaBytes prepare(int32_t cb, int32_t cr) { return {lowByte(cb), lowByte(cr)}; }
-  static void store(uint8_t* p, int32_t y, const ChromaBytes& c, int16_t, int) {
+  [[gnu::always_inline]] static ChromaBytes prepare(int32_t cb, int32_t cr) {
+    return {lowByte(cb), lowByte(cr)};
+  }
+  [[gnu::always_inline]] static void store(uint8_t* p, int32_t y, const ChromaBytes& c, int16_t, int) {
     p[0] = lowByte(y);
     p[1] = c.cb;
     p[2] = c.cr;
@@ -43,8 +47,10 @@ struct ThreeComponentFormat {
 struct FourComponentFormat {
   static constexpr int kBytes = 4;
   static constexpr int kComponents = 4;
-  static ChromaBytes prepare(int32_t cb, int32_t cr) { return {lowByte(cb), lowByte(cr)}; }
-  static void store(uint8_t* p, int32_t y, const ChromaBytes& c, int16_t fourth, int) {
+  [[gnu::always_inline]] static ChromaBytes prepare(int32_t cb, int32_t cr) {
+    return {lowByte(cb), lowByte(cr)};
+  }
+  [[gnu::always_inline]] static void store(uint8_t* p, int32_t y, const ChromaBytes& c, int16_t fourth, int) {
     p[0] = lowByte(y);
     p[1] = c.cb;
     p[2] = c.cr;
@@ -56,8 +62,10 @@ struct FourComponentFormat {
 struct PackedFormat {
   static constexpr int kBytes = 2;
   static constexpr int kComponents = 3;
-  static ChromaBytes prepare(int32_t cb, int32_t cr) { return {lowByte(cb), lowByte(cr)}; }
-  static void store(uint8_t* p, int32_t y, const ChromaBytes& c, int16_t, int dx) {
+  [[gnu::always_inline]] static ChromaBytes prepare(int32_t cb, int32_t cr) {
+    return {lowByte(cb), lowByte(cr)};
+  }
+  [[gnu::always_inline]] static void store(uint8_t* p, int32_t y, const ChromaBytes& c, int16_t, int dx) {
     p[0] = lowByte(y);
     p[1] = dx == 0 ? c.cb : c.cr;
   }
