@@ -944,6 +944,29 @@ TEST_P(ProgressiveEncoderRestart, WritesRestartMarkersInEveryScan) {
 INSTANTIATE_TEST_SUITE_P(Intervals, ProgressiveEncoderRestart, testing::ValuesIn(kRestarts),
                          [](const testing::TestParamInfo<RestartCase>& info) { return info.param.name; });
 
+// Pictures smaller than one MCU, and one MCU and a bit: edge blocks in every scan kind.
+TEST(ProgressiveEncoder, TinyPicturesMatchTheirBaselineTwins) {
+  for (const char* source : {"photo_1x1.ppm", "photo_17x9.ppm"}) {
+    for (JpegSubsampling subsampling : {S::H2V2, S::H2V1, S::H1V1}) {
+      for (int interval : {0, 1}) {
+        WriteRequest request;
+        request.subsampling = subsampling;
+        request.restartInterval = interval;
+        const Picture picture = encode_test::sourcePicture(source);
+        const WriteResult progressive = writeWith(picture, request, true);
+        const WriteResult baseline = writeWith(picture, request, false);
+        ASSERT_EQ(progressive.status, JpegStatus::Ok);
+        const DjpegResult a = djpegExact(progressive.bytes);
+        EXPECT_EQ(a.errors, "") << source;
+        ASSERT_FALSE(a.picture.bytes.empty()) << source;
+        EXPECT_EQ(a.picture.bytes, djpegExact(baseline.bytes).picture.bytes)
+            << source << " subsampling " << static_cast<int>(subsampling) << " interval " << interval;
+        EXPECT_EQ(decodeWithOurs(progressive.bytes).pixels, decodeWithOurs(baseline.bytes).pixels) << source;
+      }
+    }
+  }
+}
+
 // --- other behaviour ---------------------------------------------------------------------------
 
 TEST(ProgressiveEncoder, RejectsColourSpacesWithoutAScript) {
