@@ -384,6 +384,42 @@ TEST(ProgressiveRecord, LaterImagesOnTheSameRecordDecodeAsOnFreshOnes) {
   }
 }
 
+// The tables read first from a tables-only stream; the image without its header tables then
+// decodes in the no-tables modes to the pixels of the complete stream.
+TEST(ProgressiveTables, AbbreviatedImageUsesTablesReadBefore) {
+  for (bool file : {false, true}) {
+    const ReadRequest request{.file = file};
+    SCOPED_TRACE(describe(request));
+    const ReadResult whole = readCorpus("p97_420_progressive_sa.jpg", request);
+    ASSERT_EQ(whole.status, JpegStatus::Ok);
+    Stream tables(corpusDir() / "p97_420_progressive_sa_tables.jpg");
+    Stream image(corpusDir() / "p97_420_progressive_sa_abbreviated.jpg");
+    const std::string tablesPath = tables.path();
+    const std::string imagePath = image.path();
+    auto record = std::make_unique<JPEG_CODEC_PROPERTIES>();
+    ASSERT_EQ(jpegInit(record.get()), JpegStatus::Ok);
+    record->jpegFileName = tablesPath.c_str();
+    record->jpegBuffer = tables.bytes().data();
+    record->jpegBufferSize = static_cast<int32_t>(tables.bytes().size());
+    EXPECT_EQ(jpegRead(record.get(), file ? JpegIoMode::FileReadTables : JpegIoMode::BufferReadTables),
+              JpegStatus::Ok);
+    std::vector<uint8_t> pixels(97 * 61 * 3, 0xA7);
+    record->jpegFileName = imagePath.c_str();
+    record->jpegBuffer = image.bytes().data();
+    record->jpegBufferSize = static_cast<int32_t>(image.bytes().size());
+    record->pixelData = pixels.data();
+    record->pixelWidth = 97;
+    record->pixelHeight = 61;
+    record->pixelChannels = 3;
+    record->pixelColor = JpegColor::Bgr;
+    EXPECT_EQ(jpegRead(record.get(),
+                       file ? JpegIoMode::FileReadImageNoTables : JpegIoMode::BufferReadImageNoTables),
+              JpegStatus::Ok);
+    EXPECT_EQ(pixels, whole.pixels);
+    jpegFree(record.get());
+  }
+}
+
 // Every prefix of a progressive stream: a status, no crash, nothing written outside the pixels;
 // memory prefixes that decode (missing data reads as zero bits) write every pixel.
 TEST(ProgressiveTruncated, EveryPrefixIsHandled) {

@@ -84,4 +84,9 @@ jpegtran -scans "$work/dconly.txt" "$out/p97_444.jpg" >"$out/p97_444_dconly_prog
 printf '0,1,2: 0-0, 0, 0;\n0: 1-63, 0, 0;\n1: 1-63, 0, 0;\n2: 1-63, 0, 1;\n' >"$work/noaclast.txt"
 jpegtran -scans "$work/noaclast.txt" "$out/p97_444.jpg" >"$out/p97_444_noaclast_progressive.jpg"
 
+# Tables apart from the image: the tables-only stream, then the image without its header tables
+# (the Huffman tables between the scans stay in it).
+splice tables-only "$out/p97_420_progressive_sa.jpg" "$out/p97_420_progressive_sa_tables.jpg"
+splice abbreviated "$out/p97_420_progressive_sa.jpg" "$out/p97_420_progressive_sa_abbreviated.jpg"
+
 echo "progressive files: $(ls "$out"/*progressive*.jpg | wc -l)"
