@@ -326,10 +326,16 @@ TEST(Region, RestartIntervalsOfEveryLayoutGiveTheCutOfTheWholeImage) {
     fs::path source;
   };
   const Case cases[] = {
-      {"grey_rst1.jpg", "-grayscale -restart 1B", p97},  {"444_rst1.jpg", "-sample 1x1 -restart 1B", p97},
-      {"444_rst4.jpg", "-sample 1x1 -restart 4B", p256}, {"422_rst1.jpg", "-sample 2x1 -restart 1B", p97},
-      {"420_rst1.jpg", "-sample 2x2 -restart 1B", p256}, {"420_rst2row.jpg", "-sample 2x2 -restart 2", p256},
-      {"440_rst3.jpg", "-sample 1x2 -restart 3B", p97},  {"grey_rst9.jpg", "-grayscale -restart 9B", p256},
+      {"grey_rst1.jpg", "-grayscale -restart 1B", p97},
+      {"444_rst1.jpg", "-sample 1x1 -restart 1B", p97},
+      {"444_rst4.jpg", "-sample 1x1 -restart 4B", p256},
+      {"422_rst1.jpg", "-sample 2x1 -restart 1B", p97},
+      {"420_rst1.jpg", "-sample 2x2 -restart 1B", p256},
+      {"420_rst2row.jpg", "-sample 2x2 -restart 2", p256},
+      {"440_rst3.jpg", "-sample 1x2 -restart 3B", p97},
+      {"grey_rst9.jpg", "-grayscale -restart 9B", p256},
+      {"grey22.jpg", "-grayscale -sample 2x2", p97},
+      {"grey22_rst2.jpg", "-grayscale -sample 2x2 -restart 2B", p97},
   };
   uint32_t seed = 100;
   for (const Case& c : cases) {
