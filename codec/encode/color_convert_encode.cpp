@@ -222,11 +222,11 @@ int32_t bytesPerPixel(const JPEG_PROPERTIES* state) {
 
 struct McuTile {
   const uint8_t* source;  // top-left pixel
+  int32_t width;
+  int32_t height;
   int32_t validColumns;
   int32_t validRows;
   bool whole() const { return validColumns == width && validRows == height; }
-  int32_t width;
-  int32_t height;
 };
 
 // Locates the MCU's pixels and advances the running pixel address to the next MCU in raster

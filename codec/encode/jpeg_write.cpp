@@ -237,13 +237,16 @@ JpegStatus closeOutputFile(JPEG_PROPERTIES* s) {
 
 // What the encoder relies on even when the caller filled `state` itself: a component count
 // the component table holds, a restart interval DRI can carry, an image size SOF0 can carry,
-// and an output buffer.
+// pixels or planes to read, and an output buffer.
 JpegStatus checkWriteState(const JPEG_PROPERTIES* s, int32_t mode) {
   if (s->jpegChannels < 1 || s->jpegChannels > kMaxComponents) return JpegStatus::ComponentError;
   if (s->restartInterval < 0 || s->restartInterval > kMaxRestartInterval)
     return JpegStatus::InvalidProperties;
   if (writesImage(mode) && (s->jpegWidth < 1 || s->jpegWidth > kMaxDimension || s->jpegHeight < 1 ||
                             s->jpegHeight > kMaxDimension)) {
+    return JpegStatus::InvalidProperties;
+  }
+  if (writesImage(mode) && s->blockPlanes == nullptr && s->pixelData == nullptr) {
     return JpegStatus::InvalidProperties;
   }
   if (!isFileMode(mode) && (s->jpegBuffer == nullptr || s->jpegBufferSize <= 0)) {

@@ -49,7 +49,7 @@ int formatWithSnprintf(char* buffer, size_t capacity, const char* format, const 
 }
 
 JpegStatus writeDefaultComment(ByteInput* writer) {
-  static constexpr char kFormat[] = "Meshwick JPEG codec %s, baseline encoder";
+  static constexpr char kFormat[] = "Written by the Meshwick JPEG codec %s";
   Segment<4 + kDefaultCommentArea> segment;
   char* text = reinterpret_cast<char*>(segment.bytes + 4);
   const FormatTextFunction format = formatText != nullptr ? formatText : formatWithSnprintf;

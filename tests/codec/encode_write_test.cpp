@@ -202,7 +202,7 @@ TEST(EncoderWrite, DefaultCommentOutlivesAnotherRecordsFree) {
   ASSERT_EQ(result.status, JpegStatus::Ok);
   const Bytes comment = payloadOf(parseMarkers(result.bytes), 0xFE);
   const std::string text(comment.begin(), comment.end());
-  EXPECT_EQ(text.rfind("Meshwick JPEG codec 1.51.12", 0), 0u) << text;
+  EXPECT_EQ(text, "Written by the Meshwick JPEG codec 1.51.12");
 }
 
 TEST(EncoderWrite, ApplicationSegmentFollowsTheJpegColour) {
