@@ -255,7 +255,7 @@ TEST(EncoderOracle, RoundTripPsnrFloors) {
 
 // cjpeg -quality 90 -sample 2x2 -dct int on the same source: the same tables and the same
 // integer transform family, so file size and fidelity should nearly coincide. Measured:
-// ours 9645 bytes / 30.504 dB, cjpeg 9662 bytes / 30.534 dB (our file carries a COM
+// ours 9642 bytes / 30.504 dB, cjpeg 9662 bytes / 30.534 dB (our file carries a COM
 // segment; cjpeg's does not).
 TEST(EncoderOracle, KeepsUpWithCjpegAtQuality90) {
   REQUIRE_ORACLE();
