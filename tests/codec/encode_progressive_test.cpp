@@ -996,6 +996,20 @@ TEST(ProgressiveEncoder, IsNotInterrupted) {
   EXPECT_EQ(interrupted.bytes, plain.bytes);
 }
 
+// Setting progressive while a baseline write is interrupted does not graft progressive scans
+// onto the baseline headers: the write resumes as the baseline one it is.
+TEST(ProgressiveEncoder, InterruptedBaselineWriteResumesAsBaseline) {
+  WriteRequest request;
+  const WriteResult plain = writeWith(photo(), request, false);
+  Writer writer(photo(), request);
+  writer.record().state.interruptRequest = 1;
+  ASSERT_EQ(writer.write().status, JpegStatus::InterruptOk);
+  writer.record().state.progressive = 1;
+  const WriteResult resumed = writer.write();
+  EXPECT_EQ(resumed.status, JpegStatus::Ok);
+  EXPECT_EQ(resumed.bytes, plain.bytes);
+}
+
 // A second progressive write on the record replaces the first one's coefficient buffer (or
 // keeps it for a frame of the same size) and writes what a fresh record writes.
 TEST(ProgressiveEncoder, SecondWriteOnTheRecordReplacesTheCoefficientBuffer) {
