@@ -1,0 +1,270 @@
+// Decode and encode throughput of the Meshwick codec beside libjpeg-turbo's TurboJPEG API, in the
+// same run, on a generated photo-like 2400x1600 picture (4:2:0 and 4:4:4 at quality 90, and grey).
+//
+// Comparable settings: our dctVariant 1 (accurate fixed-point transform) against TJFLAG_ACCURATEDCT,
+// our dctVariant 0 (AAN) against TJFLAG_FASTDCT; our chroma upsampling replicates samples, so
+// TurboJPEG gets TJFLAG_FASTUPSAMPLE. Both decode to 3-byte BGR into a preallocated buffer; our
+// timing includes the record's whole call sequence (jpegInit, parameters read, image read,
+// jpegFree), as a caller pays it.
+//
+// Usage: meshwick_bench [--seconds S] [--only TEXT]
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/photo_source.h"
+#include "codec/jpeg.h"
+
+namespace {
+
+constexpr int kWidth = 2400;
+constexpr int kHeight = 1600;
+constexpr int kQuality = 90;
+
+struct Timing {
+  double bestSeconds = 0;
+  double medianSeconds = 0;
+};
+
+// Runs `work` until `seconds` have passed (at least three times) and keeps each run's duration.
+Timing measure(const std::function<bool()>& work, double seconds) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<double> runs;
+  const auto start = Clock::now();
+  while (runs.size() < 3 || std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
+    const auto before = Clock::now();
+    if (!work()) return {};
+    runs.push_back(std::chrono::duration<double>(Clock::now() - before).count());
+  }
+  std::sort(runs.begin(), runs.end());
+  return {runs.front(), runs[runs.size() / 2]};
+}
+
+struct Case {
+  std::string name;
+  double megapixels;
+  std::function<bool()> ours;
+  std::function<bool()> theirs;
+};
+
+// --- TurboJPEG side -------------------------------------------------------------------------
+
+struct TjHandle {
+  tjhandle handle;
+  explicit TjHandle(tjhandle h) : handle(h) {}
+  ~TjHandle() { tjDestroy(handle); }
+  TjHandle(const TjHandle&) = delete;
+  TjHandle& operator=(const TjHandle&) = delete;
+};
+
+std::vector<uint8_t> tjEncode(tjhandle tj, const std::vector<uint8_t>& pixels, int pixelFormat, int sampling,
+                              int flags) {
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  if (tjCompress2(tj, pixels.data(), kWidth, 0, kHeight, pixelFormat, &jpeg, &size, sampling, kQuality,
+                  flags) != 0) {
+    std::fprintf(stderr, "tjCompress2: %s\n", tjGetErrorStr2(tj));
+    std::exit(1);
+  }
+  std::vector<uint8_t> out(jpeg, jpeg + size);
+  tjFree(jpeg);
+  return out;
+}
+
+// --- our side -------------------------------------------------------------------------------
+
+// The application's call sequence: zeroed record, jpegInit, parameters read, image read, jpegFree.
+bool ourDecode(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& bgr, int dctVariant) {
+  auto record = std::make_unique<JPEG_CODEC_PROPERTIES>();
+  if (jpegInit(record.get()) != JpegStatus::Ok) return false;
+  record->jpegBuffer = jpeg.data();
+  record->jpegBufferSize = static_cast<int32_t>(jpeg.size());
+  record->state.dctVariant = dctVariant;
+  bool ok = jpegRead(record.get(), JpegIoMode::BufferReadParams) == JpegStatus::Ok &&
+            record->jpegWidth == kWidth && record->jpegHeight == kHeight;
+  if (ok) {
+    record->pixelData = bgr.data();
+    record->pixelWidth = kWidth;
+    record->pixelHeight = kHeight;
+    record->pixelChannels = 3;
+    record->pixelColor = JpegColor::Bgr;
+    ok = jpegRead(record.get(), JpegIoMode::BufferReadImage) == JpegStatus::Ok;
+  }
+  return jpegFree(record.get()) == JpegStatus::Ok && ok;
+}
+
+struct EncodeInput {
+  const std::vector<uint8_t>* pixels;
+  JpegColor pixelColor;
+  int pixelChannels;
+  JpegColor jpegColor;
+  int jpegChannels;
+  JpegSubsampling sampling;
+};
+
+bool ourEncode(const EncodeInput& in, std::vector<uint8_t>& out, int dctVariant, bool progressive) {
+  auto record = std::make_unique<JPEG_CODEC_PROPERTIES>();
+  if (jpegInit(record.get()) != JpegStatus::Ok) return false;
+  record->pixelData = const_cast<uint8_t*>(in.pixels->data());
+  record->pixelWidth = kWidth;
+  record->pixelHeight = kHeight;
+  record->pixelChannels = in.pixelChannels;
+  record->pixelColor = in.pixelColor;
+  record->jpegBuffer = out.data();
+  record->jpegBufferSize = static_cast<int32_t>(out.size());
+  record->jpegWidth = kWidth;
+  record->jpegHeight = kHeight;
+  record->jpegChannels = in.jpegChannels;
+  record->jpegColor = in.jpegColor;
+  record->jpegSubsampling = in.sampling;
+  record->quality = kQuality;
+  record->state.dctVariant = dctVariant;
+  record->state.progressive = progressive ? 1 : 0;
+  const bool ok = jpegWrite(record.get(), JpegIoMode::BufferWriteImage) == JpegStatus::Ok;
+  return jpegFree(record.get()) == JpegStatus::Ok && ok;
+}
+
+// Largest per-byte difference between two decodes: a sanity check that both did the same work.
+int maxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  int most = 0;
+  for (size_t i = 0; i < a.size(); ++i) most = std::max(most, std::abs(a[i] - b[i]));
+  return most;
+}
+
+std::vector<uint8_t> swapRedBlue(const std::vector<uint8_t>& rgb) {
+  std::vector<uint8_t> bgr(rgb.size());
+  for (size_t i = 0; i < rgb.size(); i += 3)
+    bgr[i] = rgb[i + 2], bgr[i + 1] = rgb[i + 1], bgr[i + 2] = rgb[i];
+  return bgr;
+}
+
+std::vector<uint8_t> luma(const std::vector<uint8_t>& rgb) {
+  std::vector<uint8_t> grey(rgb.size() / 3);
+  for (size_t i = 0; i < grey.size(); ++i) {
+    grey[i] = static_cast<uint8_t>((77 * rgb[3 * i] + 150 * rgb[3 * i + 1] + 29 * rgb[3 * i + 2] + 128) >> 8);
+  }
+  return grey;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 1.0;
+  std::string only;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
+    if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+  }
+
+  const std::vector<uint8_t> rgb = bench::photoRgb(kWidth, kHeight);
+  const std::vector<uint8_t> bgr = swapRedBlue(rgb);
+  const std::vector<uint8_t> grey = luma(rgb);
+  TjHandle compressor(tjInitCompress());
+  TjHandle decompressor(tjInitDecompress());
+
+  struct Source {
+    const char* label;
+    std::vector<uint8_t> jpeg;
+    EncodeInput encode;
+    int tjPixelFormat;
+    int tjSampling;
+  };
+  std::vector<Source> sources = {
+      {"4:2:0 q90",
+       {},
+       {&bgr, JpegColor::Bgr, 3, JpegColor::YCbCr, 3, JpegSubsampling::H2V2},
+       TJPF_BGR,
+       TJSAMP_420},
+      {"4:4:4 q90",
+       {},
+       {&bgr, JpegColor::Bgr, 3, JpegColor::YCbCr, 3, JpegSubsampling::H1V1},
+       TJPF_BGR,
+       TJSAMP_444},
+      {"grey q90",
+       {},
+       {&grey, JpegColor::Gray, 1, JpegColor::Gray, 1, JpegSubsampling::H1V1},
+       TJPF_GRAY,
+       TJSAMP_GRAY},
+  };
+  for (Source& s : sources) {
+    s.jpeg = tjEncode(compressor.handle, *s.encode.pixels, s.tjPixelFormat, s.tjSampling, TJFLAG_ACCURATEDCT);
+  }
+
+  std::vector<uint8_t> oursOut(static_cast<size_t>(kWidth) * kHeight * 3);
+  std::vector<uint8_t> theirsOut(oursOut.size());
+  std::vector<uint8_t> encoded(static_cast<size_t>(kWidth) * kHeight * 4 + 65536);
+  const double megapixels = kWidth * kHeight / 1e6;
+
+  std::vector<Case> cases;
+  for (Source& s : sources) {
+    for (int variant : {1, 0}) {
+      const int tjFlags = (variant == 1 ? TJFLAG_ACCURATEDCT : TJFLAG_FASTDCT) | TJFLAG_FASTUPSAMPLE;
+      cases.push_back({std::string("decode ") + s.label + (variant == 1 ? " accurate" : " fast") + " -> BGR",
+                       megapixels, [&, variant] { return ourDecode(s.jpeg, oursOut, variant); },
+                       [&, tjFlags] {
+                         return tjDecompress2(decompressor.handle, s.jpeg.data(), s.jpeg.size(),
+                                              theirsOut.data(), kWidth, 0, kHeight, TJPF_BGR, tjFlags) == 0;
+                       }});
+    }
+  }
+  // Progressive decode: the 4:2:0 picture with the default progressive script (the one cjpeg
+  // -progressive writes).
+  std::vector<uint8_t> progressive =
+      tjEncode(compressor.handle, bgr, TJPF_BGR, TJSAMP_420, TJFLAG_ACCURATEDCT | TJFLAG_PROGRESSIVE);
+  cases.push_back({"decode 4:2:0 q90 progressive accurate -> BGR", megapixels,
+                   [&] { return ourDecode(progressive, oursOut, 1); },
+                   [&] {
+                     return tjDecompress2(decompressor.handle, progressive.data(), progressive.size(),
+                                          theirsOut.data(), kWidth, 0, kHeight, TJPF_BGR,
+                                          TJFLAG_ACCURATEDCT | TJFLAG_FASTUPSAMPLE) == 0;
+                   }});
+  // Encode: the same pictures back to JPEG at quality 90 (our default dctVariant 1 against
+  // TurboJPEG's accurate forward DCT). Progressive: our per-scan optimal tables against
+  // TurboJPEG's progressive mode, which optimises its tables too.
+  for (Source& s : sources) {
+    for (bool progressive : {false, true}) {
+      const int flags = TJFLAG_ACCURATEDCT | TJFLAG_NOREALLOC | (progressive ? TJFLAG_PROGRESSIVE : 0);
+      cases.push_back({std::string("encode ") + s.label + " accurate" + (progressive ? " progressive" : ""),
+                       megapixels, [&, progressive] { return ourEncode(s.encode, encoded, 1, progressive); },
+                       [&, flags] {
+                         unsigned char* out = encoded.data();
+                         unsigned long size = encoded.size();
+                         return tjCompress2(compressor.handle, s.encode.pixels->data(), kWidth, 0, kHeight,
+                                            s.tjPixelFormat, &out, &size, s.tjSampling, kQuality, flags) == 0;
+                       }});
+    }
+  }
+
+  std::printf(
+      "Meshwick codec vs TurboJPEG (libturbojpeg %s), %dx%d photo-like picture, %.1f s per measurement\n",
+      MESHWICK_TURBOJPEG_VERSION, kWidth, kHeight, seconds);
+  std::printf("%-46s %12s %12s %8s %s\n", "case", "ours MP/s", "TJ MP/s", "ratio",
+              "(best run; median in brackets)");
+  for (const Case& c : cases) {
+    if (!only.empty() && c.name.find(only) == std::string::npos) continue;
+    std::string note;
+    if (c.name.rfind("decode", 0) == 0 && c.ours() && c.theirs()) {
+      note = " max diff " + std::to_string(maxDifference(oursOut, theirsOut));
+    }
+    const Timing ours = measure(c.ours, seconds);
+    const Timing theirs = measure(c.theirs, seconds);
+    if (ours.bestSeconds == 0) {
+      std::printf("%-46s %12s %12.1f %8s (ours failed)\n", c.name.c_str(), "n/a",
+                  c.megapixels / theirs.bestSeconds, "-");
+      continue;
+    }
+    std::printf("%-46s %5.1f [%4.1f] %5.1f [%4.1f] %8.2f%s\n", c.name.c_str(),
+                c.megapixels / ours.bestSeconds, c.megapixels / ours.medianSeconds,
+                c.megapixels / theirs.bestSeconds, c.megapixels / theirs.medianSeconds,
+                theirs.bestSeconds / ours.bestSeconds, note.c_str());
+  }
+  return 0;
+}
