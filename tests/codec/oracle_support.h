@@ -289,12 +289,17 @@ class OracleRunner {
   // ImageMagick (libjpeg underneath, same transform and upsampling settings) for four-component
   // streams, which djpeg can only write converted to RGB. convert reports Adobe-style inverted
   // CMYK as ink amounts; inverting once more gives the samples as stored, which is what our
-  // decoder delivers.
-  std::optional<Image> imageMagickCmyk(const fs::path& jpeg, int width, int height) {
-    const std::string options = "cmyk";
-    return run("convert -define jpeg:dct-method=islow -define jpeg:fancy-upsampling=off " +
-                   quoted(jpeg.string()) + " -depth 8 cmyk:{out}",
-               jpeg, options, [width, height](const std::vector<uint8_t>& bytes, const fs::path&) {
+  // decoder delivers. For a reduced image, jpeg:size asks libjpeg for its scaled decode: convert
+  // picks the smallest scale whose output exceeds the size asked for, so it is asked for one pixel
+  // less than the reduced size (on YCbCr streams this gives exactly djpeg -scale's pixels). The
+  // byte count is checked, so a different choice fails the comparison instead of passing it.
+  std::optional<Image> imageMagickCmyk(const fs::path& jpeg, int scale, int width, int height) {
+    std::string options = "-define jpeg:dct-method=islow -define jpeg:fancy-upsampling=off";
+    if (scale != 1) {
+      options += " -define jpeg:size=" + std::to_string(width - 1) + "x" + std::to_string(height - 1);
+    }
+    return run("convert " + options + " " + quoted(jpeg.string()) + " -depth 8 cmyk:{out}", jpeg, options,
+               [width, height](const std::vector<uint8_t>& bytes, const fs::path&) {
                  std::optional<Image> image;
                  if (bytes.size() != static_cast<size_t>(width) * height * 4) return image;
                  image = Image{width, height, 4, bytes};
@@ -472,13 +477,13 @@ inline std::vector<PixelFormat> formatsFor(JpegColor color) {
   }
 }
 
-// The independent decoder's output for a stream, in the layout of `format`; nothing when that
-// decoder cannot give it (four-component streams at reduced scale: convert cannot reduce as we do).
+// The independent decoder's output for a stream, in the layout of `format`; nothing for a
+// four-component stream reduced to a single row or column (convert cannot be asked for it).
 inline std::optional<Image> oracleImage(const fs::path& source, JpegColor color, int channels,
                                         const PixelFormat& format, int scale, int width, int height) {
   if (channels == 4) {
-    if (scale != 1) return std::nullopt;
-    auto image = OracleRunner::instance().imageMagickCmyk(source, width, height);
+    if (scale != 1 && (width < 2 || height < 2)) return std::nullopt;
+    auto image = OracleRunner::instance().imageMagickCmyk(source, scale, width, height);
     if (!image) ADD_FAILURE() << "convert could not decode " << source;
     return image;
   }
