@@ -400,7 +400,9 @@ JpegStatus decodeSequentialRegion(JPEG_PROPERTIES* state, int32_t scale) {
   s.planCount = planBlocks(*state, s.scan, scale, s.plans);
   if (s.grid.columns < 1 || s.grid.rows < 1) return JpegStatus::InternalError;
   const bool region = regionRequested(state);
-  JpegStatus status = beginScan(s, region);
+  // Planes of the whole image after a region read: from the scan's first MCU.
+  JpegStatus status = region ? JpegStatus::Ok : rewindRegionScan(state);
+  if (status == JpegStatus::Ok) status = beginScan(s, region);
   if (status != JpegStatus::Ok) return status;
   const McuRange range =
       regionMcuRange(*state, scale, s.grid.mcuWidth, s.grid.mcuHeight, s.grid.columns, s.grid.rows);

@@ -419,6 +419,28 @@ TEST(BlockPlanes, ARegionFillsOnlyItsMcusBlocks) {
   }
 }
 
+// A region read leaves its scan in progress; planes of the whole image read next on the same
+// record start again from the scan's first MCU.
+TEST(BlockPlanes, WholePlanesAfterARegionReadOnTheSameRecord) {
+  for (const char* name : {"p256_420.jpg", "p97_420_rst5.jpg"}) {
+    SCOPED_TRACE(name);
+    const Planes whole = readPlanes(kJpegs / name, 0);
+    PlaneReader reader(kJpegs / name);
+    Bytes pixels(40 * 20 * 3);
+    reader->pixelData = pixels.data();
+    reader->pixelWidth = 40;
+    reader->pixelHeight = 20;
+    ASSERT_EQ(prepareRegionRead(reader.get(), JpegIoMode::BufferReadImage, 30, 30, 70, 50), JpegStatus::Ok);
+    ASSERT_EQ(reader.read(JpegIoMode::BufferReadImage), JpegStatus::RoiOk);
+    clearRegionRead(reader.get());
+    Planes planes;
+    planes.allocate(reader->state, 0);
+    reader->state.blockPlanes = &planes.record;
+    ASSERT_EQ(reader.read(JpegIoMode::BufferReadImage), JpegStatus::Ok);
+    expectSamePlanes(planes, whole);
+  }
+}
+
 TEST(BlockPlanes, ComponentsWithoutAPlaneAreLeftOut) {
   for (const char* name : {"p97_420.jpg", "p97_420_progressive.jpg", "p97_420_noninterleaved.jpg"}) {
     SCOPED_TRACE(name);
