@@ -452,6 +452,30 @@ TEST_P(OracleThumbnail, CopiesEmbeddedPixels) {
   }
 }
 
+// A pixel buffer a column or a row smaller than the thumbnail is refused with -26, untouched.
+TEST_P(OracleThumbnail, TooSmallBufferIsRefused) {
+  const ThumbnailCase& c = GetParam();
+  std::vector<uint8_t> bytes = readFile(corpusDir() / (std::string(c.name) + ".jpg"));
+  for (const auto& [width, height] : {std::pair{c.width - 1, c.height}, std::pair{c.width, c.height - 1}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    Codec codec;
+    codec->jpegBuffer = bytes.data();
+    codec->jpegBufferSize = static_cast<int32_t>(bytes.size());
+    GuardedBuffer pixels(width, height, 3, 0);
+    codec->pixelData = pixels.data();
+    codec->pixelWidth = width;
+    codec->pixelHeight = height;
+    codec->pixelChannels = 3;
+    codec->pixelColor = JpegColor::Rgb;
+    EXPECT_EQ(code(jpegRead(codec.get(), JpegIoMode::BufferReadThumbnail)),
+              code(JpegStatus::ThumbnailTooSmall));
+    EXPECT_EQ(code(jpegFree(codec.get())), code(JpegStatus::Ok));
+    EXPECT_TRUE(pixels.intact(width, 3));
+    EXPECT_TRUE(std::all_of(pixels.data(), pixels.data() + pixels.stride * height,
+                            [](uint8_t b) { return b == kCanary; }));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, OracleThumbnail,
                          ::testing::Values(ThumbnailCase{"p97_thumb_jfif", 8, 6, true},
                                            ThumbnailCase{"p97_thumb_jfxx_rgb", 10, 7, true},
