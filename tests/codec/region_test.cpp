@@ -629,6 +629,19 @@ TEST(Region, RegionOutsideTheImageInStateIsRefusedAtTheScan) {
   }
 }
 
+// The MCUs before the resume point of an interrupted whole read have gone by: a region read
+// continuing that scan is refused instead of leaving them out.
+TEST(Region, RegionOnAScanLeftByAnInterruptedWholeReadIsRefused) {
+  Reader reader(kJpegs / "p256_420.jpg", true);
+  ASSERT_EQ(reader.readParams(), JpegStatus::Ok);
+  reader->state.interruptRequest = 1;
+  Image whole;
+  ASSERT_EQ(reader.readWhole(1, {JpegColor::Bgr, 3}, &whole), JpegStatus::InterruptOk);
+  Image region;
+  EXPECT_EQ(reader.readRegion(1, {JpegColor::Bgr, 3}, {}, 0, 0, 20, 20, &region),
+            JpegStatus::InvalidProperties);
+}
+
 // --- meshwick-jpeg decode --region ------------------------------------------------------------------
 
 Image parsePnm(const Bytes& bytes) {
