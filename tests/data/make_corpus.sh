@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Rebuilds the committed JPEG test corpus under tests/data/ from photo-like sources.
+# Rebuilds the committed JPEG test corpus under tests/data/ from photo-like sources. It overwrites
+# its own files only; make_progressive.sh adds more files from these afterwards.
 # Needs python3, cjpeg and jpegtran (libjpeg-turbo-progs) and ImageMagick's convert (CMYK/YCCK only).
 # The outputs are committed: tests pin checksums of their decoded pixels, so rerun this only on
 # purpose and regenerate tests/data/checksums.txt afterwards.
@@ -9,7 +10,6 @@ src="$here/sources"
 out="$here/jpeg"
 splice() { python3 "$here/splice_jpeg.py" "$@"; }
 mkdir -p "$src" "$out"
-rm -f "$out"/*.jpg "$out"/*.ppm
 
 python3 "$here/make_sources.py" "$src"
 p97="$src/photo_97x61.ppm"
