@@ -496,7 +496,8 @@ bool regionRequested(const JPEG_PROPERTIES* state) {
   const ImageSize size = scaledImage(*state, scaleOfMode(state->ioMode));
   const bool wholeWidth = r[2] == 0 || r[2] >= size.width;
   const bool wholeHeight = r[3] == 0 || r[3] >= size.height;
-  return !(wholeWidth && wholeHeight && r[0] < 1 && r[1] < 1);
+  // A negative corner is cut back to the image at the scan start rather than shifting the output.
+  return !(wholeWidth && wholeHeight && r[0] == 0 && r[1] == 0);
 }
 
 JpegStatus decodeRegionScan(JPEG_PROPERTIES* state, int32_t scale) {

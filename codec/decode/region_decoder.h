@@ -71,7 +71,8 @@ McuRange regionMcuRange(const JPEG_PROPERTIES& state, int32_t scale, int32_t mcu
 McuRange frameRegionRange(const JPEG_PROPERTIES& state, int32_t scale);
 
 // The region fields ask for less than the whole image at the mode's scale (and are not an
-// interrupted decode's progress).
+// interrupted decode's progress). A negative corner counts as a request: the scan start cuts it
+// back to the image, and a region that is then the whole image is read as such (status 0).
 bool regionRequested(const JPEG_PROPERTIES* state);
 
 // Scan start for a region read or a read into blockPlanes. Clamps the region to the scaled image

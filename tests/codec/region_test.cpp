@@ -629,6 +629,29 @@ TEST(Region, RegionOutsideTheImageInStateIsRefusedAtTheScan) {
   }
 }
 
+// Negative corners set in `state` are cut back to the image: the buffer starts at its edge.
+TEST(Region, NegativeCornersInStateAreCutBackToTheImage) {
+  const fs::path file = kJpegs / "p97_420.jpg";
+  const Image whole = wholeDecode(file, 1, {JpegColor::Bgr, 3});
+  const Rect regions[] = {{-5, 10, 20, 30}, {-3, -4, 97, 61}, {-1, -1, 0, 0}};
+  for (const Rect& r : regions) {
+    SCOPED_TRACE(describe(r));
+    Reader reader(file, true);
+    ASSERT_EQ(reader.readParams(), JpegStatus::Ok);
+    PixelBuffer pixels(97, 61, 3, {});
+    pixels.describe(reader.get(), JpegColor::Bgr);
+    ASSERT_EQ(prepareRegionRead(reader.get(), JpegIoMode::BufferReadImage, 0, 0, 1, 1), JpegStatus::Ok);
+    std::copy_n(&r.left, 4, reader->state.regionOfInterest);
+    const Rect cut = {0, std::max(r.top, 0), r.right == 0 ? 97 : r.right, r.bottom == 0 ? 61 : r.bottom};
+    // Cut back to the whole image, the read is an ordinary one.
+    const bool wholeImage = cut.top == 0 && cut.right == 97 && cut.bottom == 61;
+    ASSERT_EQ(jpegRead(reader.get(), JpegIoMode::BufferReadImage),
+              wholeImage ? JpegStatus::Ok : JpegStatus::RoiOk);
+    expectSameImage(crop(pixels.pixels(), 0, 0, cut.right - cut.left, cut.bottom - cut.top),
+                    crop(whole, cut.left, cut.top, cut.right, cut.bottom));
+  }
+}
+
 // The MCUs before the resume point of an interrupted whole read have gone by: a region read
 // continuing that scan is refused instead of leaving them out.
 TEST(Region, RegionOnAScanLeftByAnInterruptedWholeReadIsRefused) {
