@@ -462,7 +462,8 @@ JpegStatus checkRestart(ByteInput* input, ScanRecord* scan, int64_t number, int6
 // Interrupt after MCU row `row`: the scan resumes at the next row; the region fields tell how far
 // the pixels are.
 bool takeInterrupt(JPEG_PROPERTIES* state, ScanRecord* scan, const CoefficientLayout& layout, int32_t row) {
-  if (state->interruptRequest == 0 || row + 1 >= layout.mcuRows) return false;
+  // Region reads do not stop: the region fields would give way to the progress.
+  if (state->interruptRequest == 0 || row + 1 >= layout.mcuRows || regionRequested(state)) return false;
   scan->resumeColumn = 0;
   scan->resumeRow = row + 1;
   state->regionOfInterest[0] = state->regionOfInterest[2] = layout.mcusPerRow - 1;

@@ -652,6 +652,23 @@ TEST(Region, NegativeCornersInStateAreCutBackToTheImage) {
   }
 }
 
+// A region read does not stop on interruptRequest (the region fields would give way to the
+// progress); the request stays for the next read.
+TEST(Region, RegionReadsLeaveInterruptRequestsAlone) {
+  for (const char* name : {"p256_420.jpg", "p97_420_progressive.jpg", "p97_420_noninterleaved.jpg"}) {
+    SCOPED_TRACE(name);
+    const fs::path file = kJpegs / name;
+    const Image whole = wholeDecode(file, 1, {JpegColor::Bgr, 3});
+    Reader reader(file, true);
+    ASSERT_EQ(reader.readParams(), JpegStatus::Ok);
+    reader->state.interruptRequest = 1;
+    Image region;
+    ASSERT_EQ(reader.readRegion(1, {JpegColor::Bgr, 3}, {}, 5, 20, 60, 50, &region), JpegStatus::RoiOk);
+    expectSameImage(region, crop(whole, 5, 20, 60, 50));
+    EXPECT_EQ(reader->state.interruptRequest, 1);
+  }
+}
+
 // The MCUs before the resume point of an interrupted whole read have gone by: a region read
 // continuing that scan is refused instead of leaving them out.
 TEST(Region, RegionOnAScanLeftByAnInterruptedWholeReadIsRefused) {
