@@ -1,7 +1,7 @@
 // meshwick-jpeg: command-line front end to the codec.
 //
 //   meshwick-jpeg info IN.jpg
-//   meshwick-jpeg decode IN.jpg OUT.{ppm,pgm,pam,bmp} [--scale 2|4|8] [--thumbnail] [--dct 0|1]
+//   meshwick-jpeg decode IN.jpg OUT.{ppm,pgm,pam,bmp} [--scale 2|4|8] [--thumbnail] [--dct 0|1] [--fancy]
 //                        [--buffer] [--max-bytes N] [--region X,Y,W,H]
 //   meshwick-jpeg encode ...
 //
@@ -36,7 +36,8 @@ void printUsage() {
   std::fprintf(stderr,
                "usage: meshwick-jpeg info IN.jpg\n"
                "       meshwick-jpeg decode IN.jpg OUT.{ppm,pgm,pam,bmp} [--scale 2|4|8] [--thumbnail]\n"
-               "                            [--dct 0|1] [--buffer] [--max-bytes N] [--region X,Y,W,H]\n"
+               "                            [--dct 0|1] [--fancy] [--buffer] [--max-bytes N]\n"
+               "                            [--region X,Y,W,H]\n"
                "       meshwick-jpeg encode ...\n");
 }
 
@@ -233,6 +234,7 @@ struct DecodeOptions {
   int32_t scale = 1;
   bool thumbnail = false;
   int32_t dctVariant = 1;
+  bool fancy = false;  // interpolating chroma upsampling
   bool useBuffer = false;
   uint64_t maxBytes = kDefaultMaxBytes;
   ImageFormat format = ImageFormat::Ppm;
@@ -279,6 +281,8 @@ int parseDecodeOptions(int argc, char** argv, DecodeOptions* options) {
           (options->dctVariant != 0 && options->dctVariant != 1)) {
         return usageError("--dct takes 0 or 1");
       }
+    } else if (arg == "--fancy") {
+      options->fancy = true;
     } else if (arg == "--buffer") {
       options->useBuffer = true;
     } else if (arg == "--max-bytes") {
@@ -470,6 +474,7 @@ int runDecode(int argc, char** argv) {
     return kExitFailure;
   }
   record->state.dctVariant = options.dctVariant;
+  record->state.upsamplingMode = options.fancy ? 1 : 0;
   std::vector<uint8_t> comment;
   status = readParameters(record, source, &comment);
   if (status != JpegStatus::Ok) return codecFailure(source.path, status);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/decode/fancy_upsampling.h"
 #include "codec/decode/scan_decoder.h"
 #include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/ycc_terms.h"
@@ -282,12 +283,13 @@ void expandReplicated(const ComponentSlot& slot, uint8_t* plane) {
   }
 }
 
-// Expansion of one component into its plane of the MCU's size. upsamplingMode 1 (triangle filter
-// for 2:1 ratios, with neighbours from the adjacent MCUs) belongs here once the decoder keeps
-// the ring of neighbouring MCU rows it needs; until then the scan start refuses that mode and
-// every component is replicated.
-void expandComponent(const JPEG_PROPERTIES& state, const ComponentSlot& slot, uint8_t* plane) {
-  (void)state.upsamplingMode;
+// Expansion of one component into its plane of the MCU's size. At full size with upsamplingMode 1
+// the decoder keeps a ring of neighbouring MCU rows and the plane comes from there (triangle
+// filter for 2:1 ratios); otherwise, and at reduced scales, samples are replicated.
+void expandComponent(const JPEG_PROPERTIES& state, const ComponentSlot& slot, int32_t column, int32_t row,
+                     uint8_t* plane) {
+  const FancyComponent fancy = {slot.frameIndex, slot.blocksAcross, slot.blocksDown, slot.spanH, slot.spanV};
+  if (slot.samples == 8 && expandFromRing(state, fancy, column, row, plane, kPlaneStride)) return;
   expandReplicated(slot, plane);
 }
 
@@ -373,7 +375,7 @@ int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_
   const McuPlacement where = placeMcu(*state, column, row, mcu.width, mcu.height);
   if (where.destination == nullptr) return where.status;
   uint8_t planes[4][kPlaneSize];
-  for (int32_t i = 0; i < mcu.count; ++i) expandComponent(*state, mcu.slots[i], planes[i]);
+  for (int32_t i = 0; i < mcu.count; ++i) expandComponent(*state, mcu.slots[i], column, row, planes[i]);
   if (placement == Placement::Packed) {
     writePacked(*state, mcu, planes, where.destination, where.rect, int64_t{column} * mcu.width);
   } else {

@@ -5,6 +5,7 @@
 
 #include "codec/decode/block_planes.h"
 #include "codec/decode/byte_input.h"
+#include "codec/decode/fancy_upsampling.h"
 #include "codec/decode/huffman_decode_block.h"
 #include "codec/decode/huffman_table.h"
 #include "codec/decode/output_hooks.h"
@@ -395,7 +396,7 @@ void renderMcu(JPEG_PROPERTIES* state, const CoefficientLayout& layout, const Re
     }
   }
   if (plan.scale == 1) {
-    state->input.kernels->storeMcu(state, column, row);
+    storeMcuUpsampled(state, column, row, layout.mcusPerRow, layout.mcuRows);
   } else {
     storeScaledMcu(state, column, row, 8 / plan.scale);
   }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "codec/decode/byte_input.h"
+#include "codec/decode/fancy_upsampling.h"
 #include "codec/decode/output_hooks.h"
 #include "codec/decode/progressive_decoder.h"
 #include "codec/decode/region_decoder.h"
@@ -147,13 +148,13 @@ JpegStatus decodeMcu(JPEG_PROPERTIES* state, ByteInput* input, const ComponentPl
 }
 
 void outputMcu(JPEG_PROPERTIES* state, const ComponentPlan* plans, int32_t planCount, int32_t scale,
-               int32_t column, int32_t row) {
+               int32_t column, int32_t row, int32_t columns, int32_t rows) {
   int16_t* block = reinterpret_cast<int16_t*>(state->scratch);
   for (int32_t c = 0; c < planCount; ++c) {
     for (int32_t b = 0; b < plans[c].blockCount; ++b, block += 64) plans[c].inverseDct(block);
   }
   if (scale == 1) {
-    state->input.kernels->storeMcu(state, column, row);
+    storeMcuUpsampled(state, column, row, columns, rows);
   } else {
     storeScaledMcu(state, column, row, 8 / scale);
   }
@@ -190,13 +191,18 @@ JpegStatus decodeSequentialScan(JPEG_PROPERTIES* state, ByteInput* input, ScanRe
         status = processRestart(input, scan);
         if (status != JpegStatus::Ok) return status;
       }
-      outputMcu(state, plans, scan->componentCount, scale, column, row);
+      outputMcu(state, plans, scan->componentCount, scale, column, row, columns, rows);
 
-      if (state->interruptRequest != 0 && number < total) {
+      // The progress shown is the last MCU stored; the interpolating upsampler lags behind the
+      // decoding, and an interrupt waits until it has stored something.
+      int32_t shownColumn = column;
+      int32_t shownRow = row;
+      if (state->interruptRequest != 0 && number < total &&
+          lastStoredMcu(*state, column, row, columns, &shownColumn, &shownRow)) {
         scan->resumeColumn = column + 1 == columns ? 0 : column + 1;
         scan->resumeRow = column + 1 == columns ? row + 1 : row;
-        state->regionOfInterest[0] = state->regionOfInterest[2] = column;
-        state->regionOfInterest[1] = state->regionOfInterest[3] = row;
+        state->regionOfInterest[0] = state->regionOfInterest[2] = shownColumn;
+        state->regionOfInterest[1] = state->regionOfInterest[3] = shownRow;
         state->regionIsProgress = 1;
         state->interruptRequest = 0;
         return JpegStatus::InterruptOk;
@@ -214,8 +220,8 @@ JpegStatus decodeScan(JPEG_PROPERTIES* state) {
   const int32_t scale = scaleOfMode(state->ioMode);
   JpegStatus status = JpegStatus::Ok;
   const bool regionOrPlanes = regionRequested(state) || state->blockPlanes != nullptr;
-  if (state->upsamplingMode != 0) {
-    // The interpolating upsampler is not provided.
+  if (state->upsamplingMode != 0 && (state->upsamplingMode != 1 || regionOrPlanes)) {
+    // Only replication and, for whole images, the triangle filter are provided.
     status = JpegStatus::NotSupported;
   } else if (regionOrPlanes) {
     status = decodeRegionScan(state, scale);
@@ -226,6 +232,9 @@ JpegStatus decodeScan(JPEG_PROPERTIES* state) {
     status = checkPixelBuffer(state, scale);
     // A scan left in progress by a region read is read again from its first MCU.
     if (status == JpegStatus::Ok) status = rewindRegionScan(state);
+    // A resumed scan keeps the upsampler's rows of the call it was interrupted in.
+    const bool fresh = state->scan->resumeRow == 0 && state->scan->resumeColumn == 0;
+    if (status == JpegStatus::Ok && fresh) status = startFancyUpsampling(state, scale);
   }
   if (status == JpegStatus::Ok && !regionOrPlanes) {
     // Once one scan of the image was progressive, every later scan is.

@@ -1,0 +1,246 @@
+#include "codec/decode/fancy_upsampling.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "codec/decode/output_stage.h"
+#include "codec/kernel_table.h"
+#include "codec/record_memory.h"
+
+namespace {
+
+constexpr int32_t kRingBands = 3;  // previous, current and next MCU row
+constexpr int32_t kBlockSide = 8;
+
+int64_t ceilDiv(int64_t value, int64_t divisor) {
+  return (value + divisor - 1) / divisor;
+}
+
+// Where each component's samples live in the ring: `width` samples per row, three bands of up
+// to `factor V` x 8 rows.
+struct RingLayout {
+  size_t offset[4] = {};
+  int32_t width[4] = {};
+  int32_t sampleWidth[4] = {};  // samples inside the image, for the border repetition
+  int32_t sampleHeight[4] = {};
+  size_t bytes = 0;
+};
+
+RingLayout ringLayout(const JPEG_PROPERTIES& state) {
+  RingLayout ring;
+  const int64_t mcusPerRow = ceilDiv(state.imageWidth, int64_t{kBlockSide} * state.maxHorizontalFactor);
+  for (int32_t i = 0; i < state.componentCount && i < 4; ++i) {
+    const JpegComponent& c = state.components[i];
+    ring.offset[i] = ring.bytes;
+    ring.width[i] = static_cast<int32_t>(mcusPerRow * c.horizontalFactor * kBlockSide);
+    ring.sampleWidth[i] = static_cast<int32_t>(
+        ceilDiv(int64_t{state.imageWidth} * c.horizontalFactor, state.maxHorizontalFactor));
+    ring.sampleHeight[i] =
+        static_cast<int32_t>(ceilDiv(int64_t{state.imageHeight} * c.verticalFactor, state.maxVerticalFactor));
+    ring.bytes += size_t(ring.width[i]) * kRingBands * kBlockSide * size_t(c.verticalFactor);
+  }
+  return ring;
+}
+
+bool isGeneralRoutine(StoreMcuRoutine routine) {
+  return routine == storeMcuGeneral || routine == storeMcuGeneralConverted || routine == storeScanPacked;
+}
+
+bool ringIsLive(const JPEG_PROPERTIES& state) {
+  return state.upsamplingMode == 1 && state.upsamplingRows != nullptr;
+}
+
+uint8_t* ringBytes(const JPEG_PROPERTIES& state) {
+  return reinterpret_cast<uint8_t*>(state.upsamplingRows);
+}
+
+// Ring row of component sample row `y` for bands of `bandHeight` rows.
+size_t ringRow(int32_t y, int32_t bandHeight) {
+  return size_t((y / bandHeight) % kRingBands) * size_t(bandHeight) + size_t(y % bandHeight);
+}
+
+// The scan's components in the MCU area: the frame's, or those of a scan that carries only some
+// of them (one block each when it carries one), as the general routines read them.
+struct McuComponents {
+  int32_t count = 0;
+  int32_t index[4] = {};
+  int32_t blocksAcross[4] = {};
+  int32_t blocksDown[4] = {};
+};
+
+McuComponents mcuComponents(const JPEG_PROPERTIES& state) {
+  McuComponents mcu;
+  const bool subset =
+      state.nonInterleaved != 0 && state.scan != nullptr && state.scan->componentCount < state.componentCount;
+  mcu.count = subset ? std::clamp(state.scan->componentCount, 0, 4) : std::clamp(state.componentCount, 0, 4);
+  for (int32_t i = 0; i < mcu.count; ++i) {
+    const int32_t index = subset ? state.scan->components[i].componentIndex : i;
+    if (index < 0 || index >= state.componentCount) return McuComponents{};
+    mcu.index[i] = index;
+    mcu.blocksAcross[i] = mcu.count == 1 ? 1 : state.components[index].horizontalFactor;
+    mcu.blocksDown[i] = mcu.count == 1 ? 1 : state.components[index].verticalFactor;
+  }
+  return mcu;
+}
+
+// Copies the transformed blocks of MCU (column, row) from the MCU area into the ring.
+void keepMcuSamples(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  const RingLayout ring = ringLayout(*state);
+  const McuComponents mcu = mcuComponents(*state);
+  const int16_t* block = reinterpret_cast<const int16_t*>(state->scratch);
+  for (int32_t i = 0; i < mcu.count; ++i) {
+    const int32_t c = mcu.index[i];
+    const int32_t bandHeight = mcu.blocksDown[i] * kBlockSide;
+    uint8_t* plane = ringBytes(*state) + ring.offset[c];
+    for (int32_t by = 0; by < mcu.blocksDown[i]; ++by) {
+      for (int32_t bx = 0; bx < mcu.blocksAcross[i]; ++bx, block += 64) {
+        const int32_t x0 = (column * mcu.blocksAcross[i] + bx) * kBlockSide;
+        if (x0 + kBlockSide > ring.width[c]) continue;
+        for (int32_t sy = 0; sy < kBlockSide; ++sy) {
+          const int32_t y = row * bandHeight + by * kBlockSide + sy;
+          uint8_t* out = plane + ringRow(y, bandHeight) * size_t(ring.width[c]) + size_t(x0);
+          for (int32_t sx = 0; sx < kBlockSide; ++sx) out[sx] = static_cast<uint8_t>(block[8 * sy + sx]);
+        }
+      }
+    }
+  }
+}
+
+int32_t lagRows(const JPEG_PROPERTIES& state) {
+  return state.maxVerticalFactor == 2 ? 1 : 0;
+}
+
+// Reads one component's samples from the ring with the image border repeated.
+struct SampleSource {
+  const uint8_t* plane;
+  int32_t width;
+  int32_t lastX;
+  int32_t lastY;
+  int32_t bandHeight;
+
+  const uint8_t* row(int32_t y) const {
+    return plane + ringRow(std::clamp(y, 0, lastY), bandHeight) * size_t(width);
+  }
+  int32_t at(const uint8_t* samples, int32_t x) const { return samples[std::clamp(x, 0, lastX)]; }
+};
+
+// H2V1: left output (3s[k] + s[k-1] + 1) >> 2, right output (3s[k] + s[k+1] + 2) >> 2.
+void filterHorizontal(const SampleSource& source, int32_t x0, int32_t y, uint8_t* out, int32_t outWidth) {
+  const uint8_t* samples = source.row(y);
+  for (int32_t x = 0; x < outWidth; ++x) {
+    const int32_t k = x0 + x / 2;
+    const bool right = (x & 1) != 0;
+    const int32_t nearest = source.at(samples, k);
+    const int32_t side = source.at(samples, right ? k + 1 : k - 1);
+    out[x] = static_cast<uint8_t>((3 * nearest + side + (right ? 2 : 1)) >> 2);
+  }
+}
+
+// H2V2: (9n + 3h + 3v + d + 8) >> 4 for the left output of a pair, + 7 for the right one.
+void filterBoth(const SampleSource& source, int32_t x0, int32_t y, bool lower, uint8_t* out,
+                int32_t outWidth) {
+  const uint8_t* near = source.row(y);
+  const uint8_t* far = source.row(lower ? y + 1 : y - 1);
+  for (int32_t x = 0; x < outWidth; ++x) {
+    const int32_t k = x0 + x / 2;
+    const bool right = (x & 1) != 0;
+    const int32_t side = right ? k + 1 : k - 1;
+    const int32_t n = source.at(near, k);
+    const int32_t h = source.at(near, side);
+    const int32_t v = source.at(far, k);
+    const int32_t d = source.at(far, side);
+    out[x] = static_cast<uint8_t>((9 * n + 3 * h + 3 * v + d + (right ? 7 : 8)) >> 4);
+  }
+}
+
+// Ratio 1 across: the samples themselves (a vertical 2:1 ratio alone repeats rows).
+void copyAcross(const SampleSource& source, int32_t x0, int32_t y, uint8_t* out, int32_t outWidth) {
+  const uint8_t* samples = source.row(y);
+  for (int32_t x = 0; x < outWidth; ++x) out[x] = static_cast<uint8_t>(source.at(samples, x0 + x));
+}
+
+}  // namespace
+
+bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale) {
+  if (state.upsamplingMode != 1 || scale != 1 || state.blockPlanes != nullptr) return false;
+  if (state.components == nullptr || state.componentCount < 2 || state.componentCount > 4) return false;
+  if (state.maxHorizontalFactor != 2 || state.maxVerticalFactor < 1 || state.maxVerticalFactor > 2)
+    return false;
+  const KernelTable* kernels = state.input.kernels;
+  return kernels != nullptr && isGeneralRoutine(kernels->storeMcu);
+}
+
+JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale) {
+  releaseBlocks(state->upsamplingRows);
+  state->upsamplingRows = nullptr;
+  if (!fancyUpsamplingApplies(*state, scale)) return JpegStatus::Ok;
+  const size_t bytes = ringLayout(*state).bytes;
+  state->upsamplingRows = allocateBlocks((bytes + 127) / 128);
+  return state->upsamplingRows != nullptr ? JpegStatus::Ok : JpegStatus::MemoryError;
+}
+
+void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows) {
+  const StoreMcuRoutine store = state->input.kernels->storeMcu;
+  if (!ringIsLive(*state)) {
+    store(state, column, row);
+    return;
+  }
+  keepMcuSamples(state, column, row);
+  const int32_t lag = lagRows(*state);
+  const int32_t shownRow = row - lag;
+  const bool rowEnd = column + 1 == columns;
+  if (shownRow >= 0) {
+    if (column >= 1) store(state, column - 1, shownRow);
+    if (rowEnd) store(state, column, shownRow);
+  }
+  if (rowEnd && row + 1 == rows && lag != 0) {
+    for (int32_t c = 0; c < columns; ++c) store(state, c, row);
+  }
+}
+
+bool lastStoredMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, int32_t columns,
+                   int32_t* storedColumn, int32_t* storedRow) {
+  int32_t c = column;
+  int32_t r = row;
+  if (ringIsLive(state)) {
+    r -= lagRows(state);
+    if (column + 1 != columns) --c;
+    if (c < 0) {
+      c = columns - 1;
+      --r;
+    }
+  }
+  if (r < 0) return false;
+  *storedColumn = c;
+  *storedRow = r;
+  return true;
+}
+
+bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& component, int32_t column,
+                    int32_t row, uint8_t* plane, int32_t planeStride) {
+  if (!ringIsLive(state)) return false;
+  const int32_t c = component.frameIndex;
+  if (c < 0 || c >= state.componentCount || c >= 4) return false;
+  const RingLayout ring = ringLayout(state);
+  const int32_t bandHeight = component.blocksDown * kBlockSide;
+  const SampleSource source = {ringBytes(state) + ring.offset[c], ring.width[c], ring.sampleWidth[c] - 1,
+                               ring.sampleHeight[c] - 1, bandHeight};
+  const int32_t ratioH = component.spanH / kBlockSide;
+  const int32_t ratioV = component.spanV / kBlockSide;
+  const int32_t x0 = column * component.blocksAcross * kBlockSide;
+  const int32_t y0 = row * bandHeight;
+  const int32_t outWidth = component.blocksAcross * component.spanH;
+  const int32_t outHeight = component.blocksDown * component.spanV;
+  for (int32_t y = 0; y < outHeight; ++y) {
+    uint8_t* out = plane + size_t(y) * size_t(planeStride);
+    const int32_t sampleRow = y0 + (ratioV == 2 ? y / 2 : y);
+    if (ratioH == 2 && ratioV == 2) {
+      filterBoth(source, x0, sampleRow, (y & 1) != 0, out, outWidth);
+    } else if (ratioH == 2) {
+      filterHorizontal(source, x0, sampleRow, out, outWidth);
+    } else {
+      copyAcross(source, x0, sampleRow, out, outWidth);
+    }
+  }
+  return true;
+}

@@ -1,0 +1,46 @@
+// Interpolating upsampling (upsamplingMode 1): the triangle filter for 2:1 factors.
+//
+// The filter needs each sample's neighbours, which may lie in the next MCU column or row. The
+// decoder therefore copies every transformed MCU into `upsamplingRows`, a ring of three MCU rows
+// of samples per component (previous, current, next), and stores an MCU only once its right (and,
+// with a vertical factor of 2, lower) neighbour has been decoded: the output lags one MCU column,
+// and one MCU row when maxV = 2. The lagging MCUs are stored at the end of each row and of the
+// image. While the ring is live the general store routines take all samples from it.
+//
+// Only full-size decoding with maxH = 2 and maxV <= 2 through the general store routines uses
+// the ring; reduced scales and every other layout replicate.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/jpeg.h"
+
+// Whether a full-size decode of the current frame and store routine filters through the ring.
+bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale);
+
+// At the start of a scan (not on resuming one): releases the previous ring and, when the filter
+// applies, allocates a new one. Ok, or MemoryError.
+JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale);
+
+// Hands the transformed MCU (column, row) of a scan `columns` x `rows` MCUs to the output: stored
+// at once without a ring, else kept in the ring and the MCUs whose neighbours are now known are
+// stored (flushing the lagging ones after the last MCU of a row and of the scan).
+void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows);
+
+// The last MCU already stored when (column, row) has just been handed over: false when none is.
+bool lastStoredMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, int32_t columns,
+                   int32_t* storedColumn, int32_t* storedRow);
+
+// One component of the MCU being stored, as the general routines lay it out.
+struct FancyComponent {
+  int32_t frameIndex;
+  int32_t blocksAcross;  // blocks of the component in the MCU
+  int32_t blocksDown;
+  int32_t spanH;  // pixels one block covers
+  int32_t spanV;
+};
+
+// True when the ring is live: then the component's plane of MCU (column, row) has been filled from
+// it (32-byte rows), filtered where the component's ratio is 2:1.
+bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& component, int32_t column,
+                    int32_t row, uint8_t* plane, int32_t planeStride);
