@@ -6,12 +6,10 @@
 // Tolerances and why: oracle_support.h.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +23,7 @@ enum class Kind {
   Decodes,      // decodes with status 0 in every mode
   Truncated,    // memory modes decode the missing part from zero bits; file modes report -23
   Unsupported,  // -29 in every read mode
-  Progressive,  // for the progressive decoder
+  Progressive,  // decodes to exactly the pixels of its sequential twin (`sameAs`)
 };
 
 struct CorpusFile {
@@ -34,7 +32,8 @@ struct CorpusFile {
   int channels;
   JpegSubsampling sampling;
   Kind kind = Kind::Decodes;
-  const char* reference = nullptr;  // the stream the oracle decodes instead (it cannot read ours)
+  const char* reference = nullptr;  // the stream the oracle decodes instead (it refuses or
+                                    // resynchronises this one differently)
   const char* sameAs = nullptr;     // our decode must equal our decode of this file exactly
   bool nonInterleaved = false;
 };
