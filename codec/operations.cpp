@@ -68,30 +68,30 @@ bool closeOpenFile(ByteInput* input) {
 JpegStatus installSuppliedTables(JPEG_PROPERTIES* state) {
   if (state->quantTablesSupplied != 0) {
     for (int32_t i = 0; i < state->quantTableCount && i < 4; ++i) {
-      const QuantSpec& spec = state->quantSpecs[i];
-      if (spec.values == nullptr || spec.tableId < 0 || spec.tableId > 3) continue;
-      QuantTable& table = state->quantTables[spec.tableId];
-      table.tableId = spec.tableId;
+      const QuantSpec& descriptor = state->quantSpecs[i];
+      if (descriptor.values == nullptr || descriptor.tableId < 0 || descriptor.tableId > 3) continue;
+      QuantTable& table = state->quantTables[descriptor.tableId];
+      table.tableId = descriptor.tableId;
       table.precision = 0;
-      for (int32_t k = 0; k < 64; ++k) table.storage[k] = spec.values[k];
+      for (int32_t k = 0; k < 64; ++k) table.storage[k] = descriptor.values[k];
       table.dequantForm = prepareDequantTable(table.storage, state->dctVariant);
-      state->definedQuantTables |= 1 << spec.tableId;
+      state->definedQuantTables |= 1 << descriptor.tableId;
     }
   }
   if (state->huffmanTablesSupplied != 0) {
     for (int32_t i = 0; i < 2 * state->huffmanTableCount && i < 8; ++i) {
-      const HuffmanSpec& spec = state->huffmanSpecs[i];
-      if (spec.counts == nullptr || spec.values == nullptr) continue;
-      if (spec.tableClass < 0 || spec.tableClass > 1 || spec.tableId < 0 || spec.tableId > 3) {
+      const HuffmanSpec& descriptor = state->huffmanSpecs[i];
+      if (descriptor.counts == nullptr || descriptor.values == nullptr) continue;
+      if (descriptor.tableClass < 0 || descriptor.tableClass > 1 || descriptor.tableId < 0 || descriptor.tableId > 3) {
         return JpegStatus::BadHuffmanTable;
       }
       HuffmanTable* table =
-          spec.tableClass == 0 ? &state->dcTables[spec.tableId] : &state->acTables[spec.tableId];
-      if (deriveHuffmanTable(spec.counts, spec.values, spec.tableClass, spec.tableId, table) !=
+          descriptor.tableClass == 0 ? &state->dcTables[descriptor.tableId] : &state->acTables[descriptor.tableId];
+      if (deriveHuffmanTable(descriptor.counts, descriptor.values, descriptor.tableClass, descriptor.tableId, table) !=
           JpegStatus::Ok) {
         return JpegStatus::BadHuffmanTable;
       }
-      state->definedHuffmanTables |= 1 << (spec.tableId + 4 * spec.tableClass);
+      state->definedHuffmanTables |= 1 << (descriptor.tableId + 4 * descriptor.tableClass);
     }
   }
   return JpegStatus::Ok;

@@ -146,12 +146,12 @@ JpegStatus readHuffmanTables(JPEG_PROPERTIES* state) {
     const uint8_t* values = counts + 16;
 
     state->huffmanTableCount = std::max(state->huffmanTableCount, tableId + 1);
-    HuffmanSpec& spec = state->huffmanSpecs[2 * tableId + tableClass];
-    if (state->huffmanTablesSupplied != 0 && spec.counts != nullptr && spec.values != nullptr) {
-      std::memcpy(spec.counts, counts, 16);
-      std::memcpy(spec.values, values, static_cast<size_t>(total));
-      spec.tableClass = tableClass;
-      spec.tableId = tableId;
+    HuffmanSpec& descriptor = state->huffmanSpecs[2 * tableId + tableClass];
+    if (state->huffmanTablesSupplied != 0 && descriptor.counts != nullptr && descriptor.values != nullptr) {
+      std::memcpy(descriptor.counts, counts, 16);
+      std::memcpy(descriptor.values, values, static_cast<size_t>(total));
+      descriptor.tableClass = tableClass;
+      descriptor.tableId = tableId;
     }
     HuffmanTable* table = tableClass == 0 ? &state->dcTables[tableId] : &state->acTables[tableId];
     if (deriveHuffmanTable(counts, values, tableClass, tableId, table) != JpegStatus::Ok) {
@@ -191,10 +191,10 @@ JpegStatus readQuantTables(JPEG_PROPERTIES* state) {
       table.storage[k] = static_cast<int16_t>(step);
     }
     // A caller descriptor holds 64 8-bit steps: only 8-bit tables fit it.
-    QuantSpec& spec = state->quantSpecs[tableId];
-    if (state->quantTablesSupplied != 0 && spec.values != nullptr && precision == 0) {
-      std::memcpy(spec.values, values, 64);
-      spec.tableId = tableId;
+    QuantSpec& descriptor = state->quantSpecs[tableId];
+    if (state->quantTablesSupplied != 0 && descriptor.values != nullptr && precision == 0) {
+      std::memcpy(descriptor.values, values, 64);
+      descriptor.tableId = tableId;
     }
     table.dequantForm = prepareDequantTable(table.storage, state->dctVariant);
     state->definedQuantTables |= 1 << tableId;

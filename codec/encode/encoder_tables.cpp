@@ -14,8 +14,8 @@ uint8_t* asDescriptor(const uint8_t* table) {
 
 bool huffmanTablesSupplied(const JPEG_PROPERTIES* state) {
   if (state->huffmanTablesSupplied == 0) return false;
-  for (const HuffmanSpec& spec : state->huffmanSpecs) {
-    if (spec.counts != nullptr && spec.values != nullptr) return true;
+  for (const HuffmanSpec& descriptor : state->huffmanSpecs) {
+    if (descriptor.counts != nullptr && descriptor.values != nullptr) return true;
   }
   return false;
 }
@@ -66,8 +66,8 @@ int32_t listedCodes(const uint8_t* counts) {
 
 bool quantTablesSupplied(const JPEG_PROPERTIES* state) {
   if (state->quantTablesSupplied == 0) return false;
-  for (const QuantSpec& spec : state->quantSpecs) {
-    if (spec.values != nullptr) return true;
+  for (const QuantSpec& descriptor : state->quantSpecs) {
+    if (descriptor.values != nullptr) return true;
   }
   return false;
 }
@@ -81,21 +81,21 @@ JpegStatus setupEncoderTables(JPEG_PROPERTIES* state) {
 JpegStatus checkEncoderTables(const JPEG_PROPERTIES* state, bool writesTableSegments) {
   if (state->quantTableCount > kMaxQuantTables) return JpegStatus::InvalidProperties;
   for (int j = 0; j < state->quantTableCount; ++j) {
-    const QuantSpec& spec = state->quantSpecs[j];
-    if (spec.values == nullptr) {
+    const QuantSpec& descriptor = state->quantSpecs[j];
+    if (descriptor.values == nullptr) {
       if (writesTableSegments) return JpegStatus::BadQuantTable;
       continue;
     }
-    if (spec.tableId < 0 || spec.tableId > kMaxTableId || hasZeroStep(spec.values)) {
+    if (descriptor.tableId < 0 || descriptor.tableId > kMaxTableId || hasZeroStep(descriptor.values)) {
       return JpegStatus::BadQuantTable;
     }
   }
   if (state->huffmanTableCount > kMaxHuffmanPairs) return JpegStatus::InvalidProperties;
   for (int j = 0; j < 2 * state->huffmanTableCount; ++j) {
     // The even descriptor of a pair is coded as DC and the odd one as AC: the DHT must say so.
-    const HuffmanSpec& spec = state->huffmanSpecs[j];
-    if (spec.counts == nullptr || spec.values == nullptr || spec.tableId < 0 || spec.tableId > kMaxTableId ||
-        spec.tableClass != j % 2 || listedCodes(spec.counts) > kMaxListedCodes) {
+    const HuffmanSpec& descriptor = state->huffmanSpecs[j];
+    if (descriptor.counts == nullptr || descriptor.values == nullptr || descriptor.tableId < 0 || descriptor.tableId > kMaxTableId ||
+        descriptor.tableClass != j % 2 || listedCodes(descriptor.counts) > kMaxListedCodes) {
       return JpegStatus::BadHuffmanTable;
     }
   }

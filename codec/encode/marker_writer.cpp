@@ -141,13 +141,13 @@ JpegStatus writeDhtAll(ByteInput* writer, const JPEG_PROPERTIES* state, int32_t 
   header.word(static_cast<uint32_t>(length));
   JpegStatus status = header.put(writer);
   for (int32_t d = 0; d < 2 * pairCount && status == JpegStatus::Ok; ++d) {
-    const HuffmanSpec& spec = state->huffmanSpecs[d];
-    const int32_t symbols = symbolCount(spec.counts);
+    const HuffmanSpec& descriptor = state->huffmanSpecs[d];
+    const int32_t symbols = symbolCount(descriptor.counts);
     if (symbols > kMaxDhtSymbols) return JpegStatus::BadHuffmanTable;
     Segment<17 + kMaxDhtSymbols> table;
-    table.byte(static_cast<uint32_t>(spec.tableClass * 16 + spec.tableId));
-    for (int i = 0; i < 16; ++i) table.byte(spec.counts[i]);
-    for (int32_t i = 0; i < symbols; ++i) table.byte(spec.values[i]);
+    table.byte(static_cast<uint32_t>(descriptor.tableClass * 16 + descriptor.tableId));
+    for (int i = 0; i < 16; ++i) table.byte(descriptor.counts[i]);
+    for (int32_t i = 0; i < symbols; ++i) table.byte(descriptor.values[i]);
     status = table.put(writer);
   }
   return status;

@@ -355,7 +355,7 @@ TEST(EncoderWrite, InvalidRequestsAreRefusedBeforeAnythingIsWritten) {
       {"five quant tables",
        [](JPEG_CODEC_PROPERTIES& r) {
          r.state.quantTablesSupplied = 1;
-         for (auto& spec : r.state.quantSpecs) spec = {kSteps.data(), 0};
+         for (auto& descriptor : r.state.quantSpecs) descriptor = {kSteps.data(), 0};
          r.state.quantTableCount = 5;
        },
        JpegIoMode::BufferWriteTables, JpegStatus::InvalidProperties},

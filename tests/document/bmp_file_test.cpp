@@ -98,15 +98,15 @@ TEST_F(BmpFileTest, LoadsEveryDepthUprightInBothRowOrders) {
   for (const Case& c : cases) {
     for (const bool topDown : {false, true}) {
       SCOPED_TRACE(std::string(c.what) + (topDown ? " top-down" : " bottom-up"));
-      test::BmpSpec spec;
-      spec.width = 3;
-      spec.height = topDown ? -2 : 2;
-      spec.bits = c.bits;
-      spec.palette = c.palette;
-      spec.clrUsed = static_cast<std::uint32_t>(c.palette.size());
-      spec.rows = c.rows;
+      test::BmpSpec descriptor;
+      descriptor.width = 3;
+      descriptor.height = topDown ? -2 : 2;
+      descriptor.bits = c.bits;
+      descriptor.palette = c.palette;
+      descriptor.clrUsed = static_cast<std::uint32_t>(c.palette.size());
+      descriptor.rows = c.rows;
       CPictureDib picture;
-      ASSERT_EQ(picture.LoadFile(Write("p.bmp", test::MakeBmp(spec))), S_OK);
+      ASSERT_EQ(picture.LoadFile(Write("p.bmp", test::MakeBmp(descriptor))), S_OK);
       EXPECT_EQ(picture.Width(), 3);
       EXPECT_EQ(picture.Height(), 2);
       EXPECT_EQ(picture.BitsPerPixel(), c.bits);
@@ -137,15 +137,15 @@ TEST_F(BmpFileTest, TwentyFourBitWidthThreeHasTwelveByteRows) {
 }
 
 TEST_F(BmpFileTest, EightBitWithColoursUsedZeroReadsAFullTable) {
-  test::BmpSpec spec;
-  spec.width = 2;
-  spec.height = 1;
-  spec.bits = 8;
-  spec.palette.assign(256, 0);
-  spec.palette[255] = 0x123456;
-  spec.rows = {{255, 0}};
+  test::BmpSpec descriptor;
+  descriptor.width = 2;
+  descriptor.height = 1;
+  descriptor.bits = 8;
+  descriptor.palette.assign(256, 0);
+  descriptor.palette[255] = 0x123456;
+  descriptor.rows = {{255, 0}};
   CPictureDib picture;
-  ASSERT_EQ(picture.LoadFile(Write("p8.bmp", test::MakeBmp(spec))), S_OK);
+  ASSERT_EQ(picture.LoadFile(Write("p8.bmp", test::MakeBmp(descriptor))), S_OK);
   EXPECT_EQ(PixelRgb(picture, 0, 0), 0x123456u);
   // The palette lives in the section, not in the picture's format header.
   EXPECT_EQ(picture.Header()->colors[255].red, 0);
@@ -207,13 +207,13 @@ TEST_F(BmpFileTest, RejectsWhatItCannotReadSafely) {
 }
 
 TEST_F(BmpFileTest, RejectsATruncatedColourTable) {
-  test::BmpSpec spec;
-  spec.width = 1;
-  spec.bits = 8;
-  spec.clrUsed = 200;  // but only 2 entries and one row follow
-  spec.palette = {0, 0};
-  spec.rows = {{0}};
-  Bytes file = test::MakeBmp(spec);
+  test::BmpSpec descriptor;
+  descriptor.width = 1;
+  descriptor.bits = 8;
+  descriptor.clrUsed = 200;  // but only 2 entries and one row follow
+  descriptor.palette = {0, 0};
+  descriptor.rows = {{0}};
+  Bytes file = test::MakeBmp(descriptor);
   test::Put32(file, 10, 14 + 40);  // rows claimed to start right after the header
   CPictureDib picture;
   EXPECT_EQ(picture.LoadFile(Write("t.bmp", file)), E_FAIL);

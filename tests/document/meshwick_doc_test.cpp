@@ -174,15 +174,15 @@ TEST_F(MeshwickDocTest, ResamplingFailureKeepsThePreviousPicture) {
 
 TEST_F(MeshwickDocTest, PicturesOfOtherDepthsArePlacedAs24BitWithTheirPalette) {
   CancelCellSize();
-  test::BmpSpec spec;
-  spec.width = 3;
-  spec.height = 2;
-  spec.bits = 8;
-  spec.palette = {0x000000, 0xff8000, 0x0000ff};
-  spec.clrUsed = 3;
-  spec.rows = {{1, 2, 0}, {0, 1, 2}};
+  test::BmpSpec descriptor;
+  descriptor.width = 3;
+  descriptor.height = 2;
+  descriptor.bits = 8;
+  descriptor.palette = {0x000000, 0xff8000, 0x0000ff};
+  descriptor.clrUsed = 3;
+  descriptor.rows = {{1, 2, 0}, {0, 1, 2}};
   const QString path = m_dir.filePath("p8.bmp");
-  test::WriteFile(path, test::MakeBmp(spec));
+  test::WriteFile(path, test::MakeBmp(descriptor));
   ASSERT_TRUE(m_doc.PlacePicture(path, 0, 0));
   const CPictureDib* cell = m_doc.Cell(0, 0);
   ASSERT_NE(cell, nullptr);
@@ -191,11 +191,11 @@ TEST_F(MeshwickDocTest, PicturesOfOtherDepthsArePlacedAs24BitWithTheirPalette) {
   EXPECT_EQ(std::memcmp(cell->Row(0), top, 9), 0);
 
   // Resampling then works per colour channel, as for any other picture.
-  spec.width = 6;
-  spec.height = 4;
-  spec.rows = {{1, 1, 2, 2, 0, 0}, {1, 1, 2, 2, 0, 0}, {0, 0, 1, 1, 2, 2}, {0, 0, 1, 1, 2, 2}};
+  descriptor.width = 6;
+  descriptor.height = 4;
+  descriptor.rows = {{1, 1, 2, 2, 0, 0}, {1, 1, 2, 2, 0, 0}, {0, 0, 1, 1, 2, 2}, {0, 0, 1, 1, 2, 2}};
   const QString bigger = m_dir.filePath("p8big.bmp");
-  test::WriteFile(bigger, test::MakeBmp(spec));
+  test::WriteFile(bigger, test::MakeBmp(descriptor));
   ASSERT_TRUE(m_doc.PlacePicture(bigger, 1, 0));
   EXPECT_EQ(std::memcmp(m_doc.Cell(1, 0)->Row(0), top, 9), 0);
 }
