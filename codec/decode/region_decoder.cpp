@@ -6,6 +6,7 @@
 
 #include "codec/decode/block_planes.h"
 #include "codec/decode/byte_input.h"
+#include "codec/decode/fancy_upsampling.h"
 #include "codec/decode/output_hooks.h"
 #include "codec/decode/progressive_decoder.h"
 #include "codec/decode/scan_decoder.h"
@@ -284,7 +285,7 @@ void storeDecodedMcu(RegionScan& s, int32_t column, int32_t row) {
   if (state->blockPlanes != nullptr) {
     storeMcuInPlanes(*state, *s.scan, column, row);
   } else if (s.scale == 1) {
-    state->input.kernels->storeMcu(state, column, row);
+    storeMcuUpsampled(state, column, row, s.grid.columns, s.grid.rows);
   } else {
     storeScaledMcu(state, column, row, 8 / s.scale);
   }
@@ -467,18 +468,17 @@ McuRange regionMcuRange(const JPEG_PROPERTIES& state, int32_t scale, int32_t mcu
   const Region region = effectiveRegion(state, scaledImage(state, scale));
   const int64_t spanH = std::max(mcuWidth / scale, 1);
   const int64_t spanV = std::max(mcuHeight / scale, 1);
-  int64_t endColumn = ceilDiv(region.right, spanH);
-  int64_t endRow = ceilDiv(region.bottom, spanV);
-  // The interpolating upsampler stores an MCU only once it has its right (and lower) neighbour.
-  if (state.upsamplingMode == 1 && state.maxHorizontalFactor == 2 && state.maxVerticalFactor <= 2) {
-    ++endColumn;
-    if (state.maxVerticalFactor == 2) ++endRow;
-  }
   const auto clampTo = [](int64_t value, int32_t limit) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, 0, limit));
   };
-  return {clampTo(region.left / spanH, columns), clampTo(endColumn, columns),
-          clampTo(region.top / spanV, rows), clampTo(endRow, rows)};
+  McuRange range = {clampTo(region.left / spanH, columns), clampTo(ceilDiv(region.right, spanH), columns),
+                    clampTo(region.top / spanV, rows), clampTo(ceilDiv(region.bottom, spanV), rows)};
+  // The interpolating upsampler filters with the neighbouring MCUs' samples and stores an MCU only
+  // once its right (and lower) neighbour is in: whole MCU rows, one more above and below.
+  if (fancyUpsamplingApplies(state, scale)) {
+    range = {0, columns, std::max(range.firstRow - 1, 0), std::min(range.endRow + 1, rows)};
+  }
+  return range;
 }
 
 McuRange frameRegionRange(const JPEG_PROPERTIES& state, int32_t scale) {
@@ -509,6 +509,9 @@ JpegStatus decodeRegionScan(JPEG_PROPERTIES* state, int32_t scale) {
   if (state->blockPlanes == nullptr && scale == 1 && state->input.kernels->storeMcu == nullptr) {
     return JpegStatus::InvalidProperties;
   }
+  // Each region read feeds the upsampler every row it filters with, so it starts afresh.
+  const JpegStatus status = startFancyUpsampling(state, scale);
+  if (status != JpegStatus::Ok) return status;
   if (state->progressive != 0) return decodeProgressiveScan(state, &state->input, state->scan, scale);
   return decodeSequentialRegion(state, scale);
 }

@@ -62,8 +62,9 @@ struct McuRange {
 
 // The range covering the region in a grid of `columns` x `rows` MCUs of mcuWidth x mcuHeight
 // full-size pixels, at scale 1/`scale`: first = left / (mcuWidth / scale), end = ceiling(right /
-// (mcuWidth / scale)), rows likewise; one MCU wider at the end where upsamplingMode 1 makes the
-// output lag (largest factors 2 across, 2 down). The whole grid when no region is requested.
+// (mcuWidth / scale)), rows likewise. Where upsamplingMode 1 filters (its output lags one MCU and
+// reads the neighbouring MCUs' samples) the range is whole MCU rows, one more above and below.
+// The whole grid when no region is requested.
 McuRange regionMcuRange(const JPEG_PROPERTIES& state, int32_t scale, int32_t mcuWidth, int32_t mcuHeight,
                         int32_t columns, int32_t rows);
 

@@ -220,8 +220,8 @@ JpegStatus decodeScan(JPEG_PROPERTIES* state) {
   const int32_t scale = scaleOfMode(state->ioMode);
   JpegStatus status = JpegStatus::Ok;
   const bool regionOrPlanes = regionRequested(state) || state->blockPlanes != nullptr;
-  if (state->upsamplingMode != 0 && (state->upsamplingMode != 1 || regionOrPlanes)) {
-    // Only replication and, for whole images, the triangle filter are provided.
+  if (state->upsamplingMode != 0 && (state->upsamplingMode != 1 || state->blockPlanes != nullptr)) {
+    // Only replication and the triangle filter are provided; block planes take no upsampling.
     status = JpegStatus::NotSupported;
   } else if (regionOrPlanes) {
     status = decodeRegionScan(state, scale);

@@ -196,8 +196,9 @@ class Reader {
 };
 
 // The whole image at `scale`, read the ordinary way on a record of its own.
-Image wholeDecode(const fs::path& file, int scale, PixelLayout layout) {
+Image wholeDecode(const fs::path& file, int scale, PixelLayout layout, int32_t upsamplingMode = 0) {
   Reader reader(file, true);
+  reader->state.upsamplingMode = upsamplingMode;
   EXPECT_EQ(reader.readParams(), JpegStatus::Ok);
   Image image;
   EXPECT_EQ(reader.readWhole(scale, layout, &image), JpegStatus::Ok) << file;
@@ -350,6 +351,38 @@ TEST(Region, RestartIntervalsOfEveryLayoutGiveTheCutOfTheWholeImage) {
         Image region;
         ASSERT_EQ(reader.readRegion(scale, layout, {}, r.left, r.top, r.right, r.bottom, &region),
                   JpegStatus::RoiOk);
+        expectSameImage(region, crop(whole, r.left, r.top, r.right, r.bottom));
+      }
+    }
+  }
+}
+
+// The interpolating upsampler filters across MCU borders: a region gets the same filtered pixels
+// as the whole image, at the region's edges too.
+TEST(Region, InterpolatedUpsamplingGivesTheCutOfTheWholeImage) {
+  const char* files[] = {"p97_420.jpg",
+                         "p97_422.jpg",
+                         "p256_420.jpg",
+                         "p97_420_rst5.jpg",
+                         "p97_422_rst3.jpg",
+                         "p97_420_progressive.jpg",
+                         "p97_420_noninterleaved.jpg",
+                         "p97_444.jpg",
+                         "p97_440.jpg"};
+  uint32_t seed = 500;
+  for (const char* name : files) {
+    const fs::path file = kJpegs / name;
+    for (const int scale : {1, 2}) {
+      const Image whole = wholeDecode(file, scale, {JpegColor::Rgb, 3}, 1);
+      for (const Rect& r : regionsFor(whole.width, whole.height, seed++)) {
+        SCOPED_TRACE(std::string(name) + " scale 1/" + std::to_string(scale) + ", " + describe(r));
+        Reader reader(file, (seed & 1) != 0);
+        reader->state.upsamplingMode = 1;
+        ASSERT_EQ(reader.readParams(), JpegStatus::Ok);
+        Image region;
+        ASSERT_EQ(
+            reader.readRegion(scale, {JpegColor::Rgb, 3}, {}, r.left, r.top, r.right, r.bottom, &region),
+            JpegStatus::RoiOk);
         expectSameImage(region, crop(whole, r.left, r.top, r.right, r.bottom));
       }
     }
