@@ -25,7 +25,7 @@ inline int32_t sizeCategory(uint32_t magnitude) {
 }
 
 // Fills the encoding form (length and right-aligned code per symbol) of `table` from the 16
-// code counts and symbol values of a DHT-style specification. BadHuffmanTable when more than
+// code counts and symbol values of a table as a DHT segment carries it. BadHuffmanTable when more than
 // 258 codes are listed, or when the counts ask for more codes of a length than fit in it.
 JpegStatus deriveEncodingTable(const uint8_t* counts, const uint8_t* symbols, HuffmanTable* table);
 
