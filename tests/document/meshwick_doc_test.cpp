@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -233,6 +234,43 @@ TEST_F(MeshwickDocTest, CompositeOfTwoRowsOfThreeWithAnEmptyCellIsWhiteThere) {
     EXPECT_EQ(composite->Row(y)[90], 255);
     EXPECT_EQ(composite->Row(y)[91], 255);
   }
+}
+
+TEST_F(MeshwickDocTest, TwoRowsOfThreeSavedAsJpegDecodeWithTheEmptyCellWhite) {
+  CancelCellSize();
+  const std::uint32_t colours[] = {0x204080, 0x40a020, 0xc03010, 0x808080, 0x10c0c0};
+  int n = 0;
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < 3; ++c) {
+      if (r == 1 && c == 1) continue;  // left empty
+      const std::uint32_t colour = colours[n];
+      const QString path = m_dir.filePath(QString("c%1.bmp").arg(n++));
+      test::WriteFile(path, test::MakeBmp24(10, 10, [colour](int, int) { return colour; }));
+      ASSERT_TRUE(m_doc.PlacePicture(path, c, r));
+    }
+  const QString target = m_dir.filePath("grid.jpg");
+  m_dialogs.saveAnswers.push_back(target);
+  ASSERT_TRUE(m_doc.OnCommand(platform::ID_FILE_SAVE_AS));
+  EXPECT_TRUE(m_dialogs.messages.isEmpty());
+
+  CPictureDib decoded;
+  ASSERT_EQ(decoded.LoadFile(target), S_OK);
+  ASSERT_EQ(decoded.Width(), 30);
+  ASSERT_EQ(decoded.Height(), 20);
+  // Quality 100 with 4:2:0: cells are 10 pixels, so every 2x2 chroma pair stays inside one cell
+  // and only the transform's rounding and colour conversion move a byte, by a few levels.
+  constexpr int kTolerance = 6;
+  const std::uint32_t expected[2][3] = {{colours[0], colours[1], colours[2]},
+                                        {colours[3], 0xffffff, colours[4]}};
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 30; ++x) {
+      const std::uint32_t want = expected[y / 10][x / 10];
+      const std::uint8_t* p = decoded.Row(y) + 3 * x;
+      for (int c = 0; c < 3; ++c) {
+        const int wanted = static_cast<int>((want >> (8 * c)) & 0xff);  // B, G, R in memory
+        ASSERT_LE(std::abs(p[c] - wanted), kTolerance) << x << "," << y << " channel " << c;
+      }
+    }
 }
 
 TEST_F(MeshwickDocTest, SaveAsWritesTheCompositeWhereTheUserChose) {
