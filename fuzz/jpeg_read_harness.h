@@ -7,16 +7,22 @@
 //                image, parameters only, image read on a fresh record without the parameters
 //                read), bit 3 dctVariant, bits 4-6 pixel format, bit 7 bottom-up rows
 //   byte before: bits 0-1 row padding, bit 2 interrupt after every MCU and resume, bits 3-4 the
-//                scale of the fresh-record image read
+//                scale of the fresh-record image read, bit 5 upsamplingMode 1, bit 6 the 1/1..1/8
+//                image operations read two regions instead of the whole image (the two bytes
+//                before choose the first; the second is its mirror), bit 7 they also fill
+//                blockPlanes (coefficients or samples, by bit 3 of the last byte)
 // Images are capped at kMaxPixels so one input cannot take seconds; every byte of the pixel
 // buffer is read afterwards.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "codec/decode/block_planes.h"
+#include "codec/decode/region_decoder.h"
 #include "codec/jpeg.h"
 
 namespace fuzzing {
@@ -54,6 +60,11 @@ struct HarnessOptions {
   int padBytes;
   bool interruptEveryMcu;
   int freshRecordScale;
+  bool fancyUpsampling;
+  bool regions;
+  bool blockPlanes;
+  uint8_t regionPlacement;  // left/top in sixteenths of the image
+  uint8_t regionExtent;     // width/height in sixteenths of what is left
 };
 
 inline HarnessOptions harnessOptions(const uint8_t* data, size_t size) {
@@ -65,7 +76,12 @@ inline HarnessOptions harnessOptions(const uint8_t* data, size_t size) {
           (last & 0x80) != 0,
           before & 3,
           (before & 4) != 0,
-          1 << ((before >> 3) & 3)};
+          1 << ((before >> 3) & 3),
+          (before & 0x20) != 0,
+          (before & 0x40) != 0,
+          (before & 0x80) != 0,
+          size >= 3 ? data[size - 3] : uint8_t{0},
+          size >= 4 ? data[size - 4] : uint8_t{0}};
 }
 
 // A zeroed, initialised record over the input bytes; freed when it goes out of scope.
@@ -119,6 +135,41 @@ struct HarnessPixels {
   }
 };
 
+// One plane per frame component, each exactly as large as blockPlaneSize says.
+struct HarnessPlanes {
+  JpegBlockPlanes record{};
+  std::unique_ptr<int16_t[]> values[4];
+
+  void attach(JPEG_CODEC_PROPERTIES* codec, int32_t mode) {
+    JPEG_PROPERTIES& state = codec->state;
+    record.mode = mode;
+    for (int32_t c = 0; c < state.componentCount && c < 4; ++c) {
+      const BlockPlaneSize plane = blockPlaneSize(state, c);
+      values[c] =
+          std::make_unique<int16_t[]>(static_cast<size_t>(plane.width) * static_cast<size_t>(plane.height));
+      record.planes[c] = values[c].get();
+    }
+    state.blockPlanes = &record;
+  }
+};
+
+struct HarnessRect {
+  int32_t left, top, right, bottom;
+};
+
+// A rectangle inside a width x height image, placed by the option bytes.
+inline HarnessRect harnessRegion(int32_t width, int32_t height, const HarnessOptions& o) {
+  const int32_t left = width * (o.regionPlacement & 15) / 16;
+  const int32_t top = height * (o.regionPlacement >> 4) / 16;
+  const int32_t regionWidth = std::max(1, (width - left) * ((o.regionExtent & 15) + 1) / 16);
+  const int32_t regionHeight = std::max(1, (height - top) * ((o.regionExtent >> 4) + 1) / 16);
+  return {left, top, left + regionWidth, top + regionHeight};
+}
+
+inline HarnessRect mirrored(const HarnessRect& r, int32_t width, int32_t height) {
+  return {width - r.right, height - r.bottom, width - r.left, height - r.top};
+}
+
 inline JpegStatus readWithResumes(JPEG_CODEC_PROPERTIES* record, JpegIoMode mode, bool interruptEveryMcu) {
   record->state.interruptRequest = interruptEveryMcu ? 1 : 0;
   JpegStatus status = jpegRead(record, mode);
@@ -140,6 +191,16 @@ inline JpegIoMode bufferImageMode(int scale) {
     default:
       return JpegIoMode::BufferReadImage;
   }
+}
+
+// A region read into a buffer of the region's size; returns a digest of the pixels.
+inline uint32_t readRegion(JPEG_CODEC_PROPERTIES* record, JpegIoMode mode, const HarnessRect& r,
+                           const HarnessOptions& o) {
+  HarnessPixels pixels;
+  pixels.describe(record, r.right - r.left, r.bottom - r.top, o);
+  if (prepareRegionRead(record, mode, r.left, r.top, r.right, r.bottom) == JpegStatus::Ok)
+    jpegRead(record, mode);
+  return pixels.touch();
 }
 
 inline bool sizeAllowed(int64_t width, int64_t height) {
@@ -172,6 +233,9 @@ inline uint32_t runJpegReadHarness(const uint8_t* data, size_t size) {
   const int64_t height = record->jpegHeight;
   if (!sizeAllowed(width, height)) return 5;
 
+  record->state.upsamplingMode = o.fancyUpsampling ? 1 : 0;
+  HarnessPlanes planes;
+  if (o.blockPlanes) planes.attach(record.get(), o.dctVariant);
   HarnessPixels pixels;
   switch (o.operation) {
     case Operation::Thumbnail: {
@@ -192,8 +256,15 @@ inline uint32_t runJpegReadHarness(const uint8_t* data, size_t size) {
     }
     default: {
       const int scale = 1 << static_cast<int>(o.operation);  // Image, Half, Quarter, Eighth
-      pixels.describe(record.get(), static_cast<int>((width + scale - 1) / scale),
-                      static_cast<int>((height + scale - 1) / scale), o);
+      const int32_t scaledWidth = static_cast<int32_t>((width + scale - 1) / scale);
+      const int32_t scaledHeight = static_cast<int32_t>((height + scale - 1) / scale);
+      if (o.regions) {
+        const HarnessRect first = harnessRegion(scaledWidth, scaledHeight, o);
+        const uint32_t digest = readRegion(record.get(), bufferImageMode(scale), first, o);
+        return digest ^ readRegion(record.get(), bufferImageMode(scale),
+                                   mirrored(first, scaledWidth, scaledHeight), o);
+      }
+      pixels.describe(record.get(), scaledWidth, scaledHeight, o);
       readWithResumes(record.get(), bufferImageMode(scale), o.interruptEveryMcu);
       break;
     }

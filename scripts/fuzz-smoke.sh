@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target with clang and runs it for SECONDS over seeds made from the
-# committed corpus. A crash input is copied to fuzz/regressions/ (give it a telling name and
-# commit it: the unit tests replay every file there) and the script fails.
+# Builds the libFuzzer targets with clang and runs the read target for SECONDS over seeds made
+# from the committed corpus, then the write-then-read round trip for half as long. A crash input
+# is copied to fuzz/regressions/ (give it a telling name and commit it: the unit tests replay
+# every file there) and the script fails.
 # Usage: scripts/fuzz-smoke.sh SECONDS
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,13 +12,15 @@ out="$build/fuzz-run"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMESHWICK_FUZZ=ON -DMESHWICK_APP=OFF -DMESHWICK_TESTS=OFF >/dev/null
-cmake --build "$build" --target jpeg_read_fuzzer -j2
+cmake --build "$build" --target jpeg_read_fuzzer jpeg_round_trip_fuzzer -j2
 
 # Seeds: every corpus file with option bytes appended (the harness reads its options from the
-# last two bytes), one suffix per operation, plus the regression cases as they are.
+# last two bytes, a region from the two before), one suffix per operation and the interpolating,
+# region and coefficient-plane options, plus the regression cases as they are.
 rm -rf "$out/seeds" "$out/artifacts"
 mkdir -p "$out/seeds" "$out/artifacts" "$out/corpus"
-suffixes=('\x00\x08' '\x01\x89' '\x00\x31' '\x02\x1a' '\x00\x2b' '\x00\x0c' '\x00\x4d' '\x04\x0f' '\x1c\x0f' '\x00\x0e')
+suffixes=('\x00\x08' '\x01\x89' '\x00\x31' '\x02\x1a' '\x00\x2b' '\x00\x0c' '\x00\x4d' '\x04\x0f' '\x1c\x0f'
+  '\x00\x0e' '\x24\x00' '\x73\x35\x40\x00' '\x4a\x99\x61\x11' '\x80\x00' '\x88\x08' '\x2f\x52\xc0\x00')
 for jpeg in tests/data/jpeg/*.jpg; do
   name=$(basename "$jpeg" .jpg)
   for i in "${!suffixes[@]}"; do
@@ -30,6 +33,9 @@ status=0
 "$build/fuzz/jpeg_read_fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=2048 \
   -dict=fuzz/jpeg.dict -print_final_stats=1 -artifact_prefix="$out/artifacts/" \
   "$out/corpus" "$out/seeds" || status=$?
+mkdir -p "$out/round-trip"
+"$build/fuzz/jpeg_round_trip_fuzzer" -max_total_time="$((seconds / 2 + 1))" -max_len=8192 -timeout=20 \
+  -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$out/artifacts/" "$out/round-trip" || status=$?
 
 shopt -s nullglob
 artifacts=("$out"/artifacts/*)

@@ -53,29 +53,6 @@ int codecFailure(const char* what, JpegStatus status) {
   return kExitFailure;
 }
 
-// Releases the record on every path once jpegInit has succeeded.
-class CodecRecord {
- public:
-  CodecRecord() : properties_(std::make_unique<JPEG_CODEC_PROPERTIES>()) {}
-  ~CodecRecord() {
-    if (initialised_) jpegFree(properties_.get());
-  }
-  CodecRecord(const CodecRecord&) = delete;
-  CodecRecord& operator=(const CodecRecord&) = delete;
-
-  JpegStatus init() {
-    const JpegStatus status = jpegInit(properties_.get());
-    initialised_ = status == JpegStatus::Ok;
-    return status;
-  }
-  JPEG_CODEC_PROPERTIES* operator->() { return properties_.get(); }
-  JPEG_CODEC_PROPERTIES* get() { return properties_.get(); }
-
- private:
-  std::unique_ptr<JPEG_CODEC_PROPERTIES> properties_;
-  bool initialised_ = false;
-};
-
 bool readWholeFile(const char* path, std::vector<uint8_t>* bytes) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;

@@ -384,28 +384,6 @@ std::string readPicture(const char* path, InputPicture* picture) {
 
 // --- the write ------------------------------------------------------------------------------
 
-// Releases the record on every path once jpegInit has succeeded.
-class CodecRecord {
- public:
-  CodecRecord() : properties_(std::make_unique<JPEG_CODEC_PROPERTIES>()) {}
-  ~CodecRecord() {
-    if (initialised_) jpegFree(properties_.get());
-  }
-  CodecRecord(const CodecRecord&) = delete;
-  CodecRecord& operator=(const CodecRecord&) = delete;
-
-  JpegStatus init() {
-    const JpegStatus status = jpegInit(properties_.get());
-    initialised_ = status == JpegStatus::Ok;
-    return status;
-  }
-  JPEG_CODEC_PROPERTIES* get() { return properties_.get(); }
-
- private:
-  std::unique_ptr<JPEG_CODEC_PROPERTIES> properties_;
-  bool initialised_ = false;
-};
-
 // The JPEG side for a picture and the options; a message when they do not go together.
 std::string describeJpeg(const InputPicture& picture, const EncodeOptions& options,
                          JPEG_CODEC_PROPERTIES* p) {

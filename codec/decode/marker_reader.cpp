@@ -606,7 +606,9 @@ JpegStatus readMarkers(JPEG_PROPERTIES* state) {
   ByteInput* input = &state->input;
   LoopState loop;
   if (state->scan == nullptr) {
-    if (state->nonInterleaved != 0) {
+    // An image spread over several scans, once decoded, is read again from its start: the file
+    // was left at its last SOS, and its earlier scans are needed too.
+    if (state->nonInterleaved != 0 || state->progressive != 0) {
       const JpegStatus status = rewindInput(state);
       if (status != JpegStatus::Ok) return status;
     } else {

@@ -465,10 +465,18 @@ JpegStatus checkRestart(ByteInput* input, ScanRecord* scan, int64_t number, int6
 bool takeInterrupt(JPEG_PROPERTIES* state, ScanRecord* scan, const CoefficientLayout& layout, int32_t row) {
   // Region reads do not stop: the region fields would give way to the progress.
   if (state->interruptRequest == 0 || row + 1 >= layout.mcuRows || regionRequested(state)) return false;
+  // Once the scans render, the interpolating upsampler's output lags the decoding: the progress
+  // shown is what has been stored, and the interrupt waits until something has.
+  int32_t shownColumn = layout.mcusPerRow - 1;
+  int32_t shownRow = row;
+  if (renderingReady(*state) &&
+      !lastStoredMcu(*state, shownColumn, row, layout.mcusPerRow, &shownColumn, &shownRow)) {
+    return false;
+  }
   scan->resumeColumn = 0;
   scan->resumeRow = row + 1;
-  state->regionOfInterest[0] = state->regionOfInterest[2] = layout.mcusPerRow - 1;
-  state->regionOfInterest[1] = state->regionOfInterest[3] = row;
+  state->regionOfInterest[0] = state->regionOfInterest[2] = shownColumn;
+  state->regionOfInterest[1] = state->regionOfInterest[3] = shownRow;
   state->regionIsProgress = 1;
   state->interruptRequest = 0;
   return true;

@@ -442,6 +442,64 @@ TEST(FancyUpsampling, ReducedScalesReplicate) {
   }
 }
 
+// While the filter's output lags the decoding, an interrupt must report only what is stored: every
+// pixel of the rows above the reported MCU row, and of that row up to its right edge, is already
+// final. A progressive image reports the progress of its scans and stores during its last scan
+// only, so only that scan's interrupts show pixels: one per MCU row but the last, less the first
+// row, which the 4:2:0 filter holds back.
+TEST(FancyUpsampling, InterruptProgressCoversOnlyStoredPixels) {
+  struct Snapshot {
+    int right;
+    int bottom;
+    std::vector<uint8_t> pixels;
+  };
+  for (const char* name :
+       {"p97_420.jpg", "p97_422.jpg", "p97_420_progressive.jpg", "p97_420_scans_progressive.jpg"}) {
+    SCOPED_TRACE(name);
+    const Picture whole = decodeFile(name, {.upsamplingMode = 1});
+    ASSERT_EQ(whole.status, JpegStatus::Ok);
+    Bytes bytes = readFile(dataFile(name));
+    TestRecord record;
+    record.useBuffer(bytes);
+    ASSERT_EQ(record.read(JpegIoMode::BufferReadParams), JpegStatus::Ok);
+    const int mcuHeight = 8 * record->state.maxVerticalFactor;
+    const int mcuRows = (whole.height + mcuHeight - 1) / mcuHeight;
+    const bool progressive = record->state.frameMarker == 0xC2;
+    std::vector<uint8_t> pixels(whole.pixels.size(), 0);
+    record->pixelData = pixels.data();
+    record->pixelWidth = whole.width;
+    record->pixelHeight = whole.height;
+    record->pixelChannels = 3;
+    record->pixelColor = JpegColor::Rgb;
+    record->state.upsamplingMode = 1;
+    std::vector<Snapshot> snapshots;
+    JpegStatus status = JpegStatus::InterruptOk;
+    for (int call = 0; call < 100000 && status == JpegStatus::InterruptOk; ++call) {
+      record->state.interruptRequest = 1;
+      status = record.read(JpegIoMode::BufferReadImage);
+      if (status == JpegStatus::InterruptOk)
+        snapshots.push_back({record->state.regionOfInterest[2], record->state.regionOfInterest[3], pixels});
+    }
+    ASSERT_EQ(status, JpegStatus::Ok);
+    EXPECT_EQ(pixels, whole.pixels);
+    const size_t storing = progressive ? size_t(mcuRows - 2) : snapshots.size();
+    ASSERT_GE(snapshots.size(), storing);
+    ASSERT_GT(storing, 0u);
+    for (size_t i = snapshots.size() - storing; i < snapshots.size(); ++i) {
+      const Snapshot& shot = snapshots[i];
+      const int rowTop = std::max(0, ((shot.bottom - 1) / mcuHeight) * mcuHeight);
+      for (int y = 0; y < shot.bottom; ++y) {
+        const int end = y < rowTop ? whole.width : shot.right;
+        const size_t first = size_t(y) * whole.width * 3;
+        ASSERT_TRUE(std::equal(shot.pixels.begin() + first, shot.pixels.begin() + first + size_t(end) * 3,
+                               whole.pixels.begin() + first))
+            << "interrupt " << i << ": row " << y << " not stored yet; reported right " << shot.right
+            << ", bottom " << shot.bottom;
+      }
+    }
+  }
+}
+
 TEST(FancyUpsampling, OtherModesAreRefused) {
   const Picture out = decodeFile("p97_420.jpg", {.upsamplingMode = 2});
   EXPECT_NE(out.status, JpegStatus::Ok);

@@ -81,17 +81,10 @@ JpegIoMode paramsMode(bool file) {
   return file ? JpegIoMode::FileReadParams : JpegIoMode::BufferReadParams;
 }
 
-// Parameters read, then the image read (resumed while interrupted) into a guarded buffer of the
-// scaled size, on the caller's record.
-ReadResult readWith(JPEG_CODEC_PROPERTIES* record, Stream& stream, const ReadRequest& request,
-                    int32_t bufferSize = -1) {
+// The image read alone (resumed while interrupted) into a guarded buffer of the scaled size; the
+// record already knows the frame.
+ReadResult readImageWith(JPEG_CODEC_PROPERTIES* record, const ReadRequest& request) {
   ReadResult result;
-  const std::string path = stream.path();
-  record->jpegFileName = path.c_str();
-  record->jpegBuffer = stream.bytes().data();
-  record->jpegBufferSize = bufferSize >= 0 ? bufferSize : static_cast<int32_t>(stream.bytes().size());
-  result.status = jpegRead(record, paramsMode(request.file));
-  if (result.status != JpegStatus::Ok) return result;
   const int width = oracle::scaledSize(record->jpegWidth, request.scale);
   const int height = oracle::scaledSize(record->jpegHeight, request.scale);
   const size_t rowBytes = static_cast<size_t>(width) * request.format.channels;
@@ -117,6 +110,20 @@ ReadResult readWith(JPEG_CODEC_PROPERTIES* record, Stream& stream, const ReadReq
       intact(memory.begin(), memory.begin() + kGuard) && intact(memory.end() - kGuard, memory.end());
   result.pixels.assign(memory.begin() + kGuard, memory.end() - kGuard);
   return result;
+}
+
+// Parameters read, then the image read (resumed while interrupted) into a guarded buffer of the
+// scaled size, on the caller's record.
+ReadResult readWith(JPEG_CODEC_PROPERTIES* record, Stream& stream, const ReadRequest& request,
+                    int32_t bufferSize = -1) {
+  ReadResult result;
+  const std::string path = stream.path();
+  record->jpegFileName = path.c_str();
+  record->jpegBuffer = stream.bytes().data();
+  record->jpegBufferSize = bufferSize >= 0 ? bufferSize : static_cast<int32_t>(stream.bytes().size());
+  result.status = jpegRead(record, paramsMode(request.file));
+  if (result.status != JpegStatus::Ok) return result;
+  return readImageWith(record, request);
 }
 
 ReadResult read(Stream& stream, const ReadRequest& request, int32_t bufferSize = -1) {
@@ -381,6 +388,32 @@ TEST(ProgressiveRecord, LaterImagesOnTheSameRecordDecodeAsOnFreshOnes) {
       EXPECT_EQ(reused.pixels, readCorpus(name, request).pixels);
     }
     jpegFree(record.get());
+  }
+}
+
+// The scaled file modes leave the file open at the image's last SOS; reading the image again on
+// the same record must still decode every scan, not just that last one.
+TEST(ProgressiveRecord, RepeatedScaledFileReadsDecodeEveryScan) {
+  for (const char* name :
+       {"p97_420_progressive.jpg", "p256_420_progressive_sa.jpg", "p97_420_noninterleaved.jpg"}) {
+    for (int scale : {2, 4, 8}) {
+      const ReadRequest request{.scale = scale, .file = true};
+      SCOPED_TRACE(std::string(name) + " " + describe(request));
+      Stream stream(corpusDir() / name);
+      const ReadResult fresh = readCorpus(name, request);
+      ASSERT_EQ(fresh.status, JpegStatus::Ok);
+      auto record = std::make_unique<JPEG_CODEC_PROPERTIES>();
+      ASSERT_EQ(jpegInit(record.get()), JpegStatus::Ok);
+      const std::string path = stream.path();
+      ASSERT_EQ(readWith(record.get(), stream, request).pixels, fresh.pixels);
+      record->jpegFileName = path.c_str();
+      for (int again = 0; again < 2; ++again) {
+        const ReadResult repeated = readImageWith(record.get(), request);
+        ASSERT_EQ(repeated.status, JpegStatus::Ok);
+        EXPECT_EQ(repeated.pixels, fresh.pixels) << "read " << again + 2;
+      }
+      jpegFree(record.get());
+    }
   }
 }
 
