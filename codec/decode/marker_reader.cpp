@@ -71,6 +71,23 @@ void forgetPreviousImage(JPEG_PROPERTIES* state) {
   state->nonInterleaved = 0;
 }
 
+// The frame header body `data` describes the frame already in `state`: same size, components and
+// sampling factors.
+bool sameGeometry(const JPEG_PROPERTIES& state, const uint8_t* data) {
+  const int32_t componentCount = data[5];
+  if (state.imageHeight != readBigEndian16(data + 1) || state.imageWidth != readBigEndian16(data + 3) ||
+      state.componentCount != componentCount) {
+    return false;
+  }
+  for (int32_t i = 0; i < componentCount && i < 4; ++i) {
+    const uint8_t factors = data[6 + 3 * i + 1];
+    if (state.components[i].horizontalFactor != factors >> 4 ||
+        state.components[i].verticalFactor != (factors & 15))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 JpegStatus readFrameHeader(JPEG_PROPERTIES* state, int32_t marker) {
@@ -85,6 +102,11 @@ JpegStatus readFrameHeader(JPEG_PROPERTIES* state, int32_t marker) {
   const int32_t componentCount = data[5];
   if (body.length < 6 + 3 * componentCount) return JpegStatus::DataError;
 
+  // Caller planes were sized for the frame known when they were attached; another frame in the
+  // same stream would not fit them.
+  if (state->blockPlanes != nullptr && state->noFrameYet == 0 && !sameGeometry(*state, data)) {
+    return JpegStatus::MultipleFrames;
+  }
   std::memset(state->components, 0, 4 * sizeof(JpegComponent));
   if (precision != 8) return JpegStatus::UnsupportedFrame;
   if (height == 0) return JpegStatus::DnlError;

@@ -459,6 +459,28 @@ TEST(BlockPlanes, ComponentsWithoutAPlaneAreLeftOut) {
 }
 
 // Planes of a four-component frame; a one-component frame counts as 1x1 whatever its header says.
+// Planes are sized for the frame the parameters read reported. A stream whose first image breaks
+// off into a second, larger one must not fill them with the second frame's blocks.
+TEST(BlockPlanes, AnotherFrameInTheStreamIsRefused) {
+  for (const char* first : {"p97_grey.jpg", "p97_grey_progressive.jpg"}) {
+    SCOPED_TRACE(first);
+    Bytes stream = readBytes(kJpegs / first);
+    stream.resize(stream.size() - 2);  // no EOI: the scan runs into the next SOI
+    const Bytes second = readBytes(kJpegs / "p256_420.jpg");
+    stream.insert(stream.end(), second.begin(), second.end());
+    TempDir dir;
+    const fs::path path = dir.file("two_frames.jpg");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    PlaneReader reader(path);
+    ASSERT_EQ(reader->jpegWidth, 97);
+    Planes planes;
+    planes.allocate(reader->state, 0);
+    reader->state.blockPlanes = &planes.record;
+    EXPECT_EQ(reader.read(JpegIoMode::BufferReadImage), JpegStatus::MultipleFrames);
+  }
+}
+
 TEST(BlockPlanes, PlaneSizes) {
   struct Case {
     const char* file;
