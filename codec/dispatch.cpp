@@ -18,6 +18,7 @@
 #include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/forward_dct.h"
 #include "codec/kernels/quantize.h"
+#include "codec/kernels/sse2/decode_kernels.h"
 
 ProcessorInfo processorInfo;
 
@@ -207,11 +208,23 @@ void fillPortableSet(KernelTable* table) {
   table->dequantize = dequantize0;
 }
 
+// The SSE2 twins over the portable set; kernels without a twin stay portable.
+void fillSse2Set(KernelTable* table) {
+  fillPortableSet(table);
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  table->idct1Full = sse2::idct1Full;
+#endif
+}
+
 }  // namespace
 
 void fillKernelTable(KernelTable* table, CpuClass cpuClass) {
-  // Every class maps to the portable set until processor-specific variants exist; each such
-  // variant must give bit-identical results.
-  (void)cpuClass;
+  // Processor-specific kernels give bit-identical results, so the class only changes speed. The
+  // SSE class of family 6 gets the SSE2 set too: every x86-64 processor has SSE2, and a build
+  // that cannot assume it has no SSE2 kernels to offer.
+  if (cpuClass == CpuClass::Family6Sse || cpuClass == CpuClass::Family15Sse2) {
+    fillSse2Set(table);
+    return;
+  }
   fillPortableSet(table);
 }

@@ -1,0 +1,175 @@
+// Inverse DCT, variant 1, full size, SSE2 twin of the portable kernel: the same direct transform
+// on eight rows (then eight columns) at once, bit-identical to it on every input.
+//
+// Each pass transposes, so that lane i of vector k holds coefficient k of row (column) i, and runs
+// the one-dimensional step in 32-bit lanes. Products of 16-bit values with the 16-bit constants
+// come from pmaddwd, whose 32-bit results wrap exactly like the portable Wrap32 arithmetic; the
+// 2^15-scaled constants are split into a shift and a 16-bit remainder; the two products with a
+// 32-bit operand use a 32-bit low multiply built from pmuludq. The second pass needs its input
+// in 16 bits: valid data stays far below that, and a hostile block that leaves it goes to the
+// portable kernel, which gives the same result by definition.
+#include "codec/kernels/sse2/decode_kernels.h"
+
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+#include <emmintrin.h>
+
+#include <cstdint>
+
+#include "codec/kernels/decode_kernels.h"
+
+namespace {
+
+struct Rows8 {
+  __m128i v[8];
+};
+
+// 8x8 transpose of 16-bit values.
+Rows8 transpose(const Rows8& in) {
+  const __m128i a0 = _mm_unpacklo_epi16(in.v[0], in.v[1]);
+  const __m128i a1 = _mm_unpackhi_epi16(in.v[0], in.v[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(in.v[2], in.v[3]);
+  const __m128i a3 = _mm_unpackhi_epi16(in.v[2], in.v[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(in.v[4], in.v[5]);
+  const __m128i a5 = _mm_unpackhi_epi16(in.v[4], in.v[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(in.v[6], in.v[7]);
+  const __m128i a7 = _mm_unpackhi_epi16(in.v[6], in.v[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2);
+  const __m128i b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3);
+  const __m128i b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6);
+  const __m128i b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7);
+  const __m128i b7 = _mm_unpackhi_epi32(a5, a7);
+  Rows8 out;
+  out.v[0] = _mm_unpacklo_epi64(b0, b4);
+  out.v[1] = _mm_unpackhi_epi64(b0, b4);
+  out.v[2] = _mm_unpacklo_epi64(b1, b5);
+  out.v[3] = _mm_unpackhi_epi64(b1, b5);
+  out.v[4] = _mm_unpacklo_epi64(b2, b6);
+  out.v[5] = _mm_unpackhi_epi64(b2, b6);
+  out.v[6] = _mm_unpacklo_epi64(b3, b7);
+  out.v[7] = _mm_unpackhi_epi64(b3, b7);
+  return out;
+}
+
+__m128i pair(int16_t first, int16_t second) {
+  return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(first)) |
+                        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
+}
+
+// Low 32 bits of a * constant in each lane (what a 32-bit multiply keeps).
+__m128i multiplyLow(__m128i a, __m128i constant) {
+  const __m128i even = _mm_mul_epu32(a, constant);
+  const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), constant);
+  return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                            _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+
+// Sign-extended 16-bit lanes 0..3 (kHigh false) or 4..7 (kHigh true) shifted left by 15: x·2^15.
+template <bool kHigh>
+__m128i times32768(__m128i x) {
+  const __m128i spread =
+      kHigh ? _mm_unpackhi_epi16(_mm_setzero_si128(), x) : _mm_unpacklo_epi16(_mm_setzero_si128(), x);
+  return _mm_srai_epi32(spread, 1);  // (x << 16) >> 1 = x·2^15, sign kept
+}
+
+template <bool kHigh>
+__m128i interleave(__m128i a, __m128i b) {
+  return kHigh ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b);
+}
+
+struct Half8 {
+  __m128i v[8];  // output k for four lanes, 32 bits
+};
+
+// The one-dimensional step of the portable kernel for lanes 0..3 or 4..7 of x[0..7].
+template <int kShift, bool kHigh>
+Half8 directStep(const Rows8& x) {
+  const __m128i x17 = interleave<kHigh>(x.v[1], x.v[7]);
+  const __m128i x53 = interleave<kHigh>(x.v[5], x.v[3]);
+  const __m128i x26 = interleave<kHigh>(x.v[2], x.v[6]);
+  const __m128i x04 = interleave<kHigh>(x.v[0], x.v[4]);
+
+  const __m128i a1 = _mm_madd_epi16(x17, pair(32138, 6393));
+  const __m128i a2 = _mm_madd_epi16(x17, pair(6393, -32138));
+  const __m128i b1 = _mm_madd_epi16(x53, pair(18205, 27246));
+  const __m128i b2 = _mm_madd_epi16(x53, pair(27246, -18205));
+  const __m128i rounding12 = _mm_set1_epi32(2048);
+  const __m128i sqrt2 = _mm_set1_epi32(5793);
+  const __m128i p = multiplyLow(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a1, b1), rounding12), 12), sqrt2);
+  const __m128i q = multiplyLow(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a2, b2), rounding12), 12), sqrt2);
+  const __m128i d1 = _mm_sub_epi32(a1, b1);
+  const __m128i d2 = _mm_sub_epi32(a2, b2);
+  const __m128i r = _mm_add_epi32(d1, d2);
+  const __m128i s = _mm_sub_epi32(d1, d2);
+
+  // (x0 ± x4)·2^15: the 17-bit sum or difference, then the shift.
+  const __m128i e0 = _mm_slli_epi32(_mm_madd_epi16(x04, pair(1, 1)), 15);
+  const __m128i e1 = _mm_slli_epi32(_mm_madd_epi16(x04, pair(1, -1)), 15);
+  // 42813 = 2^15 + 10045.
+  const __m128i c1 = _mm_add_epi32(times32768<kHigh>(x.v[2]), _mm_madd_epi16(x26, pair(10045, 17734)));
+  const __m128i c2 = _mm_sub_epi32(_mm_madd_epi16(x26, pair(17734, -10045)), times32768<kHigh>(x.v[6]));
+
+  const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
+  const auto round = [&](__m128i v) { return _mm_srai_epi32(_mm_add_epi32(v, half), kShift); };
+  const __m128i e0c1 = _mm_add_epi32(e0, c1);
+  const __m128i e0m = _mm_sub_epi32(e0, c1);
+  const __m128i e1c2 = _mm_add_epi32(e1, c2);
+  const __m128i e1m = _mm_sub_epi32(e1, c2);
+  Half8 out;
+  out.v[0] = round(_mm_add_epi32(e0c1, p));
+  out.v[1] = round(_mm_add_epi32(e1c2, r));
+  out.v[2] = round(_mm_add_epi32(e1m, s));
+  out.v[3] = round(_mm_add_epi32(e0m, q));
+  out.v[4] = round(_mm_sub_epi32(e0m, q));
+  out.v[5] = round(_mm_sub_epi32(e1m, s));
+  out.v[6] = round(_mm_sub_epi32(e1c2, r));
+  out.v[7] = round(_mm_sub_epi32(e0c1, p));
+  return out;
+}
+
+// Nonzero lanes where a 32-bit value does not fit 16 bits.
+__m128i outside16(__m128i v) {
+  return _mm_xor_si128(_mm_srai_epi32(v, 15), _mm_srai_epi32(v, 31));
+}
+
+}  // namespace
+
+namespace sse2 {
+
+void idct1Full(int16_t* block) {
+  Rows8 rows;
+  for (int i = 0; i < 8; ++i) rows.v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+
+  // Pass 1 over the rows: lanes are rows, vector k is coefficient k.
+  const Rows8 columns = transpose(rows);
+  const Half8 top = directStep<12, false>(columns);
+  const Half8 bottom = directStep<12, true>(columns);
+  __m128i overflow = _mm_setzero_si128();
+  for (int k = 0; k < 8; ++k)
+    overflow = _mm_or_si128(overflow, _mm_or_si128(outside16(top.v[k]), outside16(bottom.v[k])));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(overflow, _mm_setzero_si128())) != 0xFFFF) {
+    ::idct1Full(block);
+    return;
+  }
+  Rows8 workspaceColumns;  // vector k: workspace column k over the rows
+  for (int k = 0; k < 8; ++k) workspaceColumns.v[k] = _mm_packs_epi32(top.v[k], bottom.v[k]);
+
+  // Pass 2 over the columns: lanes are columns, vector k is workspace row k.
+  const Rows8 workspaceRows = transpose(workspaceColumns);
+  const Half8 left = directStep<21, false>(workspaceRows);
+  const Half8 right = directStep<21, true>(workspaceRows);
+  const __m128i levelShift = _mm_set1_epi32(128);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i maxSample = _mm_set1_epi16(255);
+  for (int k = 0; k < 8; ++k) {
+    const __m128i samples =
+        _mm_packs_epi32(_mm_add_epi32(left.v[k], levelShift), _mm_add_epi32(right.v[k], levelShift));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k),
+                     _mm_min_epi16(_mm_max_epi16(samples, zero), maxSample));
+  }
+}
+
+}  // namespace sse2
+#endif
