@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "codec/decode/output_stage.h"
 #include "codec/kernel_table.h"
@@ -124,38 +125,56 @@ struct SampleSource {
   int32_t at(const uint8_t* samples, int32_t x) const { return samples[std::clamp(x, 0, lastX)]; }
 };
 
+// Widest output row of one component in one MCU: 4 blocks across of a 2:1 component.
+constexpr int32_t kMaxPairs = 4 * kBlockSide;
+
+// Samples x0 - 1 .. x0 + count of a row into values[0 .. count + 1], the border repeated, so
+// that the filters below read their neighbours without a check each.
+template <typename Sample>
+void gatherWithBorder(const SampleSource& source, const uint8_t* samples, int32_t x0, int32_t count,
+                      Sample* values) {
+  if (x0 >= 1 && x0 + count <= source.lastX) {
+    for (int32_t i = 0; i < count + 2; ++i) values[i] = samples[x0 - 1 + i];
+    return;
+  }
+  for (int32_t i = 0; i < count + 2; ++i) values[i] = static_cast<Sample>(source.at(samples, x0 - 1 + i));
+}
+
 // H2V1: left output (3s[k] + s[k-1] + 1) >> 2, right output (3s[k] + s[k+1] + 2) >> 2.
 void filterHorizontal(const SampleSource& source, int32_t x0, int32_t y, uint8_t* out, int32_t outWidth) {
-  const uint8_t* samples = source.row(y);
-  for (int32_t x = 0; x < outWidth; ++x) {
-    const int32_t k = x0 + x / 2;
-    const bool right = (x & 1) != 0;
-    const int32_t nearest = source.at(samples, k);
-    const int32_t side = source.at(samples, right ? k + 1 : k - 1);
-    out[x] = static_cast<uint8_t>((3 * nearest + side + (right ? 2 : 1)) >> 2);
+  const int32_t pairs = std::min(outWidth / 2, kMaxPairs);
+  int32_t s[kMaxPairs + 2];
+  gatherWithBorder(source, source.row(y), x0, pairs, s);
+  for (int32_t i = 0; i < pairs; ++i) {
+    out[2 * i] = static_cast<uint8_t>((3 * s[i + 1] + s[i] + 1) >> 2);
+    out[2 * i + 1] = static_cast<uint8_t>((3 * s[i + 1] + s[i + 2] + 2) >> 2);
   }
 }
 
-// H2V2: (9n + 3h + 3v + d + 8) >> 4 for the left output of a pair, + 7 for the right one.
+// H2V2: (9n + 3h + 3v + d + 8) >> 4 for the left output of a pair, + 7 for the right one, taken
+// as column sums t = 3·near + far: left (3t[k] + t[k-1] + 8) >> 4, right (3t[k] + t[k+1] + 7) >> 4.
 void filterBoth(const SampleSource& source, int32_t x0, int32_t y, bool lower, uint8_t* out,
                 int32_t outWidth) {
-  const uint8_t* near = source.row(y);
-  const uint8_t* far = source.row(lower ? y + 1 : y - 1);
-  for (int32_t x = 0; x < outWidth; ++x) {
-    const int32_t k = x0 + x / 2;
-    const bool right = (x & 1) != 0;
-    const int32_t side = right ? k + 1 : k - 1;
-    const int32_t n = source.at(near, k);
-    const int32_t h = source.at(near, side);
-    const int32_t v = source.at(far, k);
-    const int32_t d = source.at(far, side);
-    out[x] = static_cast<uint8_t>((9 * n + 3 * h + 3 * v + d + (right ? 7 : 8)) >> 4);
+  const int32_t pairs = std::min(outWidth / 2, kMaxPairs);
+  int32_t near[kMaxPairs + 2];
+  int32_t far[kMaxPairs + 2];
+  gatherWithBorder(source, source.row(y), x0, pairs, near);
+  gatherWithBorder(source, source.row(lower ? y + 1 : y - 1), x0, pairs, far);
+  int32_t t[kMaxPairs + 2];
+  for (int32_t i = 0; i < pairs + 2; ++i) t[i] = 3 * near[i] + far[i];
+  for (int32_t i = 0; i < pairs; ++i) {
+    out[2 * i] = static_cast<uint8_t>((3 * t[i + 1] + t[i] + 8) >> 4);
+    out[2 * i + 1] = static_cast<uint8_t>((3 * t[i + 1] + t[i + 2] + 7) >> 4);
   }
 }
 
 // Ratio 1 across: the samples themselves (a vertical 2:1 ratio alone repeats rows).
 void copyAcross(const SampleSource& source, int32_t x0, int32_t y, uint8_t* out, int32_t outWidth) {
   const uint8_t* samples = source.row(y);
+  if (x0 + outWidth - 1 <= source.lastX) {
+    std::memcpy(out, samples + x0, size_t(outWidth));
+    return;
+  }
   for (int32_t x = 0; x < outWidth; ++x) out[x] = static_cast<uint8_t>(source.at(samples, x0 + x));
 }
 
