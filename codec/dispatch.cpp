@@ -212,6 +212,7 @@ void fillPortableSet(KernelTable* table) {
 void fillSse2Set(KernelTable* table) {
   fillPortableSet(table);
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
+  table->idct0Full = sse2::idct0Full;
   table->idct1Full = sse2::idct1Full;
 #endif
 }

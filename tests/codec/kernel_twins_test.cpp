@@ -27,6 +27,7 @@ struct BlockTwin {
 std::vector<BlockTwin> blockTwins() {
   std::vector<BlockTwin> twins;
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
+  twins.push_back({"sse2 idct0Full", idct0Full, sse2::idct0Full});
   twins.push_back({"sse2 idct1Full", idct1Full, sse2::idct1Full});
 #endif
   return twins;

@@ -9,6 +9,7 @@
 
 namespace sse2 {
 
+void idct0Full(int16_t* block);
 void idct1Full(int16_t* block);
 
 }  // namespace sse2

@@ -16,54 +16,17 @@
 #include <cstdint>
 
 #include "codec/kernels/decode_kernels.h"
+#include "codec/kernels/sse2/vector_ops.h"
 
 namespace {
 
-struct Rows8 {
-  __m128i v[8];
-};
-
-// 8x8 transpose of 16-bit values.
-Rows8 transpose(const Rows8& in) {
-  const __m128i a0 = _mm_unpacklo_epi16(in.v[0], in.v[1]);
-  const __m128i a1 = _mm_unpackhi_epi16(in.v[0], in.v[1]);
-  const __m128i a2 = _mm_unpacklo_epi16(in.v[2], in.v[3]);
-  const __m128i a3 = _mm_unpackhi_epi16(in.v[2], in.v[3]);
-  const __m128i a4 = _mm_unpacklo_epi16(in.v[4], in.v[5]);
-  const __m128i a5 = _mm_unpackhi_epi16(in.v[4], in.v[5]);
-  const __m128i a6 = _mm_unpacklo_epi16(in.v[6], in.v[7]);
-  const __m128i a7 = _mm_unpackhi_epi16(in.v[6], in.v[7]);
-  const __m128i b0 = _mm_unpacklo_epi32(a0, a2);
-  const __m128i b1 = _mm_unpackhi_epi32(a0, a2);
-  const __m128i b2 = _mm_unpacklo_epi32(a1, a3);
-  const __m128i b3 = _mm_unpackhi_epi32(a1, a3);
-  const __m128i b4 = _mm_unpacklo_epi32(a4, a6);
-  const __m128i b5 = _mm_unpackhi_epi32(a4, a6);
-  const __m128i b6 = _mm_unpacklo_epi32(a5, a7);
-  const __m128i b7 = _mm_unpackhi_epi32(a5, a7);
-  Rows8 out;
-  out.v[0] = _mm_unpacklo_epi64(b0, b4);
-  out.v[1] = _mm_unpackhi_epi64(b0, b4);
-  out.v[2] = _mm_unpacklo_epi64(b1, b5);
-  out.v[3] = _mm_unpackhi_epi64(b1, b5);
-  out.v[4] = _mm_unpacklo_epi64(b2, b6);
-  out.v[5] = _mm_unpackhi_epi64(b2, b6);
-  out.v[6] = _mm_unpacklo_epi64(b3, b7);
-  out.v[7] = _mm_unpackhi_epi64(b3, b7);
-  return out;
-}
+using sse2::multiplyLow;
+using sse2::Rows8;
+using sse2::transpose;
 
 __m128i pair(int16_t first, int16_t second) {
   return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(first)) |
                         static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
-}
-
-// Low 32 bits of a * constant in each lane (what a 32-bit multiply keeps).
-__m128i multiplyLow(__m128i a, __m128i constant) {
-  const __m128i even = _mm_mul_epu32(a, constant);
-  const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), constant);
-  return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                            _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
 // Sign-extended 16-bit lanes 0..3 (kHigh false) or 4..7 (kHigh true) shifted left by 15: x·2^15.
@@ -139,8 +102,7 @@ __m128i outside16(__m128i v) {
 namespace sse2 {
 
 void idct1Full(int16_t* block) {
-  Rows8 rows;
-  for (int i = 0; i < 8; ++i) rows.v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+  const Rows8 rows = loadBlock(block);
 
   // Pass 1 over the rows: lanes are rows, vector k is coefficient k.
   const Rows8 columns = transpose(rows);
@@ -161,14 +123,12 @@ void idct1Full(int16_t* block) {
   const Half8 left = directStep<21, false>(workspaceRows);
   const Half8 right = directStep<21, true>(workspaceRows);
   const __m128i levelShift = _mm_set1_epi32(128);
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i maxSample = _mm_set1_epi16(255);
+  Rows8 samples;
   for (int k = 0; k < 8; ++k) {
-    const __m128i samples =
-        _mm_packs_epi32(_mm_add_epi32(left.v[k], levelShift), _mm_add_epi32(right.v[k], levelShift));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * k),
-                     _mm_min_epi16(_mm_max_epi16(samples, zero), maxSample));
+    samples.v[k] =
+        narrowToSamples(_mm_add_epi32(left.v[k], levelShift), _mm_add_epi32(right.v[k], levelShift));
   }
+  storeBlock(samples, block);
 }
 
 }  // namespace sse2

@@ -1,0 +1,99 @@
+// Inverse DCT, variant 0, full size, SSE2 twin of the portable AAN kernel, bit-identical to it on
+// every input: the same butterfly in 32-bit lanes (wrapping like Wrap32), the same Q15
+// multiplies, and the same 16-bit truncation of the intermediate block.
+//
+// The column pass needs no transpose (lane i of vector k is row k, column i); the row pass
+// transposes in and out.
+#include "codec/kernels/sse2/decode_kernels.h"
+
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+#include <emmintrin.h>
+
+#include <cstdint>
+
+#include "codec/kernels/sse2/vector_ops.h"
+
+namespace {
+
+using sse2::Rows8;
+
+struct Lanes8 {
+  __m128i v[8];  // value k for four lanes, 32 bits
+};
+
+// (x·k + 2^14) >> 15 in 32-bit lanes.
+__m128i mulQ15(__m128i x, int32_t k) {
+  const __m128i product = sse2::multiplyLow(x, _mm_set1_epi32(k));
+  return _mm_srai_epi32(_mm_add_epi32(product, _mm_set1_epi32(16384)), 15);
+}
+
+Lanes8 aanStep(const Lanes8& x) {
+  const __m128i z10 = _mm_sub_epi32(x.v[5], x.v[3]);
+  const __m128i z13 = _mm_add_epi32(x.v[5], x.v[3]);
+  const __m128i z11 = _mm_add_epi32(x.v[1], x.v[7]);
+  const __m128i z12 = _mm_sub_epi32(x.v[1], x.v[7]);
+  const __m128i a = mulQ15(_mm_sub_epi32(z10, z12), 25080);
+  const __m128i t10 = _mm_sub_epi32(mulQ15(z12, 35468), a);
+  const __m128i t12 = _mm_sub_epi32(a, mulQ15(z10, 85627));
+  const __m128i t7 = _mm_add_epi32(z13, z11);
+  const __m128i t6 = _mm_sub_epi32(t10, t7);
+  const __m128i t5 = _mm_sub_epi32(mulQ15(_mm_sub_epi32(z11, z13), 46341), t6);
+  const __m128i t4 = _mm_add_epi32(t12, t5);
+
+  const __m128i e10 = _mm_add_epi32(x.v[0], x.v[4]);
+  const __m128i e11 = _mm_sub_epi32(x.v[0], x.v[4]);
+  const __m128i e13 = _mm_add_epi32(x.v[2], x.v[6]);
+  const __m128i e12 = _mm_sub_epi32(mulQ15(_mm_sub_epi32(x.v[2], x.v[6]), 46341), e13);
+  const __m128i t0 = _mm_add_epi32(e10, e13);
+  const __m128i t3 = _mm_sub_epi32(e10, e13);
+  const __m128i t1 = _mm_add_epi32(e11, e12);
+  const __m128i t2 = _mm_sub_epi32(e11, e12);
+
+  Lanes8 out;
+  out.v[0] = _mm_add_epi32(t0, t7);
+  out.v[1] = _mm_add_epi32(t1, t6);
+  out.v[2] = _mm_add_epi32(t2, t5);
+  out.v[3] = _mm_sub_epi32(t3, t4);
+  out.v[4] = _mm_add_epi32(t3, t4);
+  out.v[5] = _mm_sub_epi32(t2, t5);
+  out.v[6] = _mm_sub_epi32(t1, t6);
+  out.v[7] = _mm_sub_epi32(t0, t7);
+  return out;
+}
+
+template <bool kHigh>
+Lanes8 widenAll(const Rows8& rows) {
+  Lanes8 lanes;
+  for (int k = 0; k < 8; ++k) lanes.v[k] = sse2::widen<kHigh>(rows.v[k]);
+  return lanes;
+}
+
+// ((y + 8) >> 4) + 128, the final descaling.
+__m128i finalSamples(__m128i y) {
+  return _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(y, _mm_set1_epi32(8)), 4), _mm_set1_epi32(128));
+}
+
+}  // namespace
+
+namespace sse2 {
+
+void idct0Full(int16_t* block) {
+  // Columns: vector k is row k, lanes are columns; the results are kept to 16 bits.
+  const Rows8 rows = loadBlock(block);
+  const Lanes8 left = aanStep(widenAll<false>(rows));
+  const Lanes8 right = aanStep(widenAll<true>(rows));
+  Rows8 intermediate;
+  for (int k = 0; k < 8; ++k) intermediate.v[k] = narrowLow16(left.v[k], right.v[k]);
+
+  // Rows: vector k is column k, lanes are rows.
+  const Rows8 columns = transpose(intermediate);
+  const Lanes8 top = aanStep(widenAll<false>(columns));
+  const Lanes8 bottom = aanStep(widenAll<true>(columns));
+  Rows8 sampleColumns;
+  for (int k = 0; k < 8; ++k)
+    sampleColumns.v[k] = narrowToSamples(finalSamples(top.v[k]), finalSamples(bottom.v[k]));
+  storeBlock(transpose(sampleColumns), block);
+}
+
+}  // namespace sse2
+#endif

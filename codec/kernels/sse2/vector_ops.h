@@ -1,0 +1,82 @@
+// Building blocks shared by the SSE2 kernels.
+#pragma once
+
+#include <emmintrin.h>
+
+namespace sse2 {
+
+// Eight vectors of eight 16-bit lanes: the rows (or columns) of a block.
+struct Rows8 {
+  __m128i v[8];
+};
+
+// 8x8 transpose of 16-bit values.
+inline Rows8 transpose(const Rows8& in) {
+  const __m128i a0 = _mm_unpacklo_epi16(in.v[0], in.v[1]);
+  const __m128i a1 = _mm_unpackhi_epi16(in.v[0], in.v[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(in.v[2], in.v[3]);
+  const __m128i a3 = _mm_unpackhi_epi16(in.v[2], in.v[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(in.v[4], in.v[5]);
+  const __m128i a5 = _mm_unpackhi_epi16(in.v[4], in.v[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(in.v[6], in.v[7]);
+  const __m128i a7 = _mm_unpackhi_epi16(in.v[6], in.v[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2);
+  const __m128i b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3);
+  const __m128i b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6);
+  const __m128i b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7);
+  const __m128i b7 = _mm_unpackhi_epi32(a5, a7);
+  Rows8 out;
+  out.v[0] = _mm_unpacklo_epi64(b0, b4);
+  out.v[1] = _mm_unpackhi_epi64(b0, b4);
+  out.v[2] = _mm_unpacklo_epi64(b1, b5);
+  out.v[3] = _mm_unpackhi_epi64(b1, b5);
+  out.v[4] = _mm_unpacklo_epi64(b2, b6);
+  out.v[5] = _mm_unpackhi_epi64(b2, b6);
+  out.v[6] = _mm_unpacklo_epi64(b3, b7);
+  out.v[7] = _mm_unpackhi_epi64(b3, b7);
+  return out;
+}
+
+inline Rows8 loadBlock(const int16_t* block) {
+  Rows8 rows;
+  for (int i = 0; i < 8; ++i) rows.v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+  return rows;
+}
+
+inline void storeBlock(const Rows8& rows, int16_t* block) {
+  for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), rows.v[i]);
+}
+
+// Low 32 bits of a * b in each 32-bit lane, as a 32-bit multiply keeps them (SSE2 has no
+// pmulld): two 32x32->64 products on the even and the odd lanes, recombined.
+inline __m128i multiplyLow(__m128i a, __m128i b) {
+  const __m128i even = _mm_mul_epu32(a, b);
+  const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
+  return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
+                            _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+
+// Lanes 0..3 (kHigh false) or 4..7 of eight 16-bit values, sign-extended to 32 bits.
+template <bool kHigh>
+__m128i widen(__m128i x) {
+  const __m128i spread = kHigh ? _mm_unpackhi_epi16(x, x) : _mm_unpacklo_epi16(x, x);
+  return _mm_srai_epi32(spread, 16);
+}
+
+// Two vectors of 32-bit lanes to eight 16-bit lanes keeping the low 16 bits of each (no
+// saturation), as a store to int16_t does.
+inline __m128i narrowLow16(__m128i low, __m128i high) {
+  return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(low, 16), 16),
+                         _mm_srai_epi32(_mm_slli_epi32(high, 16), 16));
+}
+
+// Two vectors of 32-bit lanes to eight samples 0..255 in 16-bit lanes (clamped).
+inline __m128i narrowToSamples(__m128i low, __m128i high) {
+  const __m128i saturated = _mm_packs_epi32(low, high);
+  return _mm_min_epi16(_mm_max_epi16(saturated, _mm_setzero_si128()), _mm_set1_epi16(255));
+}
+
+}  // namespace sse2
