@@ -366,6 +366,41 @@ void writePacked(const JPEG_PROPERTIES& state, const GeneralMcu& mcu, const uint
   }
 }
 
+// Three YCbCr planes straight to 3-byte RGB or BGR pixels: the same values as writeChannels
+// followed by convertStoredPixels, in one pass over the pixels.
+bool convertsInOnePass(const JPEG_PROPERTIES& state, const GeneralMcu& mcu) {
+  if (state.pixelChannels != 3 || (state.pixelColor != JpegColor::Rgb && state.pixelColor != JpegColor::Bgr))
+    return false;
+  if (mcu.count != 3 || !mcu.allComponents) return false;
+  const ChannelRules rules = channelRules(state);
+  if (rules.grayToAllColours || rules.opaqueFourth) return false;
+  for (int32_t i = 0; i < 3; ++i) {
+    if (mcu.slots[i].frameIndex != i || rules.channelOf[i] != i) return false;
+  }
+  return true;
+}
+
+void writeConvertedYcc(const JPEG_PROPERTIES& state, const uint8_t (*planes)[kPlaneSize],
+                       uint8_t* destination, const PixelRect& rect) {
+  const ptrdiff_t stride = state.lineStride;
+  const bool bgr = state.pixelColor == JpegColor::Bgr;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    uint8_t* p = destination + y * stride + ptrdiff_t{rect.left} * 3;
+    const uint8_t* lumaRow = planes[0] + y * kPlaneStride;
+    const uint8_t* cbRow = planes[1] + y * kPlaneStride;
+    const uint8_t* crRow = planes[2] + y * kPlaneStride;
+    for (int32_t x = rect.left; x < rect.right; ++x, p += 3) {
+      const int32_t luma = lumaRow[x], cb = cbRow[x], cr = crRow[x];
+      const uint8_t r = clampToByte(luma + chromaRed(cr));
+      const uint8_t g = clampToByte(luma + chromaGreenInPlace(cb, cr));
+      const uint8_t b = clampToByte(luma + chromaBlue(cb));
+      p[0] = bgr ? b : r;
+      p[1] = g;
+      p[2] = bgr ? r : b;
+    }
+  }
+}
+
 enum class Placement { Channels, Packed };
 
 int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize,
@@ -378,6 +413,9 @@ int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_
   for (int32_t i = 0; i < mcu.count; ++i) expandComponent(*state, mcu.slots[i], column, row, planes[i]);
   if (placement == Placement::Packed) {
     writePacked(*state, mcu, planes, where.destination, where.rect, int64_t{column} * mcu.width);
+  } else if (convert && convertsInOnePass(*state, mcu)) {
+    writeConvertedYcc(*state, planes, where.destination, where.rect);
+    return 0;
   } else {
     writeChannels(*state, mcu, planes, where.destination, where.rect);
   }
