@@ -159,6 +159,16 @@ JpegStatus skipSegment(ByteInput* input) {
 
 int32_t fillBitsSlow(ByteInput* input, int32_t needed) {
   // Filling stops above 56 bits so that a whole byte always fits the 64-bit accumulator.
+  // Plain data bytes already in the buffer go in directly; 0xFF (stuffing or a marker), an empty
+  // buffer and a pending marker take the careful loop below.
+  if (input->pendingMarker == 0) {
+    while (input->bitCount <= 56 && input->available > 0 && *input->current != 0xFF) {
+      input->bits = (input->bits << 8) | *input->current++;
+      input->bitCount += 8;
+      --input->available;
+      ++input->consumed;
+    }
+  }
   while (input->bitCount <= 56) {
     if (input->pendingMarker != 0) return input->bitCount < needed ? kStoppedAtMarker : 0;
     JpegStatus status = JpegStatus::Ok;
