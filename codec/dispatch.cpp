@@ -214,6 +214,15 @@ void fillSse2Set(KernelTable* table) {
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
   table->idct0Full = sse2::idct0Full;
   table->idct1Full = sse2::idct1Full;
+  table->convertH1V1ToRgb = sse2::convertH1V1ToRgb;
+  table->convertH2V1ToRgb = sse2::convertH2V1ToRgb;
+  table->convertH2V2ToRgb = sse2::convertH2V2ToRgb;
+  table->convertH1V1ToBgr = sse2::convertH1V1ToBgr;
+  table->convertH2V1ToBgr = sse2::convertH2V1ToBgr;
+  table->convertH2V2ToBgr = sse2::convertH2V2ToBgr;
+  table->convertH1V1ToRgbx = sse2::convertH1V1ToRgbx;
+  table->convertH2V1ToRgbx = sse2::convertH2V1ToRgbx;
+  table->convertH2V2ToRgbx = sse2::convertH2V2ToRgbx;
 #endif
 }
 

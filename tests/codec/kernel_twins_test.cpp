@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -95,6 +96,166 @@ TEST(KernelTwins, BlockKernelsMatchThePortableOnesExactly) {
     int index = 0;
     for (const Block& block : extremeBlocks())
       expectTwinsAgree(twin, block, "extreme block " + std::to_string(index++));
+  }
+}
+
+// --- whole-MCU colour conversion ------------------------------------------------------------
+
+using McuKernel = void (*)(const int16_t* const*, uint8_t*, ptrdiff_t);
+
+struct McuTwin {
+  const char* name;
+  McuKernel portable;
+  McuKernel twin;
+  int lumaBlocks;
+  int width;
+  int height;
+  int bytesPerPixel;
+};
+
+std::vector<McuTwin> mcuTwins() {
+  std::vector<McuTwin> twins;
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  twins.push_back({"sse2 convertH1V1ToRgb", convertH1V1ToRgb, sse2::convertH1V1ToRgb, 1, 8, 8, 3});
+  twins.push_back({"sse2 convertH2V1ToRgb", convertH2V1ToRgb, sse2::convertH2V1ToRgb, 2, 16, 8, 3});
+  twins.push_back({"sse2 convertH2V2ToRgb", convertH2V2ToRgb, sse2::convertH2V2ToRgb, 4, 16, 16, 3});
+  twins.push_back({"sse2 convertH1V1ToBgr", convertH1V1ToBgr, sse2::convertH1V1ToBgr, 1, 8, 8, 3});
+  twins.push_back({"sse2 convertH2V1ToBgr", convertH2V1ToBgr, sse2::convertH2V1ToBgr, 2, 16, 8, 3});
+  twins.push_back({"sse2 convertH2V2ToBgr", convertH2V2ToBgr, sse2::convertH2V2ToBgr, 4, 16, 16, 3});
+  twins.push_back({"sse2 convertH1V1ToRgbx", convertH1V1ToRgbx, sse2::convertH1V1ToRgbx, 1, 8, 8, 4});
+  twins.push_back({"sse2 convertH2V1ToRgbx", convertH2V1ToRgbx, sse2::convertH2V1ToRgbx, 2, 16, 8, 4});
+  twins.push_back({"sse2 convertH2V2ToRgbx", convertH2V2ToRgbx, sse2::convertH2V2ToRgbx, 4, 16, 16, 4});
+#endif
+  return twins;
+}
+
+// One MCU's samples: its luma blocks one after the other, then one Cb and one Cr block.
+struct McuSamples {
+  std::vector<int16_t> luma;
+  Block cb{};
+  Block cr{};
+};
+
+McuSamples uniformMcu(std::mt19937& random, int lumaBlocks, int low, int high) {
+  std::uniform_int_distribution<int> value(low, high);
+  McuSamples s;
+  s.luma.resize(64 * static_cast<size_t>(lumaBlocks));
+  for (int16_t& v : s.luma) v = static_cast<int16_t>(value(random));
+  for (int16_t& v : s.cb) v = static_cast<int16_t>(value(random));
+  for (int16_t& v : s.cr) v = static_cast<int16_t>(value(random));
+  return s;
+}
+
+McuSamples flatMcu(int lumaBlocks, int16_t luma, int16_t cb, int16_t cr) {
+  McuSamples s;
+  s.luma.assign(64 * static_cast<size_t>(lumaBlocks), luma);
+  s.cb.fill(cb);
+  s.cr.fill(cr);
+  return s;
+}
+
+// Where the MCU lands: padding after each row, bottom-up rows (negative stride) and the distance
+// of its first byte from an aligned address.
+struct Placement {
+  const char* name;
+  int rowPadding;
+  bool bottomUp;
+  int misalignment;
+};
+
+constexpr Placement kPlacements[] = {
+    {"packed rows", 0, false, 0},   {"padded rows", 13, false, 1},         {"wide rows", 64, false, 7},
+    {"bottom-up rows", 0, true, 0}, {"bottom-up padded rows", 5, true, 3},
+};
+
+constexpr int kGuardBytes = 64;
+
+// A varying fill, so that a misplaced copy of the fill would be noticed as well.
+uint8_t fillByte(size_t i) {
+  return static_cast<uint8_t>(i * 37 + 11);
+}
+
+// The kernel's output buffer with guard bytes around it, pre-filled; `written` marks the bytes
+// the MCU covers.
+struct McuOutput {
+  std::vector<uint8_t> bytes;
+  std::vector<bool> written;
+};
+
+McuOutput runMcuKernel(McuKernel kernel, const McuTwin& twin, const McuSamples& s, const Placement& p) {
+  const ptrdiff_t rowBytes = ptrdiff_t{twin.width} * twin.bytesPerPixel;
+  const ptrdiff_t span = rowBytes + p.rowPadding;
+  const size_t size = 2 * kGuardBytes + p.misalignment + span * twin.height;
+  McuOutput out{std::vector<uint8_t>(size), std::vector<bool>(size, false)};
+  for (size_t i = 0; i < size; ++i) out.bytes[i] = fillByte(i);
+  const ptrdiff_t top = kGuardBytes + p.misalignment;
+  for (int y = 0; y < twin.height; ++y)
+    for (ptrdiff_t x = 0; x < rowBytes; ++x) out.written[static_cast<size_t>(top + y * span + x)] = true;
+  const ptrdiff_t first = p.bottomUp ? top + span * (twin.height - 1) : top;
+  const int16_t* components[3] = {s.luma.data(), s.cb.data(), s.cr.data()};
+  kernel(components, out.bytes.data() + first, p.bottomUp ? -span : span);
+  return out;
+}
+
+void expectMcuTwinsAgree(const McuTwin& twin, const McuSamples& s, const std::string& what) {
+  for (const Placement& p : kPlacements) {
+    const McuOutput expected = runMcuKernel(twin.portable, twin, s, p);
+    const McuOutput actual = runMcuKernel(twin.twin, twin, s, p);
+    for (size_t i = 0; i < actual.bytes.size(); ++i) {
+      if (actual.written[i]) continue;
+      ASSERT_EQ(actual.bytes[i], fillByte(i))
+          << twin.name << ", " << what << ", " << p.name << ": byte " << i << " outside the MCU changed";
+    }
+    ASSERT_EQ(actual.bytes, expected.bytes) << twin.name << ", " << what << ", " << p.name;
+  }
+}
+
+TEST(KernelTwins, McuConversionKernelsMatchThePortableOnesExactly) {
+  const std::vector<McuTwin> twins = mcuTwins();
+  if (twins.empty()) GTEST_SKIP() << "no processor twins of the MCU conversion kernels in this build";
+  std::mt19937 random(2027);
+  const std::vector<int16_t> edges = {0, 1, 2, 127, 128, 129, 253, 254, 255};
+  for (const McuTwin& twin : twins) {
+    // Samples as the inverse DCT leaves them.
+    for (int i = 0; i < 2000; ++i)
+      expectMcuTwinsAgree(twin, uniformMcu(random, twin.lumaBlocks, 0, 255),
+                          "random MCU " + std::to_string(i));
+    for (const int16_t luma : edges)
+      for (const int16_t cb : edges)
+        for (const int16_t cr : edges)
+          expectMcuTwinsAgree(
+              twin, flatMcu(twin.lumaBlocks, luma, cb, cr),
+              "flat MCU " + std::to_string(luma) + "/" + std::to_string(cb) + "/" + std::to_string(cr));
+    // Every (Cb, Cr) pair once, 64 per MCU, under random luma.
+    for (int first = 0; first < 256 * 256; first += 64) {
+      McuSamples s = uniformMcu(random, twin.lumaBlocks, 0, 255);
+      for (int i = 0; i < 64; ++i) {
+        s.cb[i] = static_cast<int16_t>((first + i) / 256);
+        s.cr[i] = static_cast<int16_t>((first + i) % 256);
+      }
+      expectMcuTwinsAgree(twin, s, "chroma pairs from " + std::to_string(first));
+    }
+    // Other sample values (the portable kernel defines the result for any int16_t): whole MCUs,
+    // and one stray sample in each block of an otherwise ordinary MCU.
+    for (int i = 0; i < 200; ++i) {
+      expectMcuTwinsAgree(twin, uniformMcu(random, twin.lumaBlocks, -32768, 32767),
+                          "int16 MCU " + std::to_string(i));
+      expectMcuTwinsAgree(twin, uniformMcu(random, twin.lumaBlocks, -300, 600),
+                          "near MCU " + std::to_string(i));
+    }
+    for (const int16_t stray : {int16_t{-1}, int16_t{256}, int16_t{-32768}, int16_t{32767}, int16_t{1000}}) {
+      for (int block = 0; block < twin.lumaBlocks + 2; ++block) {
+        McuSamples s = uniformMcu(random, twin.lumaBlocks, 0, 255);
+        const int at = static_cast<int>(random() % 64);
+        int16_t* target = block < twin.lumaBlocks    ? s.luma.data() + 64 * block
+                          : block == twin.lumaBlocks ? s.cb.data()
+                                                     : s.cr.data();
+        target[at] = stray;
+        expectMcuTwinsAgree(twin, s,
+                            "sample " + std::to_string(stray) + " in block " + std::to_string(block) +
+                                " at " + std::to_string(at));
+      }
+    }
   }
 }
 

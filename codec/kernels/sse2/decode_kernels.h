@@ -2,6 +2,7 @@
 // bit-identical results. Built where the compiler targets SSE2 (every x86-64 build).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -11,6 +12,16 @@ namespace sse2 {
 
 void idct0Full(int16_t* block);
 void idct1Full(int16_t* block);
+
+void convertH1V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V2ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH1V1ToBgr(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V1ToBgr(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V2ToBgr(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH1V1ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V1ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V2ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 
 }  // namespace sse2
 #endif
