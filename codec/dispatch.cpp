@@ -223,6 +223,9 @@ void fillSse2Set(KernelTable* table) {
   table->convertH1V1ToRgbx = sse2::convertH1V1ToRgbx;
   table->convertH2V1ToRgbx = sse2::convertH2V1ToRgbx;
   table->convertH2V2ToRgbx = sse2::convertH2V2ToRgbx;
+  table->convertH1V1YcckToCmyk = sse2::convertH1V1YcckToCmyk;
+  table->convertH2V1YcckToCmyk = sse2::convertH2V1YcckToCmyk;
+  table->convertH2V2YcckToCmyk = sse2::convertH2V2YcckToCmyk;
 #endif
 }
 

@@ -111,29 +111,38 @@ struct McuTwin {
   int width;
   int height;
   int bytesPerPixel;
+  int components;  // 4: YCCK, whose fourth component has luma's layout
 };
 
 std::vector<McuTwin> mcuTwins() {
   std::vector<McuTwin> twins;
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
-  twins.push_back({"sse2 convertH1V1ToRgb", convertH1V1ToRgb, sse2::convertH1V1ToRgb, 1, 8, 8, 3});
-  twins.push_back({"sse2 convertH2V1ToRgb", convertH2V1ToRgb, sse2::convertH2V1ToRgb, 2, 16, 8, 3});
-  twins.push_back({"sse2 convertH2V2ToRgb", convertH2V2ToRgb, sse2::convertH2V2ToRgb, 4, 16, 16, 3});
-  twins.push_back({"sse2 convertH1V1ToBgr", convertH1V1ToBgr, sse2::convertH1V1ToBgr, 1, 8, 8, 3});
-  twins.push_back({"sse2 convertH2V1ToBgr", convertH2V1ToBgr, sse2::convertH2V1ToBgr, 2, 16, 8, 3});
-  twins.push_back({"sse2 convertH2V2ToBgr", convertH2V2ToBgr, sse2::convertH2V2ToBgr, 4, 16, 16, 3});
-  twins.push_back({"sse2 convertH1V1ToRgbx", convertH1V1ToRgbx, sse2::convertH1V1ToRgbx, 1, 8, 8, 4});
-  twins.push_back({"sse2 convertH2V1ToRgbx", convertH2V1ToRgbx, sse2::convertH2V1ToRgbx, 2, 16, 8, 4});
-  twins.push_back({"sse2 convertH2V2ToRgbx", convertH2V2ToRgbx, sse2::convertH2V2ToRgbx, 4, 16, 16, 4});
+  twins.push_back({"sse2 convertH1V1ToRgb", convertH1V1ToRgb, sse2::convertH1V1ToRgb, 1, 8, 8, 3, 3});
+  twins.push_back({"sse2 convertH2V1ToRgb", convertH2V1ToRgb, sse2::convertH2V1ToRgb, 2, 16, 8, 3, 3});
+  twins.push_back({"sse2 convertH2V2ToRgb", convertH2V2ToRgb, sse2::convertH2V2ToRgb, 4, 16, 16, 3, 3});
+  twins.push_back({"sse2 convertH1V1ToBgr", convertH1V1ToBgr, sse2::convertH1V1ToBgr, 1, 8, 8, 3, 3});
+  twins.push_back({"sse2 convertH2V1ToBgr", convertH2V1ToBgr, sse2::convertH2V1ToBgr, 2, 16, 8, 3, 3});
+  twins.push_back({"sse2 convertH2V2ToBgr", convertH2V2ToBgr, sse2::convertH2V2ToBgr, 4, 16, 16, 3, 3});
+  twins.push_back({"sse2 convertH1V1ToRgbx", convertH1V1ToRgbx, sse2::convertH1V1ToRgbx, 1, 8, 8, 4, 3});
+  twins.push_back({"sse2 convertH2V1ToRgbx", convertH2V1ToRgbx, sse2::convertH2V1ToRgbx, 2, 16, 8, 4, 3});
+  twins.push_back({"sse2 convertH2V2ToRgbx", convertH2V2ToRgbx, sse2::convertH2V2ToRgbx, 4, 16, 16, 4, 3});
+  twins.push_back(
+      {"sse2 convertH1V1YcckToCmyk", convertH1V1YcckToCmyk, sse2::convertH1V1YcckToCmyk, 1, 8, 8, 4, 4});
+  twins.push_back(
+      {"sse2 convertH2V1YcckToCmyk", convertH2V1YcckToCmyk, sse2::convertH2V1YcckToCmyk, 2, 16, 8, 4, 4});
+  twins.push_back(
+      {"sse2 convertH2V2YcckToCmyk", convertH2V2YcckToCmyk, sse2::convertH2V2YcckToCmyk, 4, 16, 16, 4, 4});
 #endif
   return twins;
 }
 
-// One MCU's samples: its luma blocks one after the other, then one Cb and one Cr block.
+// One MCU's samples: its luma blocks one after the other, one Cb and one Cr block, and as many
+// fourth-component blocks as luma ones (read by the YCCK kernels only).
 struct McuSamples {
   std::vector<int16_t> luma;
   Block cb{};
   Block cr{};
+  std::vector<int16_t> fourth;
 };
 
 McuSamples uniformMcu(std::mt19937& random, int lumaBlocks, int low, int high) {
@@ -143,6 +152,8 @@ McuSamples uniformMcu(std::mt19937& random, int lumaBlocks, int low, int high) {
   for (int16_t& v : s.luma) v = static_cast<int16_t>(value(random));
   for (int16_t& v : s.cb) v = static_cast<int16_t>(value(random));
   for (int16_t& v : s.cr) v = static_cast<int16_t>(value(random));
+  s.fourth.resize(s.luma.size());
+  for (int16_t& v : s.fourth) v = static_cast<int16_t>(value(random));
   return s;
 }
 
@@ -151,6 +162,7 @@ McuSamples flatMcu(int lumaBlocks, int16_t luma, int16_t cb, int16_t cr) {
   s.luma.assign(64 * static_cast<size_t>(lumaBlocks), luma);
   s.cb.fill(cb);
   s.cr.fill(cr);
+  s.fourth.assign(s.luma.size(), luma);
   return s;
 }
 
@@ -192,7 +204,7 @@ McuOutput runMcuKernel(McuKernel kernel, const McuTwin& twin, const McuSamples& 
   for (int y = 0; y < twin.height; ++y)
     for (ptrdiff_t x = 0; x < rowBytes; ++x) out.written[static_cast<size_t>(top + y * span + x)] = true;
   const ptrdiff_t first = p.bottomUp ? top + span * (twin.height - 1) : top;
-  const int16_t* components[3] = {s.luma.data(), s.cb.data(), s.cr.data()};
+  const int16_t* components[4] = {s.luma.data(), s.cb.data(), s.cr.data(), s.fourth.data()};
   kernel(components, out.bytes.data() + first, p.bottomUp ? -span : span);
   return out;
 }
@@ -244,17 +256,27 @@ TEST(KernelTwins, McuConversionKernelsMatchThePortableOnesExactly) {
                           "near MCU " + std::to_string(i));
     }
     for (const int16_t stray : {int16_t{-1}, int16_t{256}, int16_t{-32768}, int16_t{32767}, int16_t{1000}}) {
-      for (int block = 0; block < twin.lumaBlocks + 2; ++block) {
+      // Blocks in order: luma, Cb, Cr, then the fourth component's.
+      const int blocks = twin.lumaBlocks + 2 + (twin.components == 4 ? twin.lumaBlocks : 0);
+      for (int block = 0; block < blocks; ++block) {
         McuSamples s = uniformMcu(random, twin.lumaBlocks, 0, 255);
         const int at = static_cast<int>(random() % 64);
-        int16_t* target = block < twin.lumaBlocks    ? s.luma.data() + 64 * block
-                          : block == twin.lumaBlocks ? s.cb.data()
-                                                     : s.cr.data();
+        const int fourthBlock = block - twin.lumaBlocks - 2;
+        int16_t* target = block < twin.lumaBlocks        ? s.luma.data() + 64 * block
+                          : block == twin.lumaBlocks     ? s.cb.data()
+                          : block == twin.lumaBlocks + 1 ? s.cr.data()
+                                                         : s.fourth.data() + 64 * fourthBlock;
         target[at] = stray;
         expectMcuTwinsAgree(twin, s,
                             "sample " + std::to_string(stray) + " in block " + std::to_string(block) +
                                 " at " + std::to_string(at));
       }
+    }
+    // The fourth component is cut to its low byte: any value, next to ordinary YCbCr.
+    for (int i = 0; i < 200; ++i) {
+      McuSamples s = uniformMcu(random, twin.lumaBlocks, 0, 255);
+      s.fourth = uniformMcu(random, twin.lumaBlocks, -32768, 32767).fourth;
+      expectMcuTwinsAgree(twin, s, "fourth component any int16 " + std::to_string(i));
     }
   }
 }

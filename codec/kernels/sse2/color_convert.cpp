@@ -1,10 +1,11 @@
-// YCbCr to RGB, BGR and RGB plus 255, SSE2 twins of the portable whole-MCU kernels, bit-identical
-// to them on every input.
+// YCbCr to RGB, BGR and RGB plus 255, YCCK to CMYK: SSE2 twins of the portable whole-MCU kernels,
+// bit-identical to them on every input.
 //
 // Samples from the inverse DCT lie in 0..255, and then every value fits 16 bits: the chroma terms
 // are computed once per chroma sample in 32-bit lanes (pmaddwd) with the portable formulas, narrowed
-// to 16 bits, added to luma in 16 bits and clamped by the unsigned saturating pack. An MCU holding
-// any other sample value goes to the portable kernel, whose 32-bit arithmetic defines the result.
+// to 16 bits, added to luma in 16 bits and clamped by the unsigned saturating pack. An MCU whose
+// luma or chroma holds any other value goes to the portable kernel, whose 32-bit arithmetic
+// defines the result (K is only ever cut to its low byte, so any K value is fine here).
 //
 // SSE2 has no byte shuffle, so 3-byte pixels are first built as 4-byte pixels with an empty fourth
 // byte and then squeezed with shifts, twelve bytes per four pixels. Rows must not overlap
@@ -105,11 +106,19 @@ Terms doubled(const Terms& t) {
   return {twice(t.red), twice(t.green), twice(t.blue)};
 }
 
-// Bytes 0, 1 and 2 of sixteen pixels, one vector each.
+enum class Layout { Rgb, Bgr, Rgbx, InvertedWithK };
+
+constexpr bool fourBytes(Layout layout) {
+  return layout == Layout::Rgbx || layout == Layout::InvertedWithK;
+}
+
+// Bytes 0..3 of sixteen pixels in stored order, one vector each; the fourth is zero for 3-byte
+// pixels.
 struct Pixels16 {
   __m128i first;
   __m128i second;
   __m128i third;
+  __m128i fourth;
 };
 
 // One channel of sixteen pixels: luma plus term, clamped to 0..255 by the saturating pack.
@@ -117,25 +126,41 @@ __m128i channel(__m128i lumaLow, __m128i lumaHigh, __m128i termLow, __m128i term
   return _mm_packus_epi16(_mm_add_epi16(lumaLow, termLow), _mm_add_epi16(lumaHigh, termHigh));
 }
 
-// Sixteen pixels: lumaLow and low serve pixels 0..7, lumaHigh and high pixels 8..15.
-template <bool kBgr>
-Pixels16 convert16(__m128i lumaLow, __m128i lumaHigh, const Terms& low, const Terms& high) {
+// Sixteen pixels of one row: `low` (at sample offset lowAt within a component's blocks) serves
+// pixels 0..7, `high` (at highAt) pixels 8..15.
+template <Layout kLayout>
+Pixels16 convert16(const int16_t* const* components, int lowAt, int highAt, const Terms& low,
+                   const Terms& high) {
+  const __m128i lumaLow = load8(components[0] + lowAt), lumaHigh = load8(components[0] + highAt);
   const __m128i r = channel(lumaLow, lumaHigh, low.red, high.red);
   const __m128i g = channel(lumaLow, lumaHigh, low.green, high.green);
   const __m128i b = channel(lumaLow, lumaHigh, low.blue, high.blue);
-  return kBgr ? Pixels16{b, g, r} : Pixels16{r, g, b};
+  const __m128i ones = _mm_set1_epi8(-1);
+  if constexpr (kLayout == Layout::Rgb) {
+    return {r, g, b, _mm_setzero_si128()};
+  } else if constexpr (kLayout == Layout::Bgr) {
+    return {b, g, r, _mm_setzero_si128()};
+  } else if constexpr (kLayout == Layout::Rgbx) {
+    return {r, g, b, ones};
+  } else {
+    // 255 - c is the complement of a byte; K keeps its low byte, unclamped.
+    const __m128i lowByte = _mm_set1_epi16(0xFF);
+    const __m128i k = _mm_packus_epi16(_mm_and_si128(load8(components[3] + lowAt), lowByte),
+                                       _mm_and_si128(load8(components[3] + highAt), lowByte));
+    return {_mm_xor_si128(r, ones), _mm_xor_si128(g, ones), _mm_xor_si128(b, ones), k};
+  }
 }
 
-// Sixteen 4-byte pixels, four per vector, with `fourth` as their last byte.
+// Sixteen 4-byte pixels, four per vector.
 struct Quads {
   __m128i q[4];
 };
 
-Quads quads(const Pixels16& p, __m128i fourth) {
+Quads quads(const Pixels16& p) {
   const __m128i lowPairs = _mm_unpacklo_epi8(p.first, p.second);
   const __m128i highPairs = _mm_unpackhi_epi8(p.first, p.second);
-  const __m128i lowRest = _mm_unpacklo_epi8(p.third, fourth);
-  const __m128i highRest = _mm_unpackhi_epi8(p.third, fourth);
+  const __m128i lowRest = _mm_unpacklo_epi8(p.third, p.fourth);
+  const __m128i highRest = _mm_unpackhi_epi8(p.third, p.fourth);
   return {{_mm_unpacklo_epi16(lowPairs, lowRest), _mm_unpackhi_epi16(lowPairs, lowRest),
            _mm_unpacklo_epi16(highPairs, highRest), _mm_unpackhi_epi16(highPairs, highRest)}};
 }
@@ -151,99 +176,77 @@ __m128i squeeze(__m128i quad) {
 
 // Twelve-byte groups of sixteen 3-byte pixels.
 Quads squeezed(const Pixels16& p) {
-  Quads q = quads(p, _mm_setzero_si128());
+  Quads q = quads(p);
   for (__m128i& v : q.q) v = squeeze(v);
   return q;
 }
 
-// Sixteen 3-byte pixels to the 48 bytes at row.
-void storeRow16x3(uint8_t* row, const Pixels16& pixels) {
-  const Quads s = squeezed(pixels);
-  store16(row, _mm_or_si128(s.q[0], _mm_slli_si128(s.q[1], 12)));
-  store16(row + 16, _mm_or_si128(_mm_srli_si128(s.q[1], 4), _mm_slli_si128(s.q[2], 8)));
-  store16(row + 32, _mm_or_si128(_mm_srli_si128(s.q[2], 8), _mm_slli_si128(s.q[3], 4)));
-}
-
-// Pixels 0..7 to the 24 bytes at upper, pixels 8..15 to the 24 bytes at lower.
-void storeRows8x3(uint8_t* upper, uint8_t* lower, const Pixels16& pixels) {
-  const Quads s = squeezed(pixels);
-  store16(upper, _mm_or_si128(s.q[0], _mm_slli_si128(s.q[1], 12)));
-  store8(upper + 16, _mm_srli_si128(s.q[1], 4));
-  store16(lower, _mm_or_si128(s.q[2], _mm_slli_si128(s.q[3], 12)));
-  store8(lower + 16, _mm_srli_si128(s.q[3], 4));
-}
-
-// 4-byte pixels with 255 as the fourth byte, the same two row shapes.
-void storeRow16x4(uint8_t* row, const Pixels16& pixels) {
-  const Quads q = quads(pixels, _mm_set1_epi8(-1));
-  for (int i = 0; i < 4; ++i) store16(row + 16 * i, q.q[i]);
-}
-
-void storeRows8x4(uint8_t* upper, uint8_t* lower, const Pixels16& pixels) {
-  const Quads q = quads(pixels, _mm_set1_epi8(-1));
-  store16(upper, q.q[0]);
-  store16(upper + 16, q.q[1]);
-  store16(lower, q.q[2]);
-  store16(lower + 16, q.q[3]);
-}
-
-enum class Layout { Rgb, Bgr, Rgbx };
-
+// Sixteen pixels to the row's 48 or 64 bytes.
 template <Layout kLayout>
 void storeRow16(uint8_t* row, const Pixels16& pixels) {
-  if constexpr (kLayout == Layout::Rgbx) {
-    storeRow16x4(row, pixels);
+  if constexpr (fourBytes(kLayout)) {
+    const Quads q = quads(pixels);
+    for (int i = 0; i < 4; ++i) store16(row + 16 * i, q.q[i]);
   } else {
-    storeRow16x3(row, pixels);
+    const Quads s = squeezed(pixels);
+    store16(row, _mm_or_si128(s.q[0], _mm_slli_si128(s.q[1], 12)));
+    store16(row + 16, _mm_or_si128(_mm_srli_si128(s.q[1], 4), _mm_slli_si128(s.q[2], 8)));
+    store16(row + 32, _mm_or_si128(_mm_srli_si128(s.q[2], 8), _mm_slli_si128(s.q[3], 4)));
   }
 }
 
+// Pixels 0..7 to the 24 or 32 bytes at upper, pixels 8..15 to those at lower.
 template <Layout kLayout>
 void storeRows8(uint8_t* upper, uint8_t* lower, const Pixels16& pixels) {
-  if constexpr (kLayout == Layout::Rgbx) {
-    storeRows8x4(upper, lower, pixels);
+  if constexpr (fourBytes(kLayout)) {
+    const Quads q = quads(pixels);
+    store16(upper, q.q[0]);
+    store16(upper + 16, q.q[1]);
+    store16(lower, q.q[2]);
+    store16(lower + 16, q.q[3]);
   } else {
-    storeRows8x3(upper, lower, pixels);
+    const Quads s = squeezed(pixels);
+    store16(upper, _mm_or_si128(s.q[0], _mm_slli_si128(s.q[1], 12)));
+    store8(upper + 16, _mm_srli_si128(s.q[1], 4));
+    store16(lower, _mm_or_si128(s.q[2], _mm_slli_si128(s.q[3], 12)));
+    store8(lower + 16, _mm_srli_si128(s.q[3], 4));
   }
 }
 
 // 8x8: two pixel rows (and their two chroma rows) per step.
 template <Layout kLayout>
 void convertH1V1(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride) {
-  const int16_t *luma = components[0], *cb = components[1], *cr = components[2];
+  const int16_t *cb = components[1], *cr = components[2];
   for (int y = 0; y < 8; y += 2) {
     const Terms upper = chromaTerms(cb + 8 * y, cr + 8 * y);
     const Terms lower = chromaTerms(cb + 8 * y + 8, cr + 8 * y + 8);
-    const Pixels16 pixels =
-        convert16<kLayout == Layout::Bgr>(load8(luma + 8 * y), load8(luma + 8 * y + 8), upper, lower);
-    storeRows8<kLayout>(dst + y * stride, dst + (y + 1) * stride, pixels);
+    storeRows8<kLayout>(dst + y * stride, dst + (y + 1) * stride,
+                        convert16<kLayout>(components, 8 * y, 8 * y + 8, upper, lower));
   }
 }
 
 // 16x8: chroma row y serves row y of the left block (chroma lanes 0..3) and of the right one.
 template <Layout kLayout>
 void convertH2V1(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride) {
-  const int16_t *luma = components[0], *cb = components[1], *cr = components[2];
+  const int16_t *cb = components[1], *cr = components[2];
   for (int y = 0; y < 8; ++y) {
     const Terms t = chromaTerms(cb + 8 * y, cr + 8 * y);
-    const Pixels16 pixels = convert16<kLayout == Layout::Bgr>(load8(luma + 8 * y), load8(luma + 64 + 8 * y),
-                                                              doubled<false>(t), doubled<true>(t));
-    storeRow16<kLayout>(dst + y * stride, pixels);
+    storeRow16<kLayout>(dst + y * stride, convert16<kLayout>(components, 8 * y, 64 + 8 * y, doubled<false>(t),
+                                                             doubled<true>(t)));
   }
 }
 
-// 16x16: chroma row j serves pixel rows 2j and 2j + 1, from luma blocks 0 and 1 (rows 0..7) or 2
-// and 3 (rows 8..15).
+// 16x16: chroma row j serves pixel rows 2j and 2j + 1, from blocks 0 and 1 (rows 0..7) or 2 and 3
+// (rows 8..15).
 template <Layout kLayout>
 void convertH2V2(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride) {
-  const int16_t *luma = components[0], *cb = components[1], *cr = components[2];
+  const int16_t *cb = components[1], *cr = components[2];
   for (int j = 0; j < 8; ++j) {
     const Terms t = chromaTerms(cb + 8 * j, cr + 8 * j);
     const Terms left = doubled<false>(t), right = doubled<true>(t);
     for (int y = 2 * j; y < 2 * j + 2; ++y) {
-      const int16_t* lumaRow = luma + (y < 8 ? 0 : 128) + 8 * (y % 8);
-      storeRow16<kLayout>(dst + y * stride, convert16<kLayout == Layout::Bgr>(
-                                                load8(lumaRow), load8(lumaRow + 64), left, right));
+      const int rowAt = (y < 8 ? 0 : 128) + 8 * (y % 8);
+      storeRow16<kLayout>(dst + y * stride, convert16<kLayout>(components, rowAt, rowAt + 64, left, right));
     }
   }
 }
@@ -295,6 +298,21 @@ void convertH2V1ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t
 void convertH2V2ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride) {
   if (!mcuHoldsBytes(components, 4)) return ::convertH2V2ToRgbx(components, dst, stride);
   convertH2V2<Layout::Rgbx>(components, dst, stride);
+}
+
+void convertH1V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride) {
+  if (!mcuHoldsBytes(components, 1)) return ::convertH1V1YcckToCmyk(components, dst, stride);
+  convertH1V1<Layout::InvertedWithK>(components, dst, stride);
+}
+
+void convertH2V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride) {
+  if (!mcuHoldsBytes(components, 2)) return ::convertH2V1YcckToCmyk(components, dst, stride);
+  convertH2V1<Layout::InvertedWithK>(components, dst, stride);
+}
+
+void convertH2V2YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride) {
+  if (!mcuHoldsBytes(components, 4)) return ::convertH2V2YcckToCmyk(components, dst, stride);
+  convertH2V2<Layout::InvertedWithK>(components, dst, stride);
 }
 
 }  // namespace sse2

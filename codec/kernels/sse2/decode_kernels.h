@@ -22,6 +22,9 @@ void convertH2V2ToBgr(const int16_t* const* components, uint8_t* dst, ptrdiff_t 
 void convertH1V1ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V1ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V2ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH1V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V2YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 
 }  // namespace sse2
 #endif
