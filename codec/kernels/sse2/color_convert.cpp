@@ -8,8 +8,8 @@
 // defines the result (K is only ever cut to its low byte, so any K value is fine here).
 //
 // SSE2 has no byte shuffle, so 3-byte pixels are first built as 4-byte pixels with an empty fourth
-// byte and then squeezed with shifts, twelve bytes per four pixels. Rows must not overlap
-// (|stride| at least the MCU's row bytes), as for the portable kernels.
+// byte, then squeezed with shifts into six-byte pairs that go out with overlapping stores. Rows
+// must not overlap (|stride| at least the MCU's row bytes), as for the portable kernels.
 #include "codec/kernels/sse2/decode_kernels.h"
 
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
@@ -165,51 +165,56 @@ Quads quads(const Pixels16& p) {
            _mm_unpacklo_epi16(highPairs, highRest), _mm_unpackhi_epi16(highPairs, highRest)}};
 }
 
-// Four 4-byte pixels with a zero fourth byte to their twelve bytes in bytes 0..11; 12..15 zero.
-__m128i squeeze(__m128i quad) {
-  // In each 64-bit half the second pixel moves down one byte, onto the first one's empty byte.
+// In each 64-bit half of four 4-byte pixels with a zero fourth byte, the second pixel moves down
+// one byte onto the first one's empty byte: six pixel bytes, then two zero bytes, per half.
+__m128i pairUp(__m128i quad) {
   const __m128i firstPixels = _mm_and_si128(quad, _mm_set_epi32(0, -1, 0, -1));
-  const __m128i pairs = _mm_or_si128(firstPixels, _mm_slli_epi64(_mm_srli_epi64(quad, 32), 24));
-  // Then the upper half's six bytes move down two, next to the lower half's six.
+  return _mm_or_si128(firstPixels, _mm_slli_epi64(_mm_srli_epi64(quad, 32), 24));
+}
+
+// The same four pixels as their twelve bytes in bytes 0..11; 12..15 zero.
+__m128i squeeze(__m128i quad) {
+  const __m128i pairs = pairUp(quad);
   return _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
 }
 
-// Twelve-byte groups of sixteen 3-byte pixels.
-Quads squeezed(const Pixels16& p) {
-  Quads q = quads(p);
-  for (__m128i& v : q.q) v = squeeze(v);
-  return q;
+// Quads q[0..count-1] as 3-byte pixels to the 12·count bytes at p. Each six-byte pair goes out
+// with an 8-byte store whose two spare bytes the next store overwrites; the last quad is
+// squeezed instead, so that nothing lands past the end.
+void storeQuadsAs3(uint8_t* p, const __m128i* q, int count) {
+  for (int i = 0; i < count - 1; ++i, p += 12) {
+    const __m128i pairs = pairUp(q[i]);
+    store8(p, pairs);
+    store8(p + 6, _mm_unpackhi_epi64(pairs, pairs));
+  }
+  const __m128i last = squeeze(q[count - 1]);
+  store8(p, last);
+  store8(p + 4, _mm_srli_si128(last, 4));
 }
 
 // Sixteen pixels to the row's 48 or 64 bytes.
 template <Layout kLayout>
 void storeRow16(uint8_t* row, const Pixels16& pixels) {
+  const Quads q = quads(pixels);
   if constexpr (fourBytes(kLayout)) {
-    const Quads q = quads(pixels);
     for (int i = 0; i < 4; ++i) store16(row + 16 * i, q.q[i]);
   } else {
-    const Quads s = squeezed(pixels);
-    store16(row, _mm_or_si128(s.q[0], _mm_slli_si128(s.q[1], 12)));
-    store16(row + 16, _mm_or_si128(_mm_srli_si128(s.q[1], 4), _mm_slli_si128(s.q[2], 8)));
-    store16(row + 32, _mm_or_si128(_mm_srli_si128(s.q[2], 8), _mm_slli_si128(s.q[3], 4)));
+    storeQuadsAs3(row, q.q, 4);
   }
 }
 
 // Pixels 0..7 to the 24 or 32 bytes at upper, pixels 8..15 to those at lower.
 template <Layout kLayout>
 void storeRows8(uint8_t* upper, uint8_t* lower, const Pixels16& pixels) {
+  const Quads q = quads(pixels);
   if constexpr (fourBytes(kLayout)) {
-    const Quads q = quads(pixels);
     store16(upper, q.q[0]);
     store16(upper + 16, q.q[1]);
     store16(lower, q.q[2]);
     store16(lower + 16, q.q[3]);
   } else {
-    const Quads s = squeezed(pixels);
-    store16(upper, _mm_or_si128(s.q[0], _mm_slli_si128(s.q[1], 12)));
-    store8(upper + 16, _mm_srli_si128(s.q[1], 4));
-    store16(lower, _mm_or_si128(s.q[2], _mm_slli_si128(s.q[3], 12)));
-    store8(lower + 16, _mm_srli_si128(s.q[3], 4));
+    storeQuadsAs3(upper, q.q, 2);
+    storeQuadsAs3(lower, q.q + 2, 2);
   }
 }
 
