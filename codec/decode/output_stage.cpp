@@ -401,6 +401,32 @@ void writeConvertedYcc(const JPEG_PROPERTIES& state, const uint8_t (*planes)[kPl
   }
 }
 
+// A grey component repeated into three colour channels (and 255 in a fourth), straight from
+// the transformed block when each sample is one pixel: what expandReplicated and writeChannels
+// give, without the plane.
+bool repeatsGreyDirectly(const GeneralMcu& mcu, const ChannelRules& rules) {
+  if (mcu.count != 1 || mcu.slots[0].frameIndex != 0 || !rules.grayToAllColours) return false;
+  const ComponentSlot& slot = mcu.slots[0];
+  return slot.blocksAcross == 1 && slot.blocksDown == 1 && slot.spanH == slot.samples &&
+         slot.spanV == slot.samples;
+}
+
+void writeGreyRepeated(const JPEG_PROPERTIES& state, const ComponentSlot& slot, const ChannelRules& rules,
+                       uint8_t* destination, const PixelRect& rect) {
+  const int32_t channels = state.pixelChannels;
+  const ptrdiff_t stride = state.lineStride;
+  const bool opaque = rules.opaqueFourth && channels >= 4;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    uint8_t* p = destination + y * stride + ptrdiff_t{rect.left} * channels;
+    const int16_t* samples = slot.firstBlock + 8 * y;
+    for (int32_t x = rect.left; x < rect.right; ++x, p += channels) {
+      const uint8_t value = static_cast<uint8_t>(samples[x]);
+      p[0] = p[1] = p[2] = value;
+      if (opaque) p[3] = 255;
+    }
+  }
+}
+
 enum class Placement { Channels, Packed };
 
 int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize,
@@ -409,6 +435,13 @@ int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_
   if (mcu.count == 0) return 0;
   const McuPlacement where = placeMcu(*state, column, row, mcu.width, mcu.height);
   if (where.destination == nullptr) return where.status;
+  if (placement == Placement::Channels && !convert) {
+    const ChannelRules rules = channelRules(*state);
+    if (repeatsGreyDirectly(mcu, rules)) {
+      writeGreyRepeated(*state, mcu.slots[0], rules, where.destination, where.rect);
+      return 0;
+    }
+  }
   uint8_t planes[4][kPlaneSize];
   for (int32_t i = 0; i < mcu.count; ++i) expandComponent(*state, mcu.slots[i], column, row, planes[i]);
   if (placement == Placement::Packed) {
