@@ -94,6 +94,12 @@ TEST(KernelTwins, BlockKernelsMatchThePortableOnesExactly) {
                          "uniform block within " + std::to_string(limit) + " #" + std::to_string(i));
       }
     }
+    std::uniform_int_distribution<int> dc(-32768, 32767);
+    for (int i = 0; i < 4000; ++i) {
+      Block dcOnly{};  // the shortcut some twins take
+      dcOnly[0] = static_cast<int16_t>(dc(random));
+      expectTwinsAgree(twin, dcOnly, "DC-only block " + std::to_string(dcOnly[0]));
+    }
     int index = 0;
     for (const Block& block : extremeBlocks())
       expectTwinsAgree(twin, block, "extreme block " + std::to_string(index++));
