@@ -9,6 +9,7 @@
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "codec/kernels/sse2/vector_ops.h"
@@ -80,6 +81,12 @@ namespace sse2 {
 void idct0Full(int16_t* block) {
   // Columns: vector k is row k, lanes are columns; the results are kept to 16 bits.
   const Rows8 rows = loadBlock(block);
+  if (dcOnly(rows)) {
+    // Both passes carry a lone DC through unchanged; only the final descaling acts on it.
+    const int32_t sample = std::clamp(((int32_t{block[0]} + 8) >> 4) + 128, 0, 255);
+    storeBlock(filledRows(static_cast<int16_t>(sample)), block);
+    return;
+  }
   const Lanes8 left = aanStep(widenAll<false>(rows));
   const Lanes8 right = aanStep(widenAll<true>(rows));
   Rows8 intermediate;

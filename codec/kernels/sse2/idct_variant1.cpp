@@ -98,22 +98,13 @@ __m128i outside16(__m128i v) {
   return _mm_xor_si128(_mm_srai_epi32(v, 15), _mm_srai_epi32(v, 31));
 }
 
-// Every coefficient but the DC is zero (common in chroma and smooth areas).
-bool dcOnly(const Rows8& rows) {
-  __m128i any = _mm_andnot_si128(_mm_cvtsi32_si128(0xFFFF), rows.v[0]);
-  for (int k = 1; k < 8; ++k) any = _mm_or_si128(any, rows.v[k]);
-  return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) == 0xFFFF;
-}
-
 // The block the two passes make of a lone DC: the first pass gives (dc·2^15 + 2^11) >> 12 in row
 // 0 and zeros elsewhere, the second the same sample everywhere.
 Rows8 flatBlock(int16_t dc) {
   const int32_t first = (int32_t{dc} * 32768 + 2048) >> 12;
   const int32_t second = static_cast<int32_t>((static_cast<uint32_t>(first) * 32768u + (1u << 20))) >> 21;
   const int32_t sample = std::clamp(second + 128, 0, 255);
-  Rows8 flat;
-  for (__m128i& row : flat.v) row = _mm_set1_epi16(static_cast<int16_t>(sample));
-  return flat;
+  return sse2::filledRows(static_cast<int16_t>(sample));
 }
 
 }  // namespace
@@ -122,7 +113,7 @@ namespace sse2 {
 
 void idct1Full(int16_t* block) {
   const Rows8 rows = loadBlock(block);
-  if (dcOnly(rows)) {
+  if (sse2::dcOnly(rows)) {
     storeBlock(flatBlock(block[0]), block);
     return;
   }

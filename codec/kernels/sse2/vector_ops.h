@@ -3,6 +3,8 @@
 
 #include <emmintrin.h>
 
+#include <cstdint>
+
 namespace sse2 {
 
 // Eight vectors of eight 16-bit lanes: the rows (or columns) of a block.
@@ -48,6 +50,19 @@ inline Rows8 loadBlock(const int16_t* block) {
 
 inline void storeBlock(const Rows8& rows, int16_t* block) {
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), rows.v[i]);
+}
+
+// Every coefficient but the DC is zero (common in chroma and smooth areas).
+inline bool dcOnly(const Rows8& rows) {
+  __m128i any = _mm_andnot_si128(_mm_cvtsi32_si128(0xFFFF), rows.v[0]);
+  for (int k = 1; k < 8; ++k) any = _mm_or_si128(any, rows.v[k]);
+  return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) == 0xFFFF;
+}
+
+inline Rows8 filledRows(int16_t value) {
+  Rows8 rows;
+  for (__m128i& row : rows.v) row = _mm_set1_epi16(value);
+  return rows;
 }
 
 // Low 32 bits of a * b in each 32-bit lane, as a 32-bit multiply keeps them (SSE2 has no
