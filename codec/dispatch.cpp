@@ -19,6 +19,7 @@
 #include "codec/kernels/forward_dct.h"
 #include "codec/kernels/quantize.h"
 #include "codec/kernels/sse2/decode_kernels.h"
+#include "codec/kernels/sse2/encode_kernels.h"
 
 ProcessorInfo processorInfo;
 
@@ -212,6 +213,8 @@ void fillPortableSet(KernelTable* table) {
 void fillSse2Set(KernelTable* table) {
   fillPortableSet(table);
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
+  table->fdct0 = sse2::fdct0;
+  table->fdct1 = sse2::fdct1;
   table->idct0Full = sse2::idct0Full;
   table->idct1Full = sse2::idct1Full;
   table->convertH1V1ToRgb = sse2::convertH1V1ToRgb;

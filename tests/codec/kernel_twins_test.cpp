@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -12,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "codec/encode/color_convert_encode.h"
 #include "codec/kernels/decode_kernels.h"
+#include "codec/kernels/forward_dct.h"
 #include "codec/kernels/sse2/decode_kernels.h"
+#include "codec/kernels/sse2/encode_kernels.h"
 
 namespace {
 
@@ -298,6 +302,94 @@ TEST(KernelTwins, McuConversionKernelsMatchThePortableOnesExactly) {
       McuSamples s = uniformMcu(random, twin.lumaBlocks, 0, 255);
       s.fourth = uniformMcu(random, twin.lumaBlocks, -32768, 32767).fourth;
       expectMcuTwinsAgree(twin, s, "fourth component any int16 " + std::to_string(i), placementFor(index++));
+    }
+  }
+}
+
+// --- forward transforms -------------------------------------------------------------------
+
+std::vector<BlockTwin> forwardDctTwins() {
+  std::vector<BlockTwin> twins;
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  twins.push_back({"sse2 fdct0", fdct0, sse2::fdct0});
+  twins.push_back({"sse2 fdct1", fdct1, sse2::fdct1});
+#endif
+  return twins;
+}
+
+// Level-shifted sample blocks as the converters give them (-128..128), with the extremes that
+// drive each coefficient to its largest magnitude: +-128 following the sign of its basis.
+std::vector<Block> extremeSampleBlocks() {
+  std::vector<Block> blocks;
+  for (const int16_t v : {int16_t{128}, int16_t{-128}, int16_t{127}, int16_t{0}, int16_t{1}, int16_t{-1}}) {
+    Block flat;
+    flat.fill(v);
+    blocks.push_back(flat);
+    Block checker;
+    for (int i = 0; i < 64; ++i) checker[i] = (i + i / 8) % 2 == 0 ? v : static_cast<int16_t>(-v);
+    blocks.push_back(checker);
+  }
+  for (int u = 0; u < 8; ++u) {
+    for (int v = 0; v < 8; ++v) {
+      for (const int16_t level : {int16_t{128}, int16_t{-128}}) {
+        Block b;
+        for (int y = 0; y < 8; ++y) {
+          for (int x = 0; x < 8; ++x) {
+            const double basis = std::cos((2 * y + 1) * u * 3.14159265358979 / 16) *
+                                 std::cos((2 * x + 1) * v * 3.14159265358979 / 16);
+            b[y * 8 + x] = basis >= 0 ? level : static_cast<int16_t>(-level);
+          }
+        }
+        blocks.push_back(b);
+      }
+    }
+  }
+  // Rows or columns at opposite extremes, which widen the column sums most.
+  for (int split = 1; split < 8; ++split) {
+    Block rows, columns;
+    for (int i = 0; i < 64; ++i) {
+      rows[i] = i / 8 < split ? int16_t{128} : int16_t{-128};
+      columns[i] = i % 8 < split ? int16_t{-128} : int16_t{128};
+    }
+    blocks.push_back(rows);
+    blocks.push_back(columns);
+  }
+  return blocks;
+}
+
+TEST(KernelTwins, ForwardDctsMatchThePortableOnesExactly) {
+  const std::vector<BlockTwin> twins = forwardDctTwins();
+  if (twins.empty()) GTEST_SKIP() << "no processor twins of the forward transforms in this build";
+  std::mt19937 random(2028);
+  std::uniform_int_distribution<int> sample(-128, 128);
+  std::uniform_int_distribution<int> edge(0, 3);
+  for (const BlockTwin& twin : twins) {
+    for (int i = 0; i < 20000; ++i) {
+      Block b;
+      for (int16_t& v : b) v = static_cast<int16_t>(sample(random));
+      expectTwinsAgree(twin, b, "random samples " + std::to_string(i));
+    }
+    // Samples drawn from the two ends of the range only.
+    for (int i = 0; i < 5000; ++i) {
+      Block b;
+      for (int16_t& v : b) {
+        const int e = edge(random);
+        v = static_cast<int16_t>(e == 0 ? -128 : e == 1 ? -127 : e == 2 ? 127 : 128);
+      }
+      expectTwinsAgree(twin, b, "edge samples " + std::to_string(i));
+    }
+    int index = 0;
+    for (const Block& b : extremeSampleBlocks())
+      expectTwinsAgree(twin, b, "extreme samples " + std::to_string(index++));
+    // Any other sample hands the block to the portable kernel: one stray value anywhere.
+    for (const int16_t stray :
+         {int16_t{129}, int16_t{-129}, int16_t{255}, int16_t{-256}, int16_t{1000}, int16_t{-1000}}) {
+      for (int at = 0; at < 64; ++at) {
+        Block b;
+        for (int16_t& v : b) v = static_cast<int16_t>(sample(random));
+        b[at] = stray;
+        expectTwinsAgree(twin, b, "stray " + std::to_string(stray) + " at " + std::to_string(at));
+      }
     }
   }
 }
