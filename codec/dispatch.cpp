@@ -215,6 +215,12 @@ void fillSse2Set(KernelTable* table) {
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
   table->fdct0 = sse2::fdct0;
   table->fdct1 = sse2::fdct1;
+  table->convertRgbToH1V1 = sse2::convertRgbToH1V1;
+  table->convertRgbToH2V1 = sse2::convertRgbToH2V1;
+  table->convertRgbToH2V2 = sse2::convertRgbToH2V2;
+  table->convertBgrToH1V1 = sse2::convertBgrToH1V1;
+  table->convertBgrToH2V1 = sse2::convertBgrToH2V1;
+  table->convertBgrToH2V2 = sse2::convertBgrToH2V2;
   table->idct0Full = sse2::idct0Full;
   table->idct1Full = sse2::idct1Full;
   table->convertH1V1ToRgb = sse2::convertH1V1ToRgb;

@@ -394,4 +394,141 @@ TEST(KernelTwins, ForwardDctsMatchThePortableOnesExactly) {
   }
 }
 
+// --- encoder colour conversion --------------------------------------------------------------
+
+using TileKernel = void (*)(const uint8_t*, ptrdiff_t, int16_t* const*);
+
+struct TileTwin {
+  const char* name;
+  TileKernel portable;
+  TileKernel twin;
+  int width;
+  int height;
+  int blocks;
+};
+
+std::vector<TileTwin> tileTwins() {
+  std::vector<TileTwin> twins;
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  twins.push_back({"sse2 convertRgbToH1V1", convertRgbToH1V1, sse2::convertRgbToH1V1, 8, 8, 3});
+  twins.push_back({"sse2 convertRgbToH2V1", convertRgbToH2V1, sse2::convertRgbToH2V1, 16, 8, 4});
+  twins.push_back({"sse2 convertRgbToH2V2", convertRgbToH2V2, sse2::convertRgbToH2V2, 16, 16, 6});
+  twins.push_back({"sse2 convertBgrToH1V1", convertBgrToH1V1, sse2::convertBgrToH1V1, 8, 8, 3});
+  twins.push_back({"sse2 convertBgrToH2V1", convertBgrToH2V1, sse2::convertBgrToH2V1, 16, 8, 4});
+  twins.push_back({"sse2 convertBgrToH2V2", convertBgrToH2V2, sse2::convertBgrToH2V2, 16, 16, 6});
+#endif
+  return twins;
+}
+
+// A tile's pixels, 3 bytes each, row after row.
+using TilePixels = std::vector<uint8_t>;
+
+// Where the tile lies in the caller's buffer: padding after each row (the buffer ends right
+// after the tile's last pixel, so a read past it is caught under the sanitizers) and rows
+// stored bottom-up (negative stride).
+struct TilePlacement {
+  const char* name;
+  int rowPadding;
+  bool bottomUp;
+  int misalignment;
+};
+
+constexpr TilePlacement kTilePlacements[] = {
+    {"packed rows", 0, false, 0},   {"padded rows", 13, false, 1},         {"wide rows", 4096, false, 7},
+    {"bottom-up rows", 0, true, 0}, {"bottom-up padded rows", 5, true, 3},
+};
+
+constexpr int kGuardSamples = 16;
+constexpr int16_t kGuard = 0x5A5A;
+
+// Runs a kernel on the tile placed as asked; the result holds each output block with guard
+// samples on both sides.
+std::vector<int16_t> runTileKernel(TileKernel kernel, const TileTwin& twin, const TilePixels& pixels,
+                                   const TilePlacement& p) {
+  const ptrdiff_t rowBytes = ptrdiff_t{twin.width} * 3;
+  const ptrdiff_t span = rowBytes + p.rowPadding;
+  const ptrdiff_t size = p.misalignment + span * (twin.height - 1) + rowBytes;
+  std::vector<uint8_t> buffer(static_cast<size_t>(size), 0xEE);
+  for (int y = 0; y < twin.height; ++y) {
+    const int stored = p.bottomUp ? twin.height - 1 - y : y;
+    std::copy_n(pixels.begin() + y * rowBytes, rowBytes, buffer.begin() + p.misalignment + stored * span);
+  }
+  const ptrdiff_t first = p.misalignment + (p.bottomUp ? span * (twin.height - 1) : 0);
+  const size_t blockSpan = 64 + 2 * kGuardSamples;
+  std::vector<int16_t> out(blockSpan * static_cast<size_t>(twin.blocks), kGuard);
+  int16_t* blocks[10];
+  for (int i = 0; i < twin.blocks; ++i) blocks[i] = out.data() + i * blockSpan + kGuardSamples;
+  kernel(buffer.data() + first, p.bottomUp ? -span : span, blocks);
+  return out;
+}
+
+void expectTileTwinsAgree(const TileTwin& twin, const TilePixels& pixels, const std::string& what,
+                          const TilePlacement& p) {
+  const std::vector<int16_t> expected = runTileKernel(twin.portable, twin, pixels, p);
+  const std::vector<int16_t> actual = runTileKernel(twin.twin, twin, pixels, p);
+  const size_t blockSpan = 64 + 2 * kGuardSamples;
+  for (size_t i = 0; i < actual.size(); ++i) {
+    const size_t offset = i % blockSpan;
+    if (offset >= kGuardSamples && offset < kGuardSamples + 64) continue;
+    ASSERT_EQ(actual[i], kGuard) << twin.name << ", " << what << ", " << p.name << ": guard sample " << i
+                                 << " changed";
+  }
+  ASSERT_EQ(actual, expected) << twin.name << ", " << what << ", " << p.name;
+}
+
+TilePixels randomTile(std::mt19937& random, const TileTwin& twin, int low, int high) {
+  std::uniform_int_distribution<int> value(low, high);
+  TilePixels pixels(static_cast<size_t>(twin.width) * twin.height * 3);
+  for (uint8_t& v : pixels) v = static_cast<uint8_t>(value(random));
+  return pixels;
+}
+
+TEST(KernelTwins, EncoderColourConversionsMatchThePortableOnesExactly) {
+  const std::vector<TileTwin> twins = tileTwins();
+  if (twins.empty()) GTEST_SKIP() << "no processor twins of the encoder colour conversions in this build";
+  std::mt19937 random(2029);
+  const std::vector<uint8_t> edges = {0, 1, 2, 127, 128, 129, 253, 254, 255};
+  for (const TileTwin& twin : twins) {
+    const size_t count = static_cast<size_t>(twin.width) * twin.height;
+    int index = 0;
+    const auto placement = [&]() -> const TilePlacement& {
+      return kTilePlacements[static_cast<size_t>(index++) % std::size(kTilePlacements)];
+    };
+    for (int i = 0; i < 200; ++i) {
+      const TilePixels pixels = randomTile(random, twin, 0, 255);
+      for (const TilePlacement& p : kTilePlacements)
+        expectTileTwinsAgree(twin, pixels, "random tile " + std::to_string(i), p);
+    }
+    // Flat tiles of every edge colour: the extremes of every luma and chroma sum.
+    for (const uint8_t r : edges)
+      for (const uint8_t g : edges)
+        for (const uint8_t b : edges) {
+          TilePixels pixels(count * 3);
+          for (size_t i = 0; i < count; ++i) {
+            pixels[3 * i] = r;
+            pixels[3 * i + 1] = g;
+            pixels[3 * i + 2] = b;
+          }
+          expectTileTwinsAgree(
+              twin, pixels, "flat " + std::to_string(r) + "/" + std::to_string(g) + "/" + std::to_string(b),
+              placement());
+        }
+    // Pixels drawn from the edge values only, so that neighbours summed into chroma differ widely.
+    for (int i = 0; i < 200; ++i) {
+      TilePixels pixels(count * 3);
+      for (uint8_t& v : pixels) v = edges[random() % edges.size()];
+      expectTileTwinsAgree(twin, pixels, "edge tile " + std::to_string(i), placement());
+    }
+    // Every value of each byte of a pixel, the others random.
+    for (int channel = 0; channel < 3; ++channel) {
+      for (size_t first = 0; first < 256; first += count) {
+        TilePixels pixels = randomTile(random, twin, 0, 255);
+        for (size_t i = 0; i < count; ++i) pixels[3 * i + channel] = static_cast<uint8_t>((first + i) % 256);
+        expectTileTwinsAgree(
+            twin, pixels, "byte " + std::to_string(channel) + " from " + std::to_string(first), placement());
+      }
+    }
+  }
+}
+
 }  // namespace

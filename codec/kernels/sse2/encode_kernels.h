@@ -1,5 +1,5 @@
-// SSE2 twins of portable encoder kernels (codec/kernels/forward_dct.h): same contracts, bit-identical results
-// on every input.
+// SSE2 twins of portable encoder kernels (codec/kernels/forward_dct.h,
+// codec/encode/color_convert_encode.h): same contracts, bit-identical results on every input.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,13 @@ namespace sse2 {
 
 void fdct0(int16_t* block);
 void fdct1(int16_t* block);
+
+void convertRgbToH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertRgbToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertRgbToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertBgrToH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertBgrToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertBgrToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 
 }  // namespace sse2
 #endif
