@@ -16,6 +16,7 @@
 #include "codec/encode/color_convert_encode.h"
 #include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/forward_dct.h"
+#include "codec/kernels/quantize.h"
 #include "codec/kernels/sse2/decode_kernels.h"
 #include "codec/kernels/sse2/encode_kernels.h"
 
@@ -528,6 +529,65 @@ TEST(KernelTwins, EncoderColourConversionsMatchThePortableOnesExactly) {
             twin, pixels, "byte " + std::to_string(channel) + " from " + std::to_string(first), placement());
       }
     }
+  }
+}
+
+// --- quantisers ------------------------------------------------------------------------------
+
+using QuantizeKernelFn = void (*)(int16_t*, const int16_t*);
+
+struct QuantizeTwin {
+  const char* name;
+  QuantizeKernelFn portable;
+  QuantizeKernelFn twin;
+};
+
+std::vector<QuantizeTwin> quantizeTwins() {
+  std::vector<QuantizeTwin> twins;
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  twins.push_back({"sse2 quantize0", quantize0, sse2::quantize0});
+  twins.push_back({"sse2 quantize1", quantize1, sse2::quantize1});
+#endif
+  return twins;
+}
+
+void expectQuantizeTwinsAgree(const QuantizeTwin& twin, const Block& input, const Block& table,
+                              const std::string& what) {
+  Block expected = input;
+  Block actual = input;
+  twin.portable(expected.data(), table.data());
+  twin.twin(actual.data(), table.data());
+  ASSERT_EQ(actual, expected) << twin.name << ", " << what;
+}
+
+TEST(KernelTwins, QuantizersMatchThePortableOnesExactly) {
+  const std::vector<QuantizeTwin> twins = quantizeTwins();
+  if (twins.empty()) GTEST_SKIP() << "no processor twins of the quantisers in this build";
+  std::mt19937 random(2030);
+  // Reciprocal tables: prepared from every step (one step per table), and any 16-bit patterns.
+  std::vector<Block> tables;
+  for (int step = 1; step < 256; ++step) {
+    Block t;
+    t.fill(static_cast<int16_t>(step));
+    prepareQuantReciprocals(t.data());
+    tables.push_back(t);
+  }
+  for (const int16_t v : {int16_t{-32768}, int16_t{-1}, int16_t{32767}, int16_t{16384}, int16_t{1}}) {
+    Block t;
+    t.fill(v);
+    tables.push_back(t);
+  }
+  for (int i = 0; i < 50; ++i) tables.push_back(uniformBlock(random, 32767));
+  std::vector<Block> blocks = extremeBlocks();
+  for (int i = 0; i < 20; ++i) {
+    blocks.push_back(uniformBlock(random, 32767));
+    blocks.push_back(uniformBlock(random, 2047));
+  }
+  for (const QuantizeTwin& twin : twins) {
+    for (size_t t = 0; t < tables.size(); ++t)
+      for (size_t b = 0; b < blocks.size(); ++b)
+        expectQuantizeTwinsAgree(twin, blocks[b], tables[t],
+                                 "table " + std::to_string(t) + ", block " + std::to_string(b));
   }
 }
 

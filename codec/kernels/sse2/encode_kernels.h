@@ -1,4 +1,4 @@
-// SSE2 twins of portable encoder kernels (codec/kernels/forward_dct.h,
+// SSE2 twins of portable encoder kernels (codec/kernels/forward_dct.h, quantize.h,
 // codec/encode/color_convert_encode.h): same contracts, bit-identical results on every input.
 #pragma once
 
@@ -13,6 +13,9 @@ namespace sse2 {
 
 void fdct0(int16_t* block);
 void fdct1(int16_t* block);
+
+void quantize0(int16_t* block, const int16_t* reciprocals);
+void quantize1(int16_t* block, const int16_t* reciprocals);
 
 void convertRgbToH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 void convertRgbToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
