@@ -21,16 +21,6 @@ namespace {
 using sse2::Rows8;
 using sse2::transpose;
 
-__m128i pair(int32_t first, int32_t second) {
-  return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(first)) |
-                        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
-}
-
-template <bool kHigh>
-__m128i interleave(__m128i a, __m128i b) {
-  return kHigh ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b);
-}
-
 // True when every sample of the block lies in -128..128.
 bool holdsLevelShiftedSamples(const Rows8& rows) {
   const __m128i bias = _mm_set1_epi16(128);
@@ -70,21 +60,24 @@ Rows8 fdct1Rows(const Rows8& x) {
   out.v[4] = _mm_slli_epi16(_mm_sub_epi16(e10, e11), 3);
   // 42813 = 32767 + 10046: the rotation takes two pmaddwd, the second adding the rounding.
   out.v[2] = bothHalves([&]<bool kHigh>() {
-    const __m128i sum = _mm_add_epi32(_mm_madd_epi16(interleave<kHigh>(e13, e12), pair(10046, 17734)),
-                                      _mm_madd_epi16(interleave<kHigh>(e13, one), pair(32767, 2048)));
+    const __m128i sum =
+        _mm_add_epi32(_mm_madd_epi16(sse2::interleave<kHigh>(e13, e12), sse2::factorPair(10046, 17734)),
+                      _mm_madd_epi16(sse2::interleave<kHigh>(e13, one), sse2::factorPair(32767, 2048)));
     return _mm_srai_epi32(sum, 12);
   });
   out.v[6] = bothHalves([&]<bool kHigh>() {
-    const __m128i sum = _mm_add_epi32(_mm_madd_epi16(interleave<kHigh>(e13, e12), pair(17734, -10046)),
-                                      _mm_madd_epi16(interleave<kHigh>(e12, one), pair(-32767, 2048)));
+    const __m128i sum =
+        _mm_add_epi32(_mm_madd_epi16(sse2::interleave<kHigh>(e13, e12), sse2::factorPair(17734, -10046)),
+                      _mm_madd_epi16(sse2::interleave<kHigh>(e12, one), sse2::factorPair(-32767, 2048)));
     return _mm_srai_epi32(sum, 12);
   });
 
   // sqrt(2) = 46341 / 2^15 = (23170 + 23171) / 2^15.
   const auto timesSqrt2 = [&](__m128i d) {
     return bothHalves([&]<bool kHigh>() {
-      return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(interleave<kHigh>(d, d), pair(23170, 23171)), round),
-                            12);
+      return _mm_srai_epi32(
+          _mm_add_epi32(_mm_madd_epi16(sse2::interleave<kHigh>(d, d), sse2::factorPair(23170, 23171)), round),
+          12);
     });
   };
   const __m128i t = timesSqrt2(d07);
@@ -95,14 +88,14 @@ Rows8 fdct1Rows(const Rows8& x) {
   const __m128i tp = _mm_sub_epi16(t, p), up = _mm_sub_epi16(u, m);
   const auto rotate = [&](__m128i first, __m128i second, __m128i factors) {
     return bothHalves([&]<bool kHigh>() {
-      return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(interleave<kHigh>(first, second), factors), round),
-                            12);
+      return _mm_srai_epi32(
+          _mm_add_epi32(_mm_madd_epi16(sse2::interleave<kHigh>(first, second), factors), round), 12);
     });
   };
-  out.v[1] = rotate(w, b, pair(kCos1, kSin1));
-  out.v[7] = rotate(w, b, pair(kSin1, -kCos1));
-  out.v[5] = rotate(tp, up, pair(kSin3, kCos3));
-  out.v[3] = rotate(tp, up, pair(kCos3, -kSin3));
+  out.v[1] = rotate(w, b, sse2::factorPair(kCos1, kSin1));
+  out.v[7] = rotate(w, b, sse2::factorPair(kSin1, -kCos1));
+  out.v[5] = rotate(tp, up, sse2::factorPair(kSin3, kCos3));
+  out.v[3] = rotate(tp, up, sse2::factorPair(kCos3, -kSin3));
   return out;
 }
 
@@ -116,30 +109,34 @@ void fdct1ColumnHalf(const Rows8& x, __m128i* out) {
   const __m128i s16 = _mm_add_epi16(x.v[1], x.v[6]), d16 = _mm_sub_epi16(x.v[1], x.v[6]);
   const __m128i s25 = _mm_add_epi16(x.v[2], x.v[5]), d25 = _mm_sub_epi16(x.v[2], x.v[5]);
   const __m128i s34 = _mm_add_epi16(x.v[3], x.v[4]), d34 = _mm_sub_epi16(x.v[3], x.v[4]);
-  const __m128i s0734 = interleave<kHigh>(s07, s34);
-  const __m128i s1625 = interleave<kHigh>(s16, s25);
-  const __m128i e10 = _mm_madd_epi16(s0734, pair(1, 1)), e13 = _mm_madd_epi16(s0734, pair(1, -1));
-  const __m128i e11 = _mm_madd_epi16(s1625, pair(1, 1)), e12 = _mm_madd_epi16(s1625, pair(1, -1));
+  const __m128i s0734 = sse2::interleave<kHigh>(s07, s34);
+  const __m128i s1625 = sse2::interleave<kHigh>(s16, s25);
+  const __m128i e10 = _mm_madd_epi16(s0734, sse2::factorPair(1, 1)),
+                e13 = _mm_madd_epi16(s0734, sse2::factorPair(1, -1));
+  const __m128i e11 = _mm_madd_epi16(s1625, sse2::factorPair(1, 1)),
+                e12 = _mm_madd_epi16(s1625, sse2::factorPair(1, -1));
 
   const __m128i r = _mm_set1_epi32(1 << 20);
   const __m128i dcRound = _mm_set1_epi32(32);
   out[0] = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(e10, e11), dcRound), 6);
   out[4] = _mm_srai_epi32(_mm_add_epi32(_mm_sub_epi32(e10, e11), dcRound), 6);
   // 42813 * e = e * 2^15 + 10045 * e.
-  const __m128i v2 =
-      _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(s0734, pair(10045, -10045)), _mm_slli_epi32(e13, 15)),
-                    _mm_madd_epi16(s1625, pair(17734, -17734)));
-  const __m128i v6 =
-      _mm_sub_epi32(_mm_sub_epi32(_mm_madd_epi16(s0734, pair(17734, -17734)), _mm_slli_epi32(e12, 15)),
-                    _mm_madd_epi16(s1625, pair(10045, -10045)));
+  const __m128i v2 = _mm_add_epi32(
+      _mm_add_epi32(_mm_madd_epi16(s0734, sse2::factorPair(10045, -10045)), _mm_slli_epi32(e13, 15)),
+      _mm_madd_epi16(s1625, sse2::factorPair(17734, -17734)));
+  const __m128i v6 = _mm_sub_epi32(
+      _mm_sub_epi32(_mm_madd_epi16(s0734, sse2::factorPair(17734, -17734)), _mm_slli_epi32(e12, 15)),
+      _mm_madd_epi16(s1625, sse2::factorPair(10045, -10045)));
   out[2] = _mm_srai_epi32(_mm_add_epi32(v2, r), 21);
   out[6] = _mm_srai_epi32(_mm_add_epi32(v6, r), 21);
 
   const __m128i round = _mm_set1_epi32(2048);
   const __m128i t = _mm_srai_epi32(
-      _mm_add_epi32(_mm_madd_epi16(interleave<kHigh>(d07, d07), pair(23170, 23171)), round), 12);
+      _mm_add_epi32(_mm_madd_epi16(sse2::interleave<kHigh>(d07, d07), sse2::factorPair(23170, 23171)), round),
+      12);
   const __m128i u = _mm_srai_epi32(
-      _mm_add_epi32(_mm_madd_epi16(interleave<kHigh>(d34, d34), pair(23170, 23171)), round), 12);
+      _mm_add_epi32(_mm_madd_epi16(sse2::interleave<kHigh>(d34, d34), sse2::factorPair(23170, 23171)), round),
+      12);
   // t = high * 2^16 + low with low the signed low 16 bits; lanes hold (t, u) halves in pairs.
   const __m128i lowMask = _mm_set1_epi32(0xFFFF);
   const __m128i halfUnit = _mm_set1_epi32(0x8000);
@@ -147,12 +144,12 @@ void fdct1ColumnHalf(const Rows8& x, __m128i* out) {
   const __m128i highs = _mm_or_si128(_mm_srli_epi32(_mm_add_epi32(t, halfUnit), 16),
                                      _mm_andnot_si128(lowMask, _mm_add_epi32(u, halfUnit)));
   const auto products = [&](int32_t forT, int32_t forU) {
-    const __m128i factors = pair(forT, forU);
+    const __m128i factors = sse2::factorPair(forT, forU);
     return _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(highs, factors), 16), _mm_madd_epi16(lows, factors));
   };
-  const __m128i d1625 = interleave<kHigh>(d16, d25);
+  const __m128i d1625 = sse2::interleave<kHigh>(d16, d25);
   const auto eightTimes = [&](int32_t forD16, int32_t forD25) {
-    return _mm_slli_epi32(_mm_madd_epi16(d1625, pair(forD16, forD25)), 3);
+    return _mm_slli_epi32(_mm_madd_epi16(d1625, sse2::factorPair(forD16, forD25)), 3);
   };
   // p = 8 (d25 + d16), m = 8 (d16 - d25) folded into the rotations.
   const __m128i v1 = _mm_add_epi32(products(kCos1, kSin1), eightTimes(kCos1 + kSin1, kCos1 - kSin1));
@@ -173,18 +170,20 @@ constexpr int16_t kAanCos4 = 23170, kAanC6 = 12540, kAanC2mC6 = 17734;
 
 // (x * k + 2^14) >> 15 in 16-bit lanes, the rounding folded into pmaddwd.
 __m128i mulQ15(__m128i x, int16_t k) {
-  const __m128i factors = pair(k, 16384);
+  const __m128i factors = sse2::factorPair(k, 16384);
   const __m128i one = _mm_set1_epi16(1);
-  return bothHalves(
-      [&]<bool kHigh>() { return _mm_srai_epi32(_mm_madd_epi16(interleave<kHigh>(x, one), factors), 15); });
+  return bothHalves([&]<bool kHigh>() {
+    return _mm_srai_epi32(_mm_madd_epi16(sse2::interleave<kHigh>(x, one), factors), 15);
+  });
 }
 
 // The same for 42813 = 32767 + 10046.
 __m128i mulQ15By42813(__m128i x) {
   const __m128i round = _mm_set1_epi32(16384);
   return bothHalves([&]<bool kHigh>() {
-    return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(interleave<kHigh>(x, x), pair(32767, 10046)), round),
-                          15);
+    return _mm_srai_epi32(
+        _mm_add_epi32(_mm_madd_epi16(sse2::interleave<kHigh>(x, x), sse2::factorPair(32767, 10046)), round),
+        15);
   });
 }
 

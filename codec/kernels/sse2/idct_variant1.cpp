@@ -25,22 +25,12 @@ using sse2::multiplyLow;
 using sse2::Rows8;
 using sse2::transpose;
 
-__m128i pair(int16_t first, int16_t second) {
-  return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(first)) |
-                        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
-}
-
 // Sign-extended 16-bit lanes 0..3 (kHigh false) or 4..7 (kHigh true) shifted left by 15: x·2^15.
 template <bool kHigh>
 __m128i times32768(__m128i x) {
   const __m128i spread =
       kHigh ? _mm_unpackhi_epi16(_mm_setzero_si128(), x) : _mm_unpacklo_epi16(_mm_setzero_si128(), x);
   return _mm_srai_epi32(spread, 1);  // (x << 16) >> 1 = x·2^15, sign kept
-}
-
-template <bool kHigh>
-__m128i interleave(__m128i a, __m128i b) {
-  return kHigh ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b);
 }
 
 struct Half8 {
@@ -50,15 +40,15 @@ struct Half8 {
 // The one-dimensional step of the portable kernel for lanes 0..3 or 4..7 of x[0..7].
 template <int kShift, bool kHigh>
 Half8 directStep(const Rows8& x) {
-  const __m128i x17 = interleave<kHigh>(x.v[1], x.v[7]);
-  const __m128i x53 = interleave<kHigh>(x.v[5], x.v[3]);
-  const __m128i x26 = interleave<kHigh>(x.v[2], x.v[6]);
-  const __m128i x04 = interleave<kHigh>(x.v[0], x.v[4]);
+  const __m128i x17 = sse2::interleave<kHigh>(x.v[1], x.v[7]);
+  const __m128i x53 = sse2::interleave<kHigh>(x.v[5], x.v[3]);
+  const __m128i x26 = sse2::interleave<kHigh>(x.v[2], x.v[6]);
+  const __m128i x04 = sse2::interleave<kHigh>(x.v[0], x.v[4]);
 
-  const __m128i a1 = _mm_madd_epi16(x17, pair(32138, 6393));
-  const __m128i a2 = _mm_madd_epi16(x17, pair(6393, -32138));
-  const __m128i b1 = _mm_madd_epi16(x53, pair(18205, 27246));
-  const __m128i b2 = _mm_madd_epi16(x53, pair(27246, -18205));
+  const __m128i a1 = _mm_madd_epi16(x17, sse2::factorPair(32138, 6393));
+  const __m128i a2 = _mm_madd_epi16(x17, sse2::factorPair(6393, -32138));
+  const __m128i b1 = _mm_madd_epi16(x53, sse2::factorPair(18205, 27246));
+  const __m128i b2 = _mm_madd_epi16(x53, sse2::factorPair(27246, -18205));
   const __m128i rounding12 = _mm_set1_epi32(2048);
   const __m128i sqrt2 = _mm_set1_epi32(5793);
   const __m128i p = multiplyLow(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a1, b1), rounding12), 12), sqrt2);
@@ -69,11 +59,13 @@ Half8 directStep(const Rows8& x) {
   const __m128i s = _mm_sub_epi32(d1, d2);
 
   // (x0 ± x4)·2^15: the 17-bit sum or difference, then the shift.
-  const __m128i e0 = _mm_slli_epi32(_mm_madd_epi16(x04, pair(1, 1)), 15);
-  const __m128i e1 = _mm_slli_epi32(_mm_madd_epi16(x04, pair(1, -1)), 15);
+  const __m128i e0 = _mm_slli_epi32(_mm_madd_epi16(x04, sse2::factorPair(1, 1)), 15);
+  const __m128i e1 = _mm_slli_epi32(_mm_madd_epi16(x04, sse2::factorPair(1, -1)), 15);
   // 42813 = 2^15 + 10045.
-  const __m128i c1 = _mm_add_epi32(times32768<kHigh>(x.v[2]), _mm_madd_epi16(x26, pair(10045, 17734)));
-  const __m128i c2 = _mm_sub_epi32(_mm_madd_epi16(x26, pair(17734, -10045)), times32768<kHigh>(x.v[6]));
+  const __m128i c1 =
+      _mm_add_epi32(times32768<kHigh>(x.v[2]), _mm_madd_epi16(x26, sse2::factorPair(10045, 17734)));
+  const __m128i c2 =
+      _mm_sub_epi32(_mm_madd_epi16(x26, sse2::factorPair(17734, -10045)), times32768<kHigh>(x.v[6]));
 
   const __m128i half = _mm_set1_epi32(1 << (kShift - 1));
   const auto round = [&](__m128i v) { return _mm_srai_epi32(_mm_add_epi32(v, half), kShift); };

@@ -65,6 +65,19 @@ inline Rows8 filledRows(int16_t value) {
   return rows;
 }
 
+// Two 16-bit factors in every 32-bit lane, first in the low half: the multiplier pmaddwd
+// applies to pairs made by interleave.
+inline __m128i factorPair(int32_t first, int32_t second) {
+  return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(first)) |
+                        static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
+}
+
+// Lanes 0..3 (kHigh false) or 4..7 of a and b, interleaved as (a, b) pairs.
+template <bool kHigh>
+__m128i interleave(__m128i a, __m128i b) {
+  return kHigh ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b);
+}
+
 // Low 32 bits of a * b in each 32-bit lane, as a 32-bit multiply keeps them (SSE2 has no
 // pmulld): two 32x32->64 products on the even and the odd lanes, recombined.
 inline __m128i multiplyLow(__m128i a, __m128i b) {
