@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "codec/jpeg.h"
 
 namespace encode_test {
@@ -120,9 +122,11 @@ inline double psnr(const Picture& a, const Picture& b) {
   return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.bytes.size()) / sum);
 }
 
+// The process id keeps the portable and native runs of one test apart when ctest runs them at once.
 inline std::string tempPath(const std::string& name) {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  return testing::TempDir() + "meshwick_" + info->test_suite_name() + "_" + info->name() + "_" + name;
+  return testing::TempDir() + "meshwick_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" +
+         info->name() + "_" + name;
 }
 
 // djpeg's verdict on a stream: exit status, whatever it printed on stderr, the pixels.

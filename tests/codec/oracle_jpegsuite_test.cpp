@@ -1,4 +1,4 @@
-// The jpegsuite set (CC0, MESHWICK_CORPUS/jpegsuite/jpeg): every 8-bit Huffman file, sequential
+// The jpegsuite set (CC0, tests/data/jpegsuite): every 8-bit Huffman file, sequential
 // and progressive, decodes and matches djpeg (ImageMagick for CMYK) within the tolerances of
 // oracle_support.h; what we do not decode (12-bit samples, arithmetic coding, lossless, JPEG-LS) is
 // refused, and a height left to a DNL segment gives -16.
@@ -14,7 +14,7 @@ namespace {
 using namespace oracle;
 
 fs::path suiteDir() {
-  return sharedCorpus() / "jpegsuite" / "jpeg";
+  return testData() / "jpegsuite" / "jpeg";
 }
 
 std::vector<fs::path> jpegFiles(const std::string& folder) {
@@ -37,9 +37,6 @@ JpegColor colorOf(const fs::path& path) {
   if (contains(path, "_cmyk")) return JpegColor::Cmyk;
   return JpegColor::Gray;
 }
-
-#define SKIP_WITHOUT_SUITE() \
-  if (!fs::exists(suiteDir())) GTEST_SKIP() << "jpegsuite not found at " << suiteDir()
 
 // Every 8-bit file of a folder (DNL files aside) in the memory modes at every scale with both
 // transform variants, in the caller's usual pixel format; at full size with dctVariant 1 also in
@@ -87,14 +84,12 @@ int checkEightBitFolder(const char* folder) {
 }
 
 TEST(OracleJpegsuite, EightBitSequentialFilesMatchOracle) {
-  SKIP_WITHOUT_SUITE();
   EXPECT_EQ(checkEightBitFolder("baseline"), 37);
   EXPECT_EQ(checkEightBitFolder("extended_huffman"), 37);
 }
 
 // Spectral selection and successive approximation in every combination the suite has.
 TEST(OracleJpegsuite, EightBitProgressiveFilesMatchOracle) {
-  SKIP_WITHOUT_SUITE();
   EXPECT_EQ(checkEightBitFolder("progressive_huffman"), 42);
 }
 
@@ -112,7 +107,6 @@ void expectRefused(const fs::path& path, JpegStatus status) {
 }
 
 TEST(OracleJpegsuite, UnsupportedFramesAreRefused) {
-  SKIP_WITHOUT_SUITE();
   int checked = 0;
   for (const fs::path& path : jpegFiles("extended_huffman")) {
     if (contains(path, "x12_")) expectRefused(path, JpegStatus::UnsupportedFrame), ++checked;
@@ -129,12 +123,10 @@ TEST(OracleJpegsuite, UnsupportedFramesAreRefused) {
 // JPGn codes, whose segments are skipped like any unknown segment (only the SOFn codes of the
 // frame table count as unsupported frames), so the stream reaches SOS with no frame: -19.
 TEST(OracleJpegsuite, JpegLsStreamsAreRefused) {
-  SKIP_WITHOUT_SUITE();
   for (const fs::path& path : jpegFiles("ls")) expectRefused(path, JpegStatus::NoFrame);
 }
 
 TEST(OracleJpegsuite, HeightLeftToDnlIsRefused) {
-  SKIP_WITHOUT_SUITE();
   for (const char* folder : {"baseline", "extended_huffman"}) {
     expectRefused(suiteDir() / folder / "32x32x8_dnl.jpg", JpegStatus::DnlError);
   }

@@ -48,9 +48,6 @@ inline fs::path testData() {
 inline fs::path corpusDir() {
   return fs::path(MESHWICK_TEST_DATA) / "jpeg";
 }
-inline fs::path sharedCorpus() {
-  return MESHWICK_CORPUS;
-}
 
 // --- pixels ---------------------------------------------------------------------------------
 
