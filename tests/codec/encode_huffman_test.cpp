@@ -15,6 +15,7 @@
 #include "codec/file_io.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/quantize.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -138,9 +139,7 @@ TEST(EncoderOutput, FileFormFlushesEveryFullBufferAndReportsShortWrites) {
   ASSERT_EQ(flushOutput(writer), JpegStatus::Ok);
   EXPECT_EQ(writer->consumed, expected.size());
   ASSERT_TRUE(fileClose(writer->file));
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<uint8_t> onDisk{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  EXPECT_EQ(onDisk, expected);
+  EXPECT_EQ(test::readBytes(path), expected);
 
   // A device that takes no bytes: the first full buffer fails with FileError.
   writer->file = fileOpen("/dev/full", FileAccess::ReadWrite);
