@@ -106,6 +106,14 @@ void resetTableCounts(JPEG_PROPERTIES* state) {
   state->huffmanTableCount = 0;
 }
 
+// Image reads start from the tables the caller supplied, if any; the other reads count the
+// tables of the stream afresh.
+JpegStatus prepareTables(JPEG_PROPERTIES* state, int32_t mode) {
+  if (isImageReadMode(mode)) return installSuppliedTables(state);
+  resetTableCounts(state);
+  return JpegStatus::Ok;
+}
+
 }  // namespace
 
 void copyReadFields(const JPEG_CODEC_PROPERTIES* p, JPEG_PROPERTIES* state) {
@@ -254,6 +262,30 @@ JpegStatus completeRead(JPEG_CODEC_PROPERTIES* p, int32_t mode, JpegStatus statu
   return JpegStatus::Ok;
 }
 
+void dropScanInProgress(JPEG_PROPERTIES* state) {
+  releaseScanRecord(state->scan);
+  state->scan = nullptr;
+  if (state->regionIsProgress != 0) {
+    std::memset(state->regionOfInterest, 0, sizeof state->regionOfInterest);
+    state->regionIsProgress = 0;
+  }
+}
+
+// The mode decides where the bytes come from, not whatever an earlier call left open: a buffer
+// read closes a file that an earlier file read left open, and a scan left in progress by a read
+// from the other source is not resumed from this one (its position means nothing here).
+JpegStatus selectByteSource(JPEG_PROPERTIES* state, int32_t mode) {
+  ByteInput* input = &state->input;
+  const bool fileOpen = input->file != 0;
+  if (isFileMode(mode) == fileOpen) return JpegStatus::Ok;
+  if (!fileOpen) {
+    dropScanInProgress(state);  // left by a buffer read; the file is opened next
+    return JpegStatus::Ok;
+  }
+  dropScanInProgress(state);
+  return closeOpenFile(input) ? JpegStatus::Ok : JpegStatus::CloseFileError;
+}
+
 JpegStatus openInputFile(JPEG_PROPERTIES* state, const char* name) {
   ByteInput* input = &state->input;
   if (input->file != 0) return JpegStatus::Ok;
@@ -305,13 +337,9 @@ JpegStatus jpegRead(JPEG_CODEC_PROPERTIES* properties, JpegIoMode ioMode) {
     return JpegStatus::InvalidProperties;
   }
 
-  JpegStatus status = JpegStatus::Ok;
   if (isHeaderOnlyMode(mode)) state->noFrameYet = 1;
-  if (isImageReadMode(mode)) {
-    status = installSuppliedTables(state);
-  } else {
-    resetTableCounts(state);
-  }
+  JpegStatus status = selectByteSource(state, mode);
+  if (status == JpegStatus::Ok) status = prepareTables(state, mode);
   if (status == JpegStatus::Ok && isFileMode(mode)) {
     const char* name = properties->useStateAsIs != 0 ? state->jpegFileName : properties->jpegFileName;
     status = openInputFile(state, name);
