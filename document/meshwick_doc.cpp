@@ -157,7 +157,8 @@ void CMeshwickDoc::OnFileSaveAs() {
 }
 
 void CMeshwickDoc::OnUpdateFileSaveAs(platform::CommandUi& ui) const {
-  ui.Enable(m_rows > 0 && m_columns > 0);
+  // A grid whose first picture failed has no cell size yet, and nothing to save.
+  ui.Enable(m_rows > 0 && m_columns > 0 && m_cellWidth > 0 && m_cellHeight > 0);
 }
 
 bool CMeshwickDoc::HandlesCommand(int id) const {

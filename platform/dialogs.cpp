@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace platform {
 
@@ -18,6 +19,17 @@ std::optional<QString> RunFileDialog(QFileDialog& dialog) {
 }
 
 }  // namespace
+
+QString FilterSuffix(const QString& filter) {
+  static const QRegularExpression firstPattern(R"(\(\s*\*\.([A-Za-z0-9]+)[\s)])");
+  const QRegularExpressionMatch match = firstPattern.match(filter);
+  return match.hasMatch() ? match.captured(1) : QString();
+}
+
+void FollowFilterSuffix(QFileDialog& dialog) {
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&dialog](const QString& filter) { dialog.setDefaultSuffix(FilterSuffix(filter)); });
+}
 
 std::optional<QString> QtDialogService::GetOpenFileName(QWidget* parent, const QStringList& filters) {
   QFileDialog dialog(parent);
@@ -34,6 +46,7 @@ std::optional<QString> QtDialogService::GetSaveFileName(QWidget* parent, const Q
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters(filters);
   dialog.setDefaultSuffix(defaultSuffix);
+  FollowFilterSuffix(dialog);
   return RunFileDialog(dialog);
 }
 

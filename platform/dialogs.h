@@ -7,6 +7,7 @@
 #include <optional>
 
 class QDialog;
+class QFileDialog;
 class QWidget;
 
 namespace platform {
@@ -18,7 +19,8 @@ class DialogService {
   // Filters in Qt's syntax, e.g. "Bitmap Files (*.bmp)". Each returns the full path the
   // user confirmed, or nothing when the dialog was cancelled.
   virtual std::optional<QString> GetOpenFileName(QWidget* parent, const QStringList& filters) = 0;
-  // defaultSuffix is appended to a name typed without extension; overwriting is confirmed.
+  // A name typed without extension gets the first pattern's extension of the filter chosen
+  // in the dialog; defaultSuffix is the one of the filter shown first. Overwriting is confirmed.
   virtual std::optional<QString> GetSaveFileName(QWidget* parent, const QStringList& filters,
                                                  const QString& defaultSuffix) = 0;
   // Runs an application dialog modally; returns QDialog::Accepted or QDialog::Rejected.
@@ -26,6 +28,12 @@ class DialogService {
   // A message with an OK button.
   virtual void MessageBox(QWidget* parent, const QString& text) = 0;
 };
+
+// The extension of a filter's first pattern: "Bitmap Files (*.bmp)" gives "bmp"; empty
+// for a pattern without one ("*" or "*.*").
+QString FilterSuffix(const QString& filter);
+// Keeps the dialog's default suffix on the extension of the filter the user chooses.
+void FollowFilterSuffix(QFileDialog& dialog);
 
 // The dialogs a user sees: Qt's file dialogs (its own widgets, so typing a path works the
 // same on every desktop), QDialog::exec and QMessageBox.

@@ -111,6 +111,18 @@ TEST_F(MeshwickAppTest, ToolbarHasElevenEntriesWithSixteenByFifteenImages) {
     for (std::size_t j = i + 1; j < images.size(); ++j) EXPECT_NE(images[i], images[j]) << i << " " << j;
 }
 
+// The window's right-click menu lists the bars by their titles; a blank entry helps nobody.
+TEST_F(MeshwickAppTest, ToolbarIsNamedInTheWindowsBarMenu) {
+  auto app = Start();
+  EXPECT_EQ(app->MainFrame()->ToolBar()->windowTitle(), "工具栏");
+  std::unique_ptr<QMenu> menu(app->MainFrame()->createPopupMenu());
+  ASSERT_NE(menu, nullptr);
+  QStringList entries;
+  for (const QAction* action : menu->actions())
+    if (!action->isSeparator()) entries << action->text();
+  EXPECT_EQ(entries, QStringList{"工具栏"});
+}
+
 TEST_F(MeshwickAppTest, PromptsAndTooltipsComeFromTheStringTable) {
   auto app = Start();
   struct Case {

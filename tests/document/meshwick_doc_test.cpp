@@ -325,12 +325,15 @@ TEST_F(MeshwickDocTest, CompositeThatCannotBeMadeShowsCannotCreateDib) {
   EXPECT_FALSE(QFile::exists(m_dir.filePath("grid.bmp")));
 }
 
-TEST_F(MeshwickDocTest, SaveAsIsEnabledExactlyWhileTheGridHasACell) {
+TEST_F(MeshwickDocTest, SaveAsIsEnabledExactlyWhileTheGridHasACellAndACellSize) {
   platform::CommandUi ui{platform::ID_FILE_SAVE_AS};
   ASSERT_TRUE(m_doc.OnUpdateCommand(ui));
   EXPECT_FALSE(ui.enabled);
   CancelCellSize();
-  EXPECT_FALSE(m_doc.PlacePicture(m_dir.filePath("absent.bmp"), 0, 0));  // grid 1x1, cell empty
+  EXPECT_FALSE(m_doc.PlacePicture(m_dir.filePath("absent.bmp"), 0, 0));  // no cell size yet
+  ASSERT_TRUE(m_doc.OnUpdateCommand(ui));
+  EXPECT_FALSE(ui.enabled);
+  ASSERT_TRUE(m_doc.PlacePicture(Bmp("p.bmp", 4, 4), 0, 0));
   ASSERT_TRUE(m_doc.OnUpdateCommand(ui));
   EXPECT_TRUE(ui.enabled);
   m_doc.OnNewDocument();
@@ -409,11 +412,50 @@ TEST_F(CellSizeDlgTest, OnlyWholeNumbersFromOneUpCloseTheDialog) {
     EXPECT_EQ(m_dialog.m_nHeight, 480);
   }
   m_dialog.WidthEdit()->setText(" 1 ");
-  m_dialog.HeightEdit()->setText("2147483647");
+  m_dialog.HeightEdit()->setText("2");
   m_dialog.OkButton()->click();
   EXPECT_EQ(m_dialog.result(), QDialog::Accepted);
   EXPECT_EQ(m_dialog.m_nWidth, 1);
-  EXPECT_EQ(m_dialog.m_nHeight, 2147483647);
+  EXPECT_EQ(m_dialog.m_nHeight, 2);
+}
+
+// A cell whose 24-bit bitmap would pass the byte limit could never hold a picture.
+TEST_F(CellSizeDlgTest, SizeWhoseCellBitmapPassesTheByteLimitIsRefusedAndTheDialogStaysOpen) {
+  ByteLimitGuard guard(1200);  // 20 x 20: stride 60, 1200 bytes
+  struct Case {
+    const char* width;
+    const char* height;
+    bool fits;
+  } cases[] = {{"20", "20", true},          {"20", "21", false},      {"21", "20", false},
+               {"1", "300", true},          {"1", "301", false},      {"400", "1", true},
+               {"401", "1", false},         {"100000", "100000", false}, {"1", "2147483647", false},
+               {"2147483647", "1", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.width) + " x " + c.height);
+    test::FakeDialogs dialogs;
+    CCellSizeDlg dialog(5, 5, dialogs);
+    dialog.WidthEdit()->setText(c.width);
+    dialog.HeightEdit()->setText(c.height);
+    dialog.OkButton()->click();
+    EXPECT_EQ(dialog.result() == QDialog::Accepted, c.fits);
+    EXPECT_EQ(dialogs.messages.size(), c.fits ? 0 : 1);
+    if (!c.fits) {
+      EXPECT_TRUE(dialogs.messages.front().startsWith("单元格太大")) << dialogs.messages.front().toStdString();
+      EXPECT_EQ(dialog.m_nWidth, 5);
+      EXPECT_EQ(dialog.m_nHeight, 5);
+    }
+  }
+}
+
+TEST(CellBitmapFitsTest, FollowsTheRowStrideAndTheByteLimit) {
+  ByteLimitGuard guard(4 * 10);
+  EXPECT_TRUE(CellBitmapFits(1, 10));   // stride 4
+  EXPECT_FALSE(CellBitmapFits(1, 11));
+  EXPECT_TRUE(CellBitmapFits(2, 5));    // stride 8
+  EXPECT_FALSE(CellBitmapFits(2, 6));
+  EXPECT_FALSE(CellBitmapFits(0, 1));
+  EXPECT_FALSE(CellBitmapFits(1, 0));
+  EXPECT_FALSE(CellBitmapFits(-1, 1));
 }
 
 TEST_F(CellSizeDlgTest, CancelKeepsTheInitialValues) {
