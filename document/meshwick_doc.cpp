@@ -4,6 +4,7 @@
 #include "document/picture_convert.h"
 #include "platform/dialogs.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -88,20 +89,33 @@ bool CMeshwickDoc::GrowGrid(int& column, int& row) {
 }
 
 bool CMeshwickDoc::PlacePicture(const QString& path, int column, int row) {
-  if (column < 0 || row < 0 || !GrowGrid(column, row)) return false;
+  const PictureProblem problem = TryPlacePicture(path, column, row);
+  if (problem == PictureProblem::None) return true;
+  m_dialogs.MessageBox(m_dialogParent, PlacementFailureText(path, problem));
+  return false;
+}
 
-  // Read into a picture of its own, so a file that cannot be read leaves the cell as it was.
+// The picture is read and brought to the cell size before the grid is touched, so a file
+// that cannot be placed leaves every cell, row and column as it was.
+PictureProblem CMeshwickDoc::TryPlacePicture(const QString& path, int column, int row) {
+  if (column < 0 || row < 0) return PictureProblem::CannotOpen;
   auto picture = std::make_unique<CPictureDib>();
-  if (picture->LoadFile(path) != S_OK) return false;
+  PictureProblem problem = PictureProblem::None;
+  if (picture->LoadFile(path, &problem) != S_OK) return problem;
   if (picture->BitsPerPixel() != 24) {
     picture = ConvertTo24Bit(*picture);
-    if (!picture) return false;
+    if (!picture) return PictureProblem::TooLarge;
   }
-  if (!EnsureCellSize(*picture)) return false;
+  if (!EnsureCellSize(*picture)) return PictureProblem::TooLarge;
   picture = FitToCell(std::move(picture));
-  if (!picture) return false;
+  if (!picture) return PictureProblem::TooLarge;
+  if (!GrowGrid(column, row)) return PictureProblem::TooLarge;
   m_cells[Index(column, row, m_columns)] = std::move(picture);
-  return true;
+  return PictureProblem::None;
+}
+
+QString PlacementFailureText(const QString& path, PictureProblem problem) {
+  return QString("无法放入图片“%1”：%2。").arg(QDir::toNativeSeparators(path), PictureProblemText(problem));
 }
 
 // The first picture asks for the cell size, initialised with its own size; Cancel keeps that.

@@ -17,6 +17,9 @@ namespace platform {
 class DialogService;
 }
 
+// The message shown when a picture cannot be placed: the file and the reason.
+QString PlacementFailureText(const QString& path, PictureProblem problem);
+
 class CMeshwickDoc : public platform::CommandTarget {
  public:
   explicit CMeshwickDoc(platform::DialogService& dialogs);
@@ -31,9 +34,12 @@ class CMeshwickDoc : public platform::CommandTarget {
   void ClearGrid();
 
   // Puts the picture read from path into the cell, growing the grid by at most one column
-  // and one row when the cell lies outside it. False when the file cannot be read or the
-  // picture cannot be brought to the cell size; the cell then keeps what it held.
+  // and one row when the cell lies outside it. When the file cannot be read or the picture
+  // cannot be brought to the cell size, a message names the file and the reason, the grid
+  // stays exactly as it was and the result is false.
   bool PlacePicture(const QString& path, int column, int row);
+  // The same without the message: what went wrong, or None.
+  PictureProblem TryPlacePicture(const QString& path, int column, int row);
 
   void OnFileSaveAs();
   void OnUpdateFileSaveAs(platform::CommandUi& ui) const;
