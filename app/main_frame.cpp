@@ -230,8 +230,8 @@ void CMainFrame::ShowWithState(int state) {
   }
 }
 
-void CMainFrame::SetDocumentTitle(const QString& title) {
-  setWindowTitle(title + " - " + strings::kAppTitle);
+void CMainFrame::SetDocumentTitle(const QString& title, bool modified) {
+  setWindowTitle(title + (modified ? "*" : "") + " - " + strings::kAppTitle);
 }
 
 void CMainFrame::OnClose() {
@@ -239,6 +239,10 @@ void CMainFrame::OnClose() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (m_closeGuard && !m_closeGuard()) {
+    event->ignore();
+    return;
+  }
   OnClose();
   event->accept();
 }

@@ -16,6 +16,7 @@ namespace {
 const char* const kUntitled = "无标题";
 const char* const kCannotCreateDib = "Cannot create DIB";
 const char* const kCannotSave = "无法保存文件";
+const char* const kSaveChangesQuestion = "是否保存对“%1”的更改？";
 
 std::size_t Index(int column, int row, int columns) {
   return static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) + static_cast<std::size_t>(column);
@@ -30,6 +31,7 @@ CMeshwickDoc::~CMeshwickDoc() = default;
 bool CMeshwickDoc::OnNewDocument() {
   m_pathName.clear();
   ClearGrid();
+  SetModifiedFlag(false);
   if (CDocumentView* view = GetFirstView()) view->RebuildCanvas();
   return true;
 }
@@ -37,6 +39,7 @@ bool CMeshwickDoc::OnNewDocument() {
 bool CMeshwickDoc::OnOpenDocument(const QString& path) {
   if (!QFileInfo(path).isReadable()) return false;
   m_pathName = QFileInfo(path).absoluteFilePath();
+  if (m_changeListener) m_changeListener();
   return true;
 }
 
@@ -111,6 +114,7 @@ PictureProblem CMeshwickDoc::TryPlacePicture(const QString& path, int column, in
   if (!picture) return PictureProblem::TooLarge;
   if (!GrowGrid(column, row)) return PictureProblem::TooLarge;
   m_cells[Index(column, row, m_columns)] = std::move(picture);
+  SetModifiedFlag(true);
   return PictureProblem::None;
 }
 
@@ -158,16 +162,40 @@ std::unique_ptr<CPictureDib> CMeshwickDoc::BuildComposite() const {
   return composite;
 }
 
-void CMeshwickDoc::OnFileSaveAs() {
+void CMeshwickDoc::SetModifiedFlag(bool modified) {
+  m_modified = modified;
+  if (m_changeListener) m_changeListener();
+}
+
+bool CMeshwickDoc::SaveModified() {
+  if (!m_modified) return true;
+  switch (m_dialogs.AskSaveChanges(m_dialogParent, QString(kSaveChangesQuestion).arg(GetTitle()))) {
+    case platform::SaveChoice::Save:
+      return OnFileSaveAs();
+    case platform::SaveChoice::Discard:
+      return true;
+    case platform::SaveChoice::Cancel:
+      break;
+  }
+  return false;
+}
+
+bool CMeshwickDoc::OnFileSaveAs() {
   const auto path =
       m_dialogs.GetSaveFileName(m_dialogParent, {"JPEG Files (*.jpg *.jpeg)", "Bitmap Files (*.bmp)"}, "jpg");
-  if (!path) return;
+  if (!path) return false;
   const auto composite = BuildComposite();
   if (!composite) {
     m_dialogs.MessageBox(m_dialogParent, kCannotCreateDib);
-    return;
+    return false;
   }
-  if (composite->SaveFile(*path) != S_OK) m_dialogs.MessageBox(m_dialogParent, kCannotSave);
+  if (composite->SaveFile(*path) != S_OK) {
+    m_dialogs.MessageBox(m_dialogParent, kCannotSave);
+    return false;
+  }
+  m_pathName = QFileInfo(*path).absoluteFilePath();
+  SetModifiedFlag(false);
+  return true;
 }
 
 void CMeshwickDoc::OnUpdateFileSaveAs(platform::CommandUi& ui) const {

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,7 +42,15 @@ class CMeshwickDoc : public platform::CommandTarget {
   // The same without the message: what went wrong, or None.
   PictureProblem TryPlacePicture(const QString& path, int column, int row);
 
-  void OnFileSaveAs();
+  // The composite save; true when the grid was written.
+  bool OnFileSaveAs();
+  // Before the grid is given up: with unsaved changes, asks whether to save them. False
+  // when the user cancels or the save does not happen.
+  bool SaveModified();
+  bool IsModified() const { return m_modified; }
+  void SetModifiedFlag(bool modified);
+  // Called whenever the title or the modified mark may have changed.
+  void SetChangeListener(std::function<void()> listener) { m_changeListener = std::move(listener); }
   void OnUpdateFileSaveAs(platform::CommandUi& ui) const;
   // The whole grid as one white 24-bit picture with the cells copied in; null when it cannot be made.
   std::unique_ptr<CPictureDib> BuildComposite() const;
@@ -74,6 +83,8 @@ class CMeshwickDoc : public platform::CommandTarget {
   QWidget* m_dialogParent = nullptr;
   std::vector<CDocumentView*> m_views;
   QString m_pathName;
+  bool m_modified = false;
+  std::function<void()> m_changeListener;
 
   std::vector<std::unique_ptr<CPictureDib>> m_cells;  // row-major; empty exactly when there are no cells
   int m_rows = 0;

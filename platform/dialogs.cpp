@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 
 namespace platform {
@@ -60,6 +61,22 @@ void QtDialogService::MessageBox(QWidget* parent, const QString& text) {
   box.setText(text);
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();
+}
+
+SaveChoice QtDialogService::AskSaveChanges(QWidget* parent, const QString& text) {
+  QMessageBox box(parent);
+  box.setWindowTitle(QApplication::applicationName());
+  box.setIcon(QMessageBox::Question);
+  box.setText(text);
+  QPushButton* save = box.addButton("保存", QMessageBox::AcceptRole);
+  QPushButton* discard = box.addButton("不保存", QMessageBox::DestructiveRole);
+  QPushButton* cancel = box.addButton("取消", QMessageBox::RejectRole);
+  box.setDefaultButton(save);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() == save) return SaveChoice::Save;
+  if (box.clickedButton() == discard) return SaveChoice::Discard;
+  return SaveChoice::Cancel;
 }
 
 }  // namespace platform

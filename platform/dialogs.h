@@ -12,6 +12,9 @@ class QWidget;
 
 namespace platform {
 
+// The answers to "save the changes?".
+enum class SaveChoice { Save, Discard, Cancel };
+
 class DialogService {
  public:
   virtual ~DialogService() = default;
@@ -27,6 +30,8 @@ class DialogService {
   virtual int RunModal(QDialog& dialog) = 0;
   // A message with an OK button.
   virtual void MessageBox(QWidget* parent, const QString& text) = 0;
+  // A question with the buttons 保存, 不保存 and 取消; Escape and closing the box cancel.
+  virtual SaveChoice AskSaveChanges(QWidget* parent, const QString& text) = 0;
 };
 
 // The extension of a filter's first pattern: "Bitmap Files (*.bmp)" gives "bmp"; empty
@@ -44,6 +49,7 @@ class QtDialogService final : public DialogService {
                                          const QString& defaultSuffix) override;
   int RunModal(QDialog& dialog) override;
   void MessageBox(QWidget* parent, const QString& text) override;
+  SaveChoice AskSaveChanges(QWidget* parent, const QString& text) override;
 };
 
 }  // namespace platform

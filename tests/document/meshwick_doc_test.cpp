@@ -222,6 +222,23 @@ TEST_F(MeshwickDocTest, PictureThatCannotBePlacedIsReportedAndLeavesTheGridAlone
             QStringList{QString("无法放入图片“%1”：无法打开文件。").arg(m_dir.filePath("absent.jpg"))});
 }
 
+TEST_F(MeshwickDocTest, OnlyAPlacedPictureMarksTheGridModified) {
+  int changes = 0;
+  m_doc.SetChangeListener([&changes] { ++changes; });
+  CancelCellSize();
+  EXPECT_FALSE(m_doc.PlacePicture(m_dir.filePath("absent.bmp"), 0, 0));
+  EXPECT_FALSE(m_doc.IsModified());
+  ASSERT_TRUE(m_doc.PlacePicture(Bmp("p.bmp", 4, 4), 0, 0));
+  EXPECT_TRUE(m_doc.IsModified());
+  EXPECT_GT(changes, 0);
+  EXPECT_TRUE(m_doc.SaveModified() == false);  // the fake answers 取消
+  EXPECT_EQ(m_dialogs.questions, QStringList{"是否保存对“无标题”的更改？"});
+  m_doc.OnNewDocument();
+  EXPECT_FALSE(m_doc.IsModified());
+  EXPECT_TRUE(m_doc.SaveModified());
+  EXPECT_EQ(m_dialogs.questions.size(), 1);
+}
+
 TEST_F(MeshwickDocTest, JpegLargerThanTheBitmapLimitIsTooLarge) {
   const QString path = test::DataPath("jpeg/p97_420.jpg");
   ByteLimitGuard guard(1000);  // 97 x 97 needs 28 KB
