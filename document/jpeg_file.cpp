@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -60,26 +61,80 @@ bool ChooseOutput(JPEG_CODEC_PROPERTIES& r) {
   }
 }
 
+// What a failed read says to the user. A stream cut short shows up as a missing end marker
+// whatever status the decoder stopped with.
+PictureProblem ProblemOf(JpegStatus status, const QString& path) {
+  switch (status) {
+    case JpegStatus::MemoryError:
+      return PictureProblem::TooLarge;
+    case JpegStatus::UnsupportedSubsampling:
+    case JpegStatus::UnsupportedBytesPerPixel:
+    case JpegStatus::NotSupported:
+    case JpegStatus::UnsupportedFrame:
+      return PictureProblem::UnsupportedKind;
+    default:
+      break;
+  }
+  if (!JpegEndsWithEoi(path)) return PictureProblem::Truncated;
+  switch (status) {
+    case JpegStatus::EofError:
+    case JpegStatus::FileError:
+    case JpegStatus::NoFrame:
+    case JpegStatus::NoImage:
+      return PictureProblem::Truncated;
+    default:
+      return PictureProblem::Damaged;
+  }
+}
+
+bool FitsByteLimit(int width, int height, int channels) {
+  const auto bytes = static_cast<std::uint64_t>(platform::DibStride(width, channels * 8)) *
+                     static_cast<std::uint64_t>(height);
+  // Four-channel pictures become three-channel ones when placed, so that copy counts too.
+  const auto placed =
+      static_cast<std::uint64_t>(platform::DibStride(width, 24)) * static_cast<std::uint64_t>(height);
+  return std::max(bytes, placed) <= platform::BitmapByteLimit();
+}
+
 }  // namespace
 
-HRESULT CPictureDib::LoadJpeg(const QString& path) {
+HRESULT CPictureDib::LoadJpeg(const QString& path, PictureProblem& problem) {
+  problem = PictureProblem::Damaged;
   CodecRecord r;
   if (!r.initialised()) return E_FAIL;
   const QByteArray name = QFile::encodeName(path);
   r->jpegFileName = name.constData();
-  if (jpegRead(r.get(), JpegIoMode::FileReadParams) != JpegStatus::Ok) return E_FAIL;
-  if (r->jpegWidth <= 0 || r->jpegHeight <= 0 || !ChooseOutput(*r.get())) return E_FAIL;
+  const JpegStatus params = jpegRead(r.get(), JpegIoMode::FileReadParams);
+  if (params != JpegStatus::Ok) {
+    problem = ProblemOf(params, path);
+    return E_FAIL;
+  }
+  if (r->jpegWidth <= 0 || r->jpegHeight <= 0) {
+    problem = ProblemOf(JpegStatus::NoFrame, path);
+    return E_FAIL;
+  }
+  if (!ChooseOutput(*r.get())) {
+    problem = PictureProblem::UnsupportedKind;
+    return E_FAIL;
+  }
 
   r->pixelWidth = r->jpegWidth;
   r->pixelHeight = r->jpegHeight;
   r->pixelPadBytes = PadBytes(r->jpegWidth, r->pixelChannels);
-  if (!Create(r->jpegWidth, r->jpegHeight, r->pixelChannels * 8)) return E_FAIL;
-
-  r->pixelData = m_bits;
-  if (jpegRead(r.get(), JpegIoMode::FileReadImage) != JpegStatus::Ok) {
-    Release();
+  if (!FitsByteLimit(r->jpegWidth, r->jpegHeight, r->pixelChannels) ||
+      !Create(r->jpegWidth, r->jpegHeight, r->pixelChannels * 8)) {
+    problem = PictureProblem::TooLarge;
     return E_FAIL;
   }
+
+  r->pixelData = m_bits;
+  const JpegStatus image = jpegRead(r.get(), JpegIoMode::FileReadImage);
+  if (image != JpegStatus::Ok) {
+    Release();
+    problem = ProblemOf(image, path);
+    return E_FAIL;
+  }
+  problem = PictureProblem::None;
   if (r->pixelColor == JpegColor::Cmyk) CmykToBgr(m_bits, m_width, m_height, m_rowStep);
   return S_OK;
 }

@@ -37,6 +37,13 @@ class FakeDialogs : public platform::DialogService {
     return onModal ? onModal(dialog) : QDialog::Rejected;
   }
   void MessageBox(QWidget*, const QString& text) override { messages.push_back(text); }
+  platform::SaveChoice AskSaveChanges(QWidget*, const QString& text) override {
+    questions.push_back(text);
+    if (saveChoices.empty()) return platform::SaveChoice::Cancel;
+    const platform::SaveChoice choice = saveChoices.front();
+    saveChoices.pop_front();
+    return choice;
+  }
 
   // Paths the dialogs answer with, in order; a null QString cancels.
   std::deque<QString> openAnswers;
@@ -46,6 +53,9 @@ class FakeDialogs : public platform::DialogService {
   QStringList saveFilters;
   QString saveSuffix;
   QStringList messages;
+  // Answers to the save question, in order; Cancel once they run out.
+  std::deque<platform::SaveChoice> saveChoices;
+  QStringList questions;
   int modalRuns = 0;
 
  private:
