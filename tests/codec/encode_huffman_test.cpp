@@ -118,7 +118,8 @@ TEST(EncoderOutput, EntropyBytesFailWhenTheBufferIsFull) {
 }
 
 TEST(EncoderOutput, FileFormFlushesEveryFullBufferAndReportsShortWrites) {
-  const std::string path = testing::TempDir() + "meshwick_encoder_output.bin";
+  const test::TempDir dir("encoder_output");
+  const std::string path = dir.file("output.bin").string();
   KernelTable kernels{};
   kernels.putBytes = putBytes;
   auto* writer = new ByteInput{};

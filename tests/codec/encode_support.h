@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -92,11 +93,13 @@ inline double psnr(const Picture& a, const Picture& b) {
   return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.bytes.size()) / sum);
 }
 
-// The process id keeps the portable and native runs of one test apart when ctest runs them at once.
+// The process id keeps the portable and native runs of one test apart when ctest runs them at once;
+// parameterised test names carry '/'.
 inline std::string tempPath(const std::string& name) {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  return testing::TempDir() + "meshwick_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" +
-         info->name() + "_" + name;
+  std::string id = std::string(info->test_suite_name()) + "_" + info->name();
+  std::replace(id.begin(), id.end(), '/', '_');
+  return testing::TempDir() + "meshwick_" + std::to_string(getpid()) + "_" + id + "_" + name;
 }
 
 // djpeg's verdict on a stream: exit status, whatever it printed on stderr, the pixels.
