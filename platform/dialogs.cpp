@@ -40,6 +40,16 @@ std::optional<QString> QtDialogService::GetOpenFileName(QWidget* parent, const Q
   return RunFileDialog(dialog);
 }
 
+QStringList QtDialogService::GetOpenFileNames(QWidget* parent, const QStringList& filters) {
+  QFileDialog dialog(parent);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilters(filters);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
+}
+
 std::optional<QString> QtDialogService::GetSaveFileName(QWidget* parent, const QStringList& filters,
                                                         const QString& defaultSuffix) {
   QFileDialog dialog(parent);

@@ -22,6 +22,8 @@ class DialogService {
   // Filters in Qt's syntax, e.g. "Bitmap Files (*.bmp)". Each returns the full path the
   // user confirmed, or nothing when the dialog was cancelled.
   virtual std::optional<QString> GetOpenFileName(QWidget* parent, const QStringList& filters) = 0;
+  // One or more existing files; empty when the dialog was cancelled.
+  virtual QStringList GetOpenFileNames(QWidget* parent, const QStringList& filters) = 0;
   // A name typed without extension gets the first pattern's extension of the filter chosen
   // in the dialog; defaultSuffix is the one of the filter shown first. Overwriting is confirmed.
   virtual std::optional<QString> GetSaveFileName(QWidget* parent, const QStringList& filters,
@@ -45,6 +47,7 @@ void FollowFilterSuffix(QFileDialog& dialog);
 class QtDialogService final : public DialogService {
  public:
   std::optional<QString> GetOpenFileName(QWidget* parent, const QStringList& filters) override;
+  QStringList GetOpenFileNames(QWidget* parent, const QStringList& filters) override;
   std::optional<QString> GetSaveFileName(QWidget* parent, const QStringList& filters,
                                          const QString& defaultSuffix) override;
   int RunModal(QDialog& dialog) override;

@@ -1,12 +1,15 @@
 #include "view/meshwick_view.h"
 
 #include "document/meshwick_doc.h"
+#include "document/picture_file.h"
 #include "platform/dialogs.h"
 #include "platform/screen.h"
 
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QUrl>
 
 #include <algorithm>
 #include <climits>
@@ -14,11 +17,6 @@
 namespace {
 
 const QColor kHatchGrey(128, 128, 128);
-
-QStringList PictureFilters() {
-  return {"All Support Media Files (*.jpg *.jpeg *.bmp)", "JPEG Files (*.jpg *.jpeg)", "Bitmap Files (*.bmp)",
-          "All Files (*.*)"};
-}
 
 bool FitsInt(grid::Extent e) {
   return e.width > 0 && e.height > 0 && e.width <= INT_MAX && e.height <= INT_MAX;
@@ -31,6 +29,8 @@ CMeshwickView::CMeshwickView(CMeshwickDoc& document, platform::DialogService& di
   // The canvas covers every pixel, so the window background is never painted separately.
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   viewport()->setAutoFillBackground(false);
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
   m_document.AddView(this);
   SetScrollSizes(grid::kMargin, grid::kMargin);
 }
@@ -139,7 +139,7 @@ void CMeshwickView::OnDraw(platform::DrawingContext& dc) {
 }
 
 void CMeshwickView::OnLButtonDblClk(QPoint point) {
-  const auto path = m_dialogs.GetOpenFileName(this, PictureFilters());
+  const auto path = m_dialogs.GetOpenFileName(this, PictureFileFilters());
   if (!path) return;
 
   const bool noCellSizeYet = m_document.CellWidth() <= 0 || m_document.CellHeight() <= 0;
@@ -164,6 +164,45 @@ void CMeshwickView::OnLButtonDblClk(QPoint point) {
     viewport()->update();
   }
   emit gridChanged();
+}
+
+void CMeshwickView::PlaceFiles(const QStringList& paths, std::optional<QPoint> at) {
+  if (paths.isEmpty()) return;
+  const bool wasEmpty = m_document.Columns() == 0 || m_document.Rows() == 0 || m_document.CellWidth() <= 0 ||
+                        m_document.CellHeight() <= 0;
+  std::optional<CellPosition> first;
+  if (at && !wasEmpty) {
+    if (const auto hit = grid::CellAtPoint(*at, GetScrollPosition(), ZoomedCellSize(), m_document.Columns(),
+                                           m_document.Rows()))
+      first = CellPosition{hit->column, hit->row};
+  }
+  if (m_document.PlacePictures(paths, first) > 0) {
+    if (wasEmpty) m_zoom = 0;
+    RebuildCanvas();
+  }
+  emit gridChanged();
+}
+
+QStringList DroppedLocalFiles(const QMimeData& data) {
+  QStringList files;
+  for (const QUrl& url : data.urls())
+    if (url.isLocalFile()) files << url.toLocalFile();
+  return files;
+}
+
+void CMeshwickView::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedLocalFiles(*event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CMeshwickView::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DroppedLocalFiles(*event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CMeshwickView::dropEvent(QDropEvent* event) {
+  const QStringList files = DroppedLocalFiles(*event->mimeData());
+  if (files.isEmpty()) return;
+  event->acceptProposedAction();
+  PlaceFiles(files, event->position().toPoint());
 }
 
 void CMeshwickView::StepZoom(int step) {

@@ -8,8 +8,15 @@
 #include "view/grid_geometry.h"
 
 #include <QAbstractScrollArea>
+#include <QStringList>
 
 #include <memory>
+#include <optional>
+
+class QMimeData;
+
+// The local files among dragged data, in their order; empty when there are none.
+QStringList DroppedLocalFiles(const QMimeData& data);
 
 class CMeshwickDoc;
 
@@ -32,6 +39,9 @@ class CMeshwickView : public QAbstractScrollArea, public CDocumentView, public p
   void OnDraw(platform::DrawingContext& dc);
   // Chooses a picture file and places it into the cell under the point (window pixels).
   void OnLButtonDblClk(QPoint point);
+  // Places pictures: the first into the cell under the point (window pixels) when one is
+  // given, the rest into the next free cells; then shows the grid as it now stands.
+  void PlaceFiles(const QStringList& paths, std::optional<QPoint> at = std::nullopt);
   void OnZoomIn();
   void OnZoomOut();
 
@@ -53,6 +63,9 @@ class CMeshwickView : public QAbstractScrollArea, public CDocumentView, public p
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   grid::Extent ZoomedCellSize() const;

@@ -6,6 +6,7 @@
 #include "app/toolbar_images.h"
 #include "document/cell_size_dlg.h"
 #include "document/meshwick_doc.h"
+#include "document/picture_file.h"
 #include "platform/profile.h"
 #include "tests/document/test_support.h"
 #include "view/meshwick_view.h"
@@ -300,32 +301,34 @@ TEST_F(MeshwickAppTest, AboutDialogShowsNameVersionAndOk) {
   EXPECT_TRUE(seen.contains("OK"));
 }
 
-TEST_F(MeshwickAppTest, FileOpenChangesOnlyTheTitle) {
+// File → Open takes one or more pictures into the next free cells of the grid.
+TEST_F(MeshwickAppTest, FileOpenPlacesThePicturesIntoTheNextFreeCells) {
   auto app = Start();
   PlaceThroughView(*app);
-  const CPictureDib* cell = app->Document()->Cell(0, 0);
-  ASSERT_NE(cell, nullptr);
-  m_dialogs.openAnswers.push_back(Bitmap("other.bmp"));
-  m_dialogs.saveChoices = {SaveChoice::Discard, SaveChoice::Discard};
-  app->MainFrame()->MenuAction(ID_FILE_OPEN)->trigger();
-  EXPECT_EQ(app->MainFrame()->windowTitle(), "other.bmp* - Meshwick");
-  EXPECT_EQ(app->Document()->Cell(0, 0), cell);
-  EXPECT_EQ(app->Document()->Columns(), 1);
-  EXPECT_EQ(app->View()->TotalWidth(), 120);  // the grid still scrolls as before
+  m_dialogs.saveChoices.push_back(SaveChoice::Discard);
+  m_dialogs.openManyAnswers.push_back({Bitmap("a.bmp"), Bitmap("b.bmp"), Bitmap("c.bmp")});
+  PressKey(app->View()->viewport(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(m_dialogs.openFilters, PictureFileFilters());
+  EXPECT_EQ(app->Document()->Columns(), 2);
+  EXPECT_EQ(app->Document()->Rows(), 2);
+  for (const auto& [c, r] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}})
+    EXPECT_NE(app->Document()->Cell(c, r), nullptr) << c << "," << r;
+  EXPECT_EQ(app->View()->TotalWidth(), 140);  // the canvas follows the grid
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "无标题* - Meshwick");
 
-  app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
-  EXPECT_EQ(app->MainFrame()->windowTitle(), "无标题 - Meshwick");
-  EXPECT_EQ(app->Document()->Columns(), 0);
+  m_dialogs.saveChoices.push_back(SaveChoice::Discard);
+  app->MainFrame()->MenuAction(ID_FILE_OPEN)->trigger();  // cancelled: nothing changes
+  EXPECT_EQ(app->Document()->Columns(), 2);
 }
 
-TEST_F(MeshwickAppTest, FileArgumentIsOpenedAndAMissingOneEndsStartUp) {
-  auto app = Start({Bitmap("given.bmp")});
-  EXPECT_EQ(app->MainFrame()->windowTitle(), "given.bmp - Meshwick");
-  EXPECT_EQ(app->Document()->Columns(), 0);
-
-  CMeshwickApp failing(m_dialogs, m_profile);
-  EXPECT_FALSE(failing.InitInstance({m_dir.filePath("absent.bmp")}));
-  EXPECT_EQ(m_dialogs.messages.size(), 1);
+TEST_F(MeshwickAppTest, PicturesNamedOnTheCommandLineArePlacedAtStartUp) {
+  auto app = Start({Bitmap("given.bmp"), m_dir.filePath("absent.bmp"), Bitmap("second.bmp")});
+  EXPECT_TRUE(app->MainFrame()->isVisible());
+  EXPECT_EQ(m_dialogs.modalRuns, 1);  // the cell size, asked once
+  EXPECT_EQ(app->Document()->Columns(), 2);
+  EXPECT_EQ(app->Document()->Rows(), 1);
+  EXPECT_EQ(m_dialogs.messages,
+            QStringList{QString("无法放入图片“%1”：无法打开文件。").arg(m_dir.filePath("absent.bmp"))});
 }
 
 TEST_F(MeshwickAppTest, PlacingMarksTheTitleAndSavingClearsTheMarkAndNamesTheFile) {
@@ -387,7 +390,7 @@ TEST_F(MeshwickAppTest, UnsavedChangesAreAskedAboutBeforeNewOpenExitAndClose) {
     const QString saved = m_dir.filePath(QString("saved%1.bmp").arg(round++));
     m_dialogs.saveChoices.push_back(c.choice);
     m_dialogs.saveAnswers.push_back(c.saveDialogConfirms ? saved : QString());
-    m_dialogs.openAnswers.push_back(QString());  // the open dialog, when it comes, is cancelled
+    m_dialogs.openFilters.clear();  // the open dialog, when it comes, is cancelled
     switch (c.way) {
       case Way::New:
         app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
@@ -405,9 +408,9 @@ TEST_F(MeshwickAppTest, UnsavedChangesAreAskedAboutBeforeNewOpenExitAndClose) {
     EXPECT_EQ(m_dialogs.questions, QStringList{"是否保存对“无标题”的更改？"});
     EXPECT_EQ(QFile::exists(saved), c.choice == SaveChoice::Save && c.saveDialogConfirms);
     const bool kept = c.outcome == Outcome::Kept;
-    // What shows that the command stopped: the grid, the unused open answer, the window.
+    // What shows that the command stopped: the grid, the open dialog not shown, the window.
     const bool stopped = c.way == Way::New    ? app->Document()->Columns() == 1
-                         : c.way == Way::Open ? !m_dialogs.openAnswers.empty()
+                         : c.way == Way::Open ? m_dialogs.openFilters.isEmpty()
                                               : app->MainFrame()->isVisible();
     EXPECT_EQ(stopped, kept);
   }

@@ -6,12 +6,17 @@
 #include "tests/document/test_support.h"
 
 #include <QApplication>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -246,6 +251,79 @@ TEST_F(MeshwickViewTest, MouseDoubleClickEventReachesPlacement) {
                     Qt::NoModifier);
   QApplication::sendEvent(m_view.viewport(), &event);
   EXPECT_EQ(m_doc.Columns(), 1);
+}
+
+QMimeData* FileUrls(const QStringList& paths) {
+  auto* data = new QMimeData;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  data->setUrls(urls);
+  return data;
+}
+
+// Dropped files: the first into the cell under the pointer, the rest into the next free cells.
+TEST_F(MeshwickViewTest, DroppedFilesGoUnderThePointerThenIntoTheNextFreeCells) {
+  Paint();
+  const QString green = Solid("g.bmp", 50, 40, 0x00ff00);
+  for (int c = 0; c < 3; ++c) DoubleClick(green, {c * 50 + 5, 5});
+  ASSERT_EQ(m_doc.Columns(), 3);
+  const QString red = Solid("r.bmp", 50, 40, 0xff0000);
+  const QString blue = Solid("b.bmp", 50, 40, 0x0000ff);
+  std::unique_ptr<QMimeData> data(FileUrls({red, blue, red}));
+  QDragEnterEvent enter(QPoint(75, 20), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_view.viewport(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(75, 20), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_view.viewport(), &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  EXPECT_EQ(m_doc.Columns(), 3);
+  EXPECT_EQ(m_doc.Rows(), 2);
+  EXPECT_EQ(CanvasPixel(m_view, 75, 20), qRgb(255, 0, 0));  // (1, 0) under the pointer
+  EXPECT_EQ(CanvasPixel(m_view, 25, 60), qRgb(0, 0, 255));  // (0, 1): the grid was full
+  EXPECT_EQ(CanvasPixel(m_view, 75, 60), qRgb(255, 0, 0));  // (1, 1)
+  EXPECT_EQ(m_doc.Cell(2, 1), nullptr);
+}
+
+TEST_F(MeshwickViewTest, DropsOfFilesAreWelcomeAndOtherDataIsNot) {
+  const struct {
+    const char* what;
+    std::function<QMimeData*()> make;
+    bool accepted;
+  } cases[] = {
+      {"files", [this] { return FileUrls({Solid("g.bmp", 8, 8, 0)}); }, true},
+      {"text",
+       [] {
+         auto* data = new QMimeData;
+         data->setText("hello");
+         return data;
+       },
+       false},
+      {"web address",
+       [] {
+         auto* data = new QMimeData;
+         data->setUrls({QUrl("https://example.org/a.jpg")});
+         return data;
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<QMimeData> data(c.make());
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(m_view.viewport(), &enter);
+    EXPECT_EQ(enter.isAccepted(), c.accepted) << c.what;
+    EXPECT_EQ(DroppedLocalFiles(*data).size(), c.accepted ? 1 : 0) << c.what;
+  }
+}
+
+TEST_F(MeshwickViewTest, FirstDropIntoAnEmptyGridAsksTheCellSizeAndResetsTheZoom) {
+  m_view.OnZoomIn();
+  const QString green = Solid("g.bmp", 30, 20, 0x00ff00);
+  m_view.PlaceFiles({green, green}, QPoint(300, 200));
+  EXPECT_EQ(m_dialogs.modalRuns, 1);
+  EXPECT_EQ(m_view.Zoom(), 0);
+  EXPECT_EQ(m_doc.Columns(), 2);
+  EXPECT_EQ(m_view.TotalWidth(), 160);
 }
 
 TEST_F(MeshwickViewTest, NewDocumentRebuildsTheCanvasWithoutPictures) {
