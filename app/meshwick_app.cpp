@@ -6,6 +6,7 @@
 #include "document/picture_file.h"
 #include "platform/dialogs.h"
 #include "platform/profile.h"
+#include "view/grid_geometry.h"
 #include "view/meshwick_view.h"
 
 #include <QCoreApplication>
@@ -54,6 +55,8 @@ bool CMeshwickApp::InitInstance(const QStringList& arguments) {
   m_frame->SetCloseGuard([this] { return m_document->SaveModified(); });
   m_router.SetTargets({m_view, m_document.get(), m_frame.get(), this});
   QObject::connect(m_view, &CMeshwickView::gridChanged, &m_router, &CommandRouter::UpdateActions);
+  QObject::connect(m_view, &CMeshwickView::zoomChanged, m_frame.get(),
+                   [this](int zoom) { m_frame->ShowZoom(grid::ZoomPercent(zoom)); });
   if (!m_frame->OnCreate()) return false;
 
   OnFileNew();

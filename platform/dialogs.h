@@ -12,6 +12,8 @@ class QWidget;
 
 namespace platform {
 
+class ProfileStore;
+
 // The answers to "save the changes?".
 enum class SaveChoice { Save, Discard, Cancel };
 
@@ -46,6 +48,17 @@ void FollowFilterSuffix(QFileDialog& dialog);
 // same on every desktop), QDialog::exec and QMessageBox.
 class QtDialogService final : public DialogService {
  public:
+  // With a profile, the file dialogs start in the folder used last, kept in
+  // "parameters"/"LastFolder" between runs.
+  explicit QtDialogService(ProfileStore* profile = nullptr) : m_profile(profile) {}
+
+  // The folder the next file dialog starts in: the last one used, while it still exists.
+  QString StartFolder() const;
+  // Keeps the folder of a file the user chose.
+  void RememberFolderOf(const QString& path);
+  // Qt's own dialog widgets, started in StartFolder().
+  void PrepareFileDialog(QFileDialog& dialog) const;
+
   std::optional<QString> GetOpenFileName(QWidget* parent, const QStringList& filters) override;
   QStringList GetOpenFileNames(QWidget* parent, const QStringList& filters) override;
   std::optional<QString> GetSaveFileName(QWidget* parent, const QStringList& filters,
@@ -53,6 +66,12 @@ class QtDialogService final : public DialogService {
   int RunModal(QDialog& dialog) override;
   void MessageBox(QWidget* parent, const QString& text) override;
   SaveChoice AskSaveChanges(QWidget* parent, const QString& text) override;
+
+ private:
+  std::optional<QString> RunFileDialog(QFileDialog& dialog);
+
+  ProfileStore* m_profile;
+  QString m_folder;
 };
 
 }  // namespace platform

@@ -57,6 +57,7 @@ class CMeshwickView : public QAbstractScrollArea, public CDocumentView, public p
  signals:
   // The grid changed outside a command (a placement), so command states may have changed.
   void gridChanged();
+  void zoomChanged(int zoom);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -66,9 +67,14 @@ class CMeshwickView : public QAbstractScrollArea, public CDocumentView, public p
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // Ctrl with the wheel zooms; the wheel alone scrolls.
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   grid::Extent ZoomedCellSize() const;
+  // Device pixels per device-independent pixel of this window.
+  double Ratio() const;
+  grid::Extent DeviceTotal() const;
   void SetScrollSizes(int width, int height);
   void UpdateScrollSizes();
   bool MakeCanvas();
@@ -84,4 +90,5 @@ class CMeshwickView : public QAbstractScrollArea, public CDocumentView, public p
   int m_zoom = 0;
   int m_totalWidth = grid::kMargin;
   int m_totalHeight = grid::kMargin;
+  int m_pendingWheel = 0;
 };

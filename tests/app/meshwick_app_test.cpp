@@ -22,8 +22,11 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -106,7 +109,7 @@ TEST_F(MeshwickAppTest, ToolbarHasElevenEntriesWithSixteenByFifteenImages) {
   for (const int id : ids) {
     if (id == 0) continue;
     const QPixmap pixmap = ToolbarImage(id);
-    EXPECT_EQ(pixmap.size(), QSize(16, 15)) << id;
+    EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(16, 15)) << id;
     images.push_back(pixmap.toImage());
   }
   for (std::size_t i = 0; i < images.size(); ++i)
@@ -159,7 +162,7 @@ TEST_F(MeshwickAppTest, PromptsAndTooltipsComeFromTheStringTable) {
   EXPECT_EQ(strings::CommandString(ID_PREV_PANE), "分割到原先窗口边缘\nPrevious Pane");
 }
 
-TEST_F(MeshwickAppTest, StatusBarShowsTheIdleTextAndThreeIndicators) {
+TEST_F(MeshwickAppTest, StatusBarShowsTheIdleTextTheZoomAndThreeIndicators) {
   auto app = Start();
   QStatusBar* bar = app->MainFrame()->StatusBar();
   EXPECT_EQ(bar->currentMessage(), "准备");
@@ -169,7 +172,7 @@ TEST_F(MeshwickAppTest, StatusBarShowsTheIdleTextAndThreeIndicators) {
   QStringList panes;
   for (const QLabel* label : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
     panes << label->text();
-  EXPECT_EQ(panes, (QStringList{"CAP", "NUM", "SCRL"}));
+  EXPECT_EQ(panes, (QStringList{"100%", "CAP", "NUM", "SCRL"}));
 }
 
 TEST_F(MeshwickAppTest, AcceleratorTableMapsKeysToCommands) {
@@ -180,7 +183,8 @@ TEST_F(MeshwickAppTest, AcceleratorTableMapsKeysToCommands) {
   EXPECT_EQ(table, (QStringList{"Ctrl+C=57634", "Ctrl+N=57600", "Ctrl+O=57601", "Ctrl+S=57604",
                                 "Ctrl+V=57637", "Num++=32771", "Alt+Backspace=57643", "Shift+Del=57635",
                                 "F6=57680", "Shift+F6=57681", "Ctrl+Ins=57634", "Shift+Ins=57637",
-                                "Num+-=32772", "Ctrl+X=57635", "Ctrl+Z=57643"}));
+                                "Num+-=32772", "Ctrl+X=57635", "Ctrl+Z=57643", "Ctrl++=32771",
+                                "Ctrl+Shift++=32771", "Ctrl+==32771", "Ctrl+-=32772"}));
 }
 
 TEST_F(MeshwickAppTest, OnlyTheKeypadsPlusAndMinusZoom) {
@@ -195,7 +199,12 @@ TEST_F(MeshwickAppTest, OnlyTheKeypadsPlusAndMinusZoom) {
       {"main plus", Qt::Key_Plus, Qt::NoModifier, 0},
       {"shifted main plus", Qt::Key_Plus, Qt::ShiftModifier, 0},
       {"main minus", Qt::Key_Minus, Qt::NoModifier, 0},
-      {"ctrl keypad plus", Qt::Key_Plus, Qt::KeypadModifier | Qt::ControlModifier, 0},
+      {"ctrl keypad plus", Qt::Key_Plus, Qt::KeypadModifier | Qt::ControlModifier, ID_ZOOM_IN},
+      {"ctrl plus", Qt::Key_Plus, Qt::ControlModifier, ID_ZOOM_IN},
+      {"ctrl shift plus", Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier, ID_ZOOM_IN},
+      {"ctrl equals", Qt::Key_Equal, Qt::ControlModifier, ID_ZOOM_IN},
+      {"ctrl minus", Qt::Key_Minus, Qt::ControlModifier, ID_ZOOM_OUT},
+      {"equals", Qt::Key_Equal, Qt::NoModifier, 0},
       {"ctrl s", Qt::Key_S, Qt::ControlModifier, ID_FILE_SAVE_AS},
       {"ctrl shift s", Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, 0},
       {"keypad insert with ctrl", Qt::Key_Insert, Qt::KeypadModifier | Qt::ControlModifier, ID_EDIT_COPY},
@@ -226,6 +235,50 @@ TEST_F(MeshwickAppTest, KeypadKeysAndToolbarZoomTheView) {
   EXPECT_EQ(app->View()->Zoom(), 0);
   app->MainFrame()->ToolBarAction(ID_ZOOM_OUT)->trigger();
   EXPECT_EQ(app->View()->Zoom(), -1);
+}
+
+// Every way of zooming moves the same steps, and the status bar follows.
+TEST_F(MeshwickAppTest, CtrlKeysAndCtrlWheelZoomAndTheStatusBarShowsTheZoom) {
+  auto app = Start();
+  PlaceThroughView(*app);
+  const QLabel* pane = app->MainFrame()->ZoomPane();
+  QWidget* view = app->View()->viewport();
+  const auto wheel = [view](int delta, Qt::KeyboardModifiers modifiers) {
+    QWheelEvent event(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &event);
+  };
+  const struct {
+    std::function<void()> act;
+    int zoom;
+    const char* shown;
+  } steps[] = {
+      {[&] { PressKey(view, Qt::Key_Plus, Qt::ControlModifier); }, 1, "200%"},
+      {[&] { PressKey(view, Qt::Key_Equal, Qt::ControlModifier); }, 2, "300%"},
+      {[&] { PressKey(view, Qt::Key_Minus, Qt::ControlModifier); }, 1, "200%"},
+      {[&] { wheel(-120, Qt::ControlModifier); }, 0, "100%"},
+      {[&] { wheel(-240, Qt::ControlModifier); }, -2, "33%"},
+      {[&] { wheel(60, Qt::ControlModifier); }, -2, "33%"},  // half a notch waits for the other half
+      {[&] { wheel(60, Qt::ControlModifier); }, -1, "50%"},
+      {[&] { wheel(120, Qt::NoModifier); }, -1, "50%"},  // the wheel alone scrolls
+      {[&] { PressKey(view, Qt::Key_Plus, Qt::KeypadModifier); }, 0, "100%"},
+  };
+  for (const auto& step : steps) {
+    step.act();
+    EXPECT_EQ(app->View()->Zoom(), step.zoom) << step.shown;
+    EXPECT_EQ(pane->text(), step.shown);
+  }
+}
+
+// Toolbar images are drawn at the device pixel ratio; the suite runs once more with
+// QT_SCALE_FACTOR=2 for the tests named DevicePixel.
+TEST_F(MeshwickAppTest, ToolbarImagesAreDrawnAtTheDevicePixelRatio) {
+  const qreal ratio = qApp->devicePixelRatio();
+  EXPECT_TRUE(qgetenv("QT_SCALE_FACTOR") != "2" || ratio == 2.0) << ratio;
+  const QPixmap pixmap = ToolbarImage(ID_FILE_SAVE_AS);
+  EXPECT_EQ(pixmap.devicePixelRatio(), ratio);
+  EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(16, 15));
+  EXPECT_EQ(pixmap.size(), QSize(qRound(16 * ratio), qRound(15 * ratio)));
 }
 
 TEST_F(MeshwickAppTest, SaveAsIsEnabledOnceTheGridHasACell) {

@@ -6,6 +6,8 @@
 #include "tests/document/test_support.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -15,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -324,6 +327,48 @@ TEST_F(MeshwickViewTest, FirstDropIntoAnEmptyGridAsksTheCellSizeAndResetsTheZoom
   EXPECT_EQ(m_view.Zoom(), 0);
   EXPECT_EQ(m_doc.Columns(), 2);
   EXPECT_EQ(m_view.TotalWidth(), 160);
+}
+
+// The suite runs once more with QT_SCALE_FACTOR=2 for the tests named DevicePixel: the
+// canvas holds device pixels, so at zoom 0 each picture pixel is one device pixel on screen.
+TEST_F(MeshwickViewTest, CanvasIsDrawnInDevicePixels) {
+  const double ratio = m_view.devicePixelRatioF();
+  EXPECT_TRUE(qgetenv("QT_SCALE_FACTOR") != "2" || ratio == 2.0) << ratio;
+  Paint();
+  const QString green = Solid("g.bmp", 50, 40, 0x00ff00);
+  DoubleClick(green, {0, 0});
+  // A click 30 window pixels in lands on device pixel 30 x ratio: the second cell at ratio 2.
+  const int clicked = static_cast<int>(30 * ratio) / 50;
+  DoubleClick(Solid("b.bmp", 50, 40, 0x0000ff), {30, 5});
+  EXPECT_EQ(m_doc.Columns(), clicked + 1);
+  EXPECT_EQ(CanvasPixel(m_view, clicked * 50 + 25, 20), qRgb(0, 0, 255));
+
+  m_doc.OnNewDocument();
+  m_view.PlaceFiles({green, Solid("r.bmp", 50, 40, 0xff0000)});
+  ASSERT_EQ(m_doc.Columns(), 2);
+  EXPECT_EQ(m_view.TotalWidth(), static_cast<int>(std::ceil((100 + std::ceil(100 * ratio)) / ratio)));
+  const QImage shown = Paint();
+  EXPECT_EQ(shown.devicePixelRatio(), ratio);
+  EXPECT_EQ(shown.size(), m_view.viewport()->size() * ratio);
+  // Device pixels 49 and 50 are the two sides of the cell boundary: sharp, one to one.
+  EXPECT_EQ(shown.pixel(49, 20), qRgb(0, 255, 0));
+  EXPECT_EQ(shown.pixel(50, 20), qRgb(255, 0, 0));
+  EXPECT_EQ(shown.pixel(99, 39), qRgb(255, 0, 0));
+}
+
+TEST_F(MeshwickViewTest, BusyCursorWhilePlacingAndTheOrdinaryOneAfter) {
+  Qt::CursorShape during = Qt::ArrowCursor;
+  m_dialogs.onModal = [&during](QDialog& dialog) {
+    if (const QCursor* cursor = QGuiApplication::overrideCursor()) during = cursor->shape();
+    dynamic_cast<CCellSizeDlg&>(dialog).CancelButton()->click();
+    return dialog.result();
+  };
+  m_view.PlaceFiles({Solid("g.bmp", 8, 8, 0x00ff00)});
+  EXPECT_EQ(during, Qt::WaitCursor);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  DoubleClick(Solid("h.bmp", 8, 8, 0x00ff00), {20, 0});
+  m_view.OnZoomIn();
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(MeshwickViewTest, NewDocumentRebuildsTheCanvasWithoutPictures) {
