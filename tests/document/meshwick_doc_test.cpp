@@ -577,7 +577,7 @@ TEST_F(CellSizeDlgTest, SizeWhoseCellBitmapPassesTheByteLimitIsRefusedAndTheDial
     dialog.HeightEdit()->setText(c.height);
     dialog.OkButton()->click();
     EXPECT_EQ(dialog.result() == QDialog::Accepted, c.fits);
-    EXPECT_EQ(dialogs.messages.size(), c.fits ? 0 : 1);
+    ASSERT_EQ(dialogs.messages.size(), c.fits ? 0 : 1);
     if (!c.fits) {
       EXPECT_TRUE(dialogs.messages.front().startsWith("单元格太大"))
           << dialogs.messages.front().toStdString();
