@@ -9,8 +9,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Meshwick");
   QApplication::setOrganizationName("Meshwick");
 
-  platform::QtDialogService dialogs;
   platform::ProfileStore profile;
+  platform::QtDialogService dialogs(&profile);
   CMeshwickApp app(dialogs, profile);
   app.LoadQtTranslation();
   QStringList arguments = QApplication::arguments();

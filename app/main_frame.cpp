@@ -142,6 +142,12 @@ bool CMainFrame::CreateStatusBar() {
   connect(m_wndStatusBar, &QStatusBar::messageChanged, m_wndStatusBar, [this](const QString& message) {
     if (message.isEmpty()) m_wndStatusBar->showMessage(strings::kIdleMessage);
   });
+  m_zoomPane = new QLabel(m_wndStatusBar);
+  m_zoomPane->setObjectName("zoom");
+  m_zoomPane->setFrameShape(QFrame::Panel);
+  m_zoomPane->setFrameShadow(QFrame::Sunken);
+  m_wndStatusBar->addPermanentWidget(m_zoomPane);
+  ShowZoom(100);
   for (const char* indicator : kIndicators) {
     auto* pane = new QLabel(indicator, m_wndStatusBar);
     pane->setObjectName(indicator);
@@ -175,6 +181,12 @@ const std::vector<Accelerator>& CMainFrame::AcceleratorTable() {
       {Qt::KeypadModifier | Qt::Key_Minus, ID_ZOOM_OUT},
       {Qt::CTRL | Qt::Key_X, ID_EDIT_CUT},
       {Qt::CTRL | Qt::Key_Z, ID_EDIT_UNDO},
+      // Ctrl with plus or minus zooms like the keypad keys; on many layouts plus is the
+      // shifted equals key, so Ctrl+= and Ctrl+Shift++ count as well.
+      {Qt::CTRL | Qt::Key_Plus, ID_ZOOM_IN},
+      {Qt::CTRL | Qt::SHIFT | Qt::Key_Plus, ID_ZOOM_IN},
+      {Qt::CTRL | Qt::Key_Equal, ID_ZOOM_IN},
+      {Qt::CTRL | Qt::Key_Minus, ID_ZOOM_OUT},
   };
   return table;
 }
@@ -228,6 +240,10 @@ void CMainFrame::ShowWithState(int state) {
       showMaximized();
       break;
   }
+}
+
+void CMainFrame::ShowZoom(int percent) {
+  if (m_zoomPane) m_zoomPane->setText(QString("%1%").arg(percent));
 }
 
 void CMainFrame::SetDocumentTitle(const QString& title, bool modified) {

@@ -44,6 +44,9 @@ class CMainFrame : public QMainWindow, public platform::CommandTarget {
   void ShowWithState(int state);
   // "name - Meshwick", with a star after the name while there are unsaved changes.
   void SetDocumentTitle(const QString& title, bool modified);
+  // The zoom in the status bar, e.g. "200%".
+  void ShowZoom(int percent);
+  QLabel* ZoomPane() const { return m_zoomPane; }
   // Asked before the window closes; false keeps it open.
   void SetCloseGuard(std::function<bool()> guard) { m_closeGuard = std::move(guard); }
 
@@ -75,6 +78,7 @@ class CMainFrame : public QMainWindow, public platform::CommandTarget {
   platform::ProfileStore& m_profile;
   QStatusBar* m_wndStatusBar = nullptr;
   QToolBar* m_wndToolBar = nullptr;
+  QLabel* m_zoomPane = nullptr;
   std::map<int, QAction*> m_actions;
   std::function<bool()> m_closeGuard;
 };

@@ -3,8 +3,10 @@
 #include "app/about_dlg.h"
 #include "app/main_frame.h"
 #include "document/meshwick_doc.h"
+#include "document/picture_file.h"
 #include "platform/dialogs.h"
 #include "platform/profile.h"
+#include "view/grid_geometry.h"
 #include "view/meshwick_view.h"
 
 #include <QCoreApplication>
@@ -15,7 +17,6 @@
 namespace {
 
 constexpr int kDefaultShowState = CMainFrame::kShowMaximized;
-const char* const kCannotOpen = "无法打开文件";
 
 int StoredShowState(const platform::ProfileStore& profile) {
   const int state = profile.GetProfileInt("parameters", "CmdShow", kDefaultShowState);
@@ -54,12 +55,14 @@ bool CMeshwickApp::InitInstance(const QStringList& arguments) {
   m_frame->SetCloseGuard([this] { return m_document->SaveModified(); });
   m_router.SetTargets({m_view, m_document.get(), m_frame.get(), this});
   QObject::connect(m_view, &CMeshwickView::gridChanged, &m_router, &CommandRouter::UpdateActions);
+  QObject::connect(m_view, &CMeshwickView::zoomChanged, m_frame.get(),
+                   [this](int zoom) { m_frame->ShowZoom(grid::ZoomPercent(zoom)); });
   if (!m_frame->OnCreate()) return false;
 
   OnFileNew();
-  if (!arguments.isEmpty() && !OpenDocumentFile(arguments.front())) return false;
-
   m_frame->ShowWithState(StoredShowState(m_profile));
+  // After the window shows, so the cell-size question and any message have a parent.
+  m_view->PlaceFiles(arguments);
   return true;
 }
 
@@ -74,20 +77,9 @@ void CMeshwickApp::OnFileNew() {
   UpdateTitle();
 }
 
-bool CMeshwickApp::OpenDocumentFile(const QString& path) {
-  if (!m_document->OnOpenDocument(path)) {
-    m_dialogs.MessageBox(m_frame.get(), kCannotOpen);
-    return false;
-  }
-  m_view->OnInitialUpdate();
-  UpdateTitle();
-  return true;
-}
-
 void CMeshwickApp::OnFileOpen() {
   if (!m_document->SaveModified()) return;
-  const auto path = m_dialogs.GetOpenFileName(m_frame.get(), {"All Files (*)"});
-  if (path) OpenDocumentFile(*path);
+  m_view->PlaceFiles(m_dialogs.GetOpenFileNames(m_frame.get(), PictureFileFilters()));
 }
 
 void CMeshwickApp::OnAppAbout() {

@@ -26,13 +26,12 @@ class CMeshwickApp : public platform::CommandTarget {
 
   // Loads Qt's own Chinese texts (dialog buttons and the like) when they are installed.
   bool LoadQtTranslation();
-  // Creates document, frame and view, processes the command line (arguments without the
-  // program name; a file argument is opened) and shows the window with the stored show state.
+  // Creates document, frame and view, shows the window with the stored show state, then
+  // places the pictures named on the command line (arguments without the program name).
   bool InitInstance(const QStringList& arguments);
 
   void OnFileNew();
   void OnFileOpen();
-  bool OpenDocumentFile(const QString& path);
   void OnAppAbout();
   void OnAppExit();
 

@@ -2,6 +2,9 @@
 
 #include "platform/command.h"
 
+#include <algorithm>
+
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -100,7 +103,10 @@ void DrawMagnifier(QPainter& p, bool plus) {
 }  // namespace
 
 QPixmap ToolbarImage(int id) {
-  QPixmap pixmap(kToolbarImageWidth, kToolbarImageHeight);
+  // Drawn at the screen's device pixel ratio, so the shapes stay sharp on a dense screen.
+  const qreal ratio = std::max<qreal>(1, qApp->devicePixelRatio());
+  QPixmap pixmap(QSize(kToolbarImageWidth, kToolbarImageHeight) * ratio);
+  pixmap.setDevicePixelRatio(ratio);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
   switch (id) {

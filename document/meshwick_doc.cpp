@@ -36,13 +36,6 @@ bool CMeshwickDoc::OnNewDocument() {
   return true;
 }
 
-bool CMeshwickDoc::OnOpenDocument(const QString& path) {
-  if (!QFileInfo(path).isReadable()) return false;
-  m_pathName = QFileInfo(path).absoluteFilePath();
-  if (m_changeListener) m_changeListener();
-  return true;
-}
-
 void CMeshwickDoc::ClearGrid() {
   m_cells.clear();
   m_rows = 0;
@@ -116,6 +109,36 @@ PictureProblem CMeshwickDoc::TryPlacePicture(const QString& path, int column, in
   m_cells[Index(column, row, m_columns)] = std::move(picture);
   SetModifiedFlag(true);
   return PictureProblem::None;
+}
+
+CellPosition NextFreeCell(int columns, int rows, const std::function<bool(int, int)>& occupied) {
+  for (int row = 0; row < rows; ++row)
+    for (int column = 0; column < columns; ++column)
+      if (!occupied(column, row)) return {column, row};
+  if (columns <= rows) return {columns, 0};
+  return {0, rows};
+}
+
+CellPosition CMeshwickDoc::NextFreeCell() const {
+  return ::NextFreeCell(m_columns, m_rows,
+                        [this](int column, int row) { return Cell(column, row) != nullptr; });
+}
+
+int CMeshwickDoc::PlacePictures(const QStringList& paths, std::optional<CellPosition> first) {
+  QStringList failures;
+  int placed = 0;
+  for (const QString& path : paths) {
+    const CellPosition cell = first.value_or(NextFreeCell());
+    first.reset();
+    const PictureProblem problem = TryPlacePicture(path, cell.column, cell.row);
+    if (problem == PictureProblem::None)
+      ++placed;
+    else
+      failures << PlacementFailureText(path, problem);
+  }
+  if (failures.size() == 1) m_dialogs.MessageBox(m_dialogParent, failures.front());
+  if (failures.size() > 1) m_dialogs.MessageBox(m_dialogParent, failures.join('\n'));
+  return placed;
 }
 
 QString PlacementFailureText(const QString& path, PictureProblem problem) {

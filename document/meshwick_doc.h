@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QWidget;
@@ -17,6 +18,16 @@ class QWidget;
 namespace platform {
 class DialogService;
 }
+
+struct CellPosition {
+  int column = 0;
+  int row = 0;
+  bool operator==(const CellPosition&) const = default;
+};
+
+// Where the next picture goes: the first empty cell in reading order; in a full grid, the
+// cell that grows it, a new column while there are no more columns than rows, else a new row.
+CellPosition NextFreeCell(int columns, int rows, const std::function<bool(int column, int row)>& occupied);
 
 // The message shown when a picture cannot be placed: the file and the reason.
 QString PlacementFailureText(const QString& path, PictureProblem problem);
@@ -30,8 +41,6 @@ class CMeshwickDoc : public platform::CommandTarget {
 
   // Empties the grid, forgets the path and rebuilds the first view's canvas.
   bool OnNewDocument();
-  // The document has no file format of its own: opening a file changes only path and title.
-  bool OnOpenDocument(const QString& path);
   void ClearGrid();
 
   // Puts the picture read from path into the cell, growing the grid by at most one column
@@ -41,6 +50,11 @@ class CMeshwickDoc : public platform::CommandTarget {
   bool PlacePicture(const QString& path, int column, int row);
   // The same without the message: what went wrong, or None.
   PictureProblem TryPlacePicture(const QString& path, int column, int row);
+  // Places the pictures in turn: the first into `first` when given, the others (and the
+  // first without it) into the next free cell. Pictures that cannot be placed are named in
+  // one message at the end. Returns how many were placed.
+  int PlacePictures(const QStringList& paths, std::optional<CellPosition> first = std::nullopt);
+  CellPosition NextFreeCell() const;
 
   // The composite save; true when the grid was written.
   bool OnFileSaveAs();

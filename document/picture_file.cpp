@@ -40,6 +40,11 @@ bool IsJpegPath(const QString& path) {
   return extension == ".JPG" || extension == ".JPEG";
 }
 
+QStringList PictureFileFilters() {
+  return {"All Support Media Files (*.jpg *.jpeg *.bmp)", "JPEG Files (*.jpg *.jpeg)", "Bitmap Files (*.bmp)",
+          "All Files (*.*)"};
+}
+
 PictureKind SniffPictureKind(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return PictureKind::Unreadable;

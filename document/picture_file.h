@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // JPEG exactly when the extension of the file name, upper-cased, is ".JPG" or ".JPEG";
 // everything else, a missing extension included, is BMP. Dialog filters play no part.
 // Saving follows this rule; reading goes by the file's content.
 bool IsJpegPath(const QString& path);
+
+// The filters of the dialogs that choose pictures to place.
+QStringList PictureFileFilters();
 
 enum class PictureKind { Unreadable, Jpeg, Bmp, Other };
 

@@ -1,25 +1,18 @@
 #include "platform/dialogs.h"
 
+#include "platform/busy_cursor.h"
+#include "platform/profile.h"
+
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 
 namespace platform {
-
-namespace {
-
-std::optional<QString> RunFileDialog(QFileDialog& dialog) {
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList files = dialog.selectedFiles();
-  if (files.isEmpty()) return std::nullopt;
-  return files.front();
-}
-
-}  // namespace
 
 QString FilterSuffix(const QString& filter) {
   static const QRegularExpression firstPattern(R"(\(\s*\*\.([A-Za-z0-9]+)[\s)])");
@@ -32,12 +25,55 @@ void FollowFilterSuffix(QFileDialog& dialog) {
                    [&dialog](const QString& filter) { dialog.setDefaultSuffix(FilterSuffix(filter)); });
 }
 
+namespace {
+
+const char* const kSection = "parameters";
+const char* const kLastFolder = "LastFolder";
+
+}  // namespace
+
+QString QtDialogService::StartFolder() const {
+  QString folder = m_folder;
+  if (folder.isEmpty() && m_profile) folder = m_profile->GetProfileString(kSection, kLastFolder, {});
+  // A stored value is only a hint: a folder that has gone (or was never one) is not used.
+  return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void QtDialogService::RememberFolderOf(const QString& path) {
+  m_folder = QFileInfo(path).absolutePath();
+  if (m_profile) m_profile->WriteProfileString(kSection, kLastFolder, m_folder);
+}
+
+void QtDialogService::PrepareFileDialog(QFileDialog& dialog) const {
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  if (const QString folder = StartFolder(); !folder.isEmpty()) dialog.setDirectory(folder);
+}
+
+std::optional<QString> QtDialogService::RunFileDialog(QFileDialog& dialog) {
+  PrepareFileDialog(dialog);
+  const NormalCursor cursor;
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return std::nullopt;
+  RememberFolderOf(files.front());
+  return files.front();
+}
+
 std::optional<QString> QtDialogService::GetOpenFileName(QWidget* parent, const QStringList& filters) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setNameFilters(filters);
   return RunFileDialog(dialog);
+}
+
+QStringList QtDialogService::GetOpenFileNames(QWidget* parent, const QStringList& filters) {
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilters(filters);
+  if (!RunFileDialog(dialog)) return {};
+  return dialog.selectedFiles();
 }
 
 std::optional<QString> QtDialogService::GetSaveFileName(QWidget* parent, const QStringList& filters,
@@ -52,6 +88,7 @@ std::optional<QString> QtDialogService::GetSaveFileName(QWidget* parent, const Q
 }
 
 int QtDialogService::RunModal(QDialog& dialog) {
+  const NormalCursor cursor;
   return dialog.exec();
 }
 
@@ -60,6 +97,7 @@ void QtDialogService::MessageBox(QWidget* parent, const QString& text) {
   box.setWindowTitle(QApplication::applicationName());
   box.setText(text);
   box.setStandardButtons(QMessageBox::Ok);
+  const NormalCursor cursor;
   box.exec();
 }
 
@@ -73,6 +111,7 @@ SaveChoice QtDialogService::AskSaveChanges(QWidget* parent, const QString& text)
   QPushButton* cancel = box.addButton("取消", QMessageBox::RejectRole);
   box.setDefaultButton(save);
   box.setEscapeButton(cancel);
+  const NormalCursor cursor;
   box.exec();
   if (box.clickedButton() == save) return SaveChoice::Save;
   if (box.clickedButton() == discard) return SaveChoice::Discard;

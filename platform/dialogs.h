@@ -12,6 +12,8 @@ class QWidget;
 
 namespace platform {
 
+class ProfileStore;
+
 // The answers to "save the changes?".
 enum class SaveChoice { Save, Discard, Cancel };
 
@@ -22,6 +24,8 @@ class DialogService {
   // Filters in Qt's syntax, e.g. "Bitmap Files (*.bmp)". Each returns the full path the
   // user confirmed, or nothing when the dialog was cancelled.
   virtual std::optional<QString> GetOpenFileName(QWidget* parent, const QStringList& filters) = 0;
+  // One or more existing files; empty when the dialog was cancelled.
+  virtual QStringList GetOpenFileNames(QWidget* parent, const QStringList& filters) = 0;
   // A name typed without extension gets the first pattern's extension of the filter chosen
   // in the dialog; defaultSuffix is the one of the filter shown first. Overwriting is confirmed.
   virtual std::optional<QString> GetSaveFileName(QWidget* parent, const QStringList& filters,
@@ -44,12 +48,30 @@ void FollowFilterSuffix(QFileDialog& dialog);
 // same on every desktop), QDialog::exec and QMessageBox.
 class QtDialogService final : public DialogService {
  public:
+  // With a profile, the file dialogs start in the folder used last, kept in
+  // "parameters"/"LastFolder" between runs.
+  explicit QtDialogService(ProfileStore* profile = nullptr) : m_profile(profile) {}
+
+  // The folder the next file dialog starts in: the last one used, while it still exists.
+  QString StartFolder() const;
+  // Keeps the folder of a file the user chose.
+  void RememberFolderOf(const QString& path);
+  // Qt's own dialog widgets, started in StartFolder().
+  void PrepareFileDialog(QFileDialog& dialog) const;
+
   std::optional<QString> GetOpenFileName(QWidget* parent, const QStringList& filters) override;
+  QStringList GetOpenFileNames(QWidget* parent, const QStringList& filters) override;
   std::optional<QString> GetSaveFileName(QWidget* parent, const QStringList& filters,
                                          const QString& defaultSuffix) override;
   int RunModal(QDialog& dialog) override;
   void MessageBox(QWidget* parent, const QString& text) override;
   SaveChoice AskSaveChanges(QWidget* parent, const QString& text) override;
+
+ private:
+  std::optional<QString> RunFileDialog(QFileDialog& dialog);
+
+  ProfileStore* m_profile;
+  QString m_folder;
 };
 
 }  // namespace platform

@@ -24,4 +24,16 @@ bool ProfileStore::WriteProfileInt(const QString& section, const QString& entry,
   return m_settings->status() == QSettings::NoError;
 }
 
+QString ProfileStore::GetProfileString(const QString& section, const QString& entry,
+                                       const QString& defaultValue) const {
+  const QVariant value = m_settings->value(section + '/' + entry);
+  return value.canConvert<QString>() && !value.isNull() ? value.toString() : defaultValue;
+}
+
+bool ProfileStore::WriteProfileString(const QString& section, const QString& entry, const QString& value) {
+  m_settings->setValue(section + '/' + entry, value);
+  m_settings->sync();
+  return m_settings->status() == QSettings::NoError;
+}
+
 }  // namespace platform

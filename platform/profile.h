@@ -20,6 +20,9 @@ class ProfileStore {
   // The stored value, or the default when it is missing or not an integer.
   int GetProfileInt(const QString& section, const QString& entry, int defaultValue) const;
   bool WriteProfileInt(const QString& section, const QString& entry, int value);
+  // The stored text, or the default when it is missing.
+  QString GetProfileString(const QString& section, const QString& entry, const QString& defaultValue) const;
+  bool WriteProfileString(const QString& section, const QString& entry, const QString& value);
 
  private:
   std::unique_ptr<QSettings> m_settings;

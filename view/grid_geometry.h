@@ -32,6 +32,22 @@ Extent CanvasSize(QSize screen, Extent scrollTotal);
 // to fits an int, and, once the cell size is known, the zoomed cell keeps at least one pixel.
 bool ZoomAllowed(int cellWidth, int cellHeight, int columns, int rows, int zoom);
 
+// Zoom step as a percentage of picture pixels per device pixel: 200 at step 1, 50 at step
+// -1, 33 at step -2 (truncated).
+int ZoomPercent(int zoom);
+
+// Whole wheel notches (120 units each) in pending plus delta, toward zero; the rest stays
+// pending, so a touchpad's small steps add up to one notch.
+int WheelNotches(int& pending, int delta);
+
+// The canvas is drawn in device pixels: at a device pixel ratio of 2 a zoom of 1 puts one
+// picture pixel on each device pixel. Lengths round up, points down.
+std::int64_t ToDevice(std::int64_t length, double ratio);
+std::int64_t ToLogical(std::int64_t deviceLength, double ratio);
+QPoint ToDevicePoint(QPoint point, double ratio);
+// The zoomed grid in device pixels plus the margin, itself in device-independent pixels.
+Extent DeviceTotal(Extent zoomedCell, int columns, int rows, double ratio);
+
 struct CellHit {
   int column = 0;
   int row = 0;

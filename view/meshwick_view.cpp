@@ -1,12 +1,17 @@
 #include "view/meshwick_view.h"
 
 #include "document/meshwick_doc.h"
+#include "document/picture_file.h"
+#include "platform/busy_cursor.h"
 #include "platform/dialogs.h"
 #include "platform/screen.h"
 
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QUrl>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
@@ -14,11 +19,6 @@
 namespace {
 
 const QColor kHatchGrey(128, 128, 128);
-
-QStringList PictureFilters() {
-  return {"All Support Media Files (*.jpg *.jpeg *.bmp)", "JPEG Files (*.jpg *.jpeg)", "Bitmap Files (*.bmp)",
-          "All Files (*.*)"};
-}
 
 bool FitsInt(grid::Extent e) {
   return e.width > 0 && e.height > 0 && e.width <= INT_MAX && e.height <= INT_MAX;
@@ -31,6 +31,8 @@ CMeshwickView::CMeshwickView(CMeshwickDoc& document, platform::DialogService& di
   // The canvas covers every pixel, so the window background is never painted separately.
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   viewport()->setAutoFillBackground(false);
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
   m_document.AddView(this);
   SetScrollSizes(grid::kMargin, grid::kMargin);
 }
@@ -41,6 +43,15 @@ CMeshwickView::~CMeshwickView() {
 
 grid::Extent CMeshwickView::ZoomedCellSize() const {
   return grid::ZoomedCellSize(m_document.CellWidth(), m_document.CellHeight(), m_zoom);
+}
+
+double CMeshwickView::Ratio() const {
+  const double ratio = devicePixelRatioF();
+  return ratio > 0 ? ratio : 1.0;
+}
+
+grid::Extent CMeshwickView::DeviceTotal() const {
+  return grid::DeviceTotal(ZoomedCellSize(), m_document.Columns(), m_document.Rows(), Ratio());
 }
 
 QPoint CMeshwickView::GetScrollPosition() const {
@@ -59,10 +70,11 @@ void CMeshwickView::SetScrollSizes(int width, int height) {
   verticalScrollBar()->setSingleStep(std::max(1, page.height() / 10));
 }
 
+// Scroll sizes are in device-independent pixels, whatever the canvas's device pixels.
 void CMeshwickView::UpdateScrollSizes() {
-  const grid::Extent total = grid::ScrollTotal(ZoomedCellSize(), m_document.Columns(), m_document.Rows());
-  SetScrollSizes(static_cast<int>(std::min<std::int64_t>(total.width, INT_MAX)),
-                 static_cast<int>(std::min<std::int64_t>(total.height, INT_MAX)));
+  const grid::Extent total = DeviceTotal();
+  SetScrollSizes(static_cast<int>(std::min<std::int64_t>(grid::ToLogical(total.width, Ratio()), INT_MAX)),
+                 static_cast<int>(std::min<std::int64_t>(grid::ToLogical(total.height, Ratio()), INT_MAX)));
 }
 
 void CMeshwickView::OnInitialUpdate() {
@@ -73,15 +85,18 @@ void CMeshwickView::OnInitialUpdate() {
 // allocated and a smaller zoom would shrink it. If even the smallest canvas fails, the zoom
 // and the canvas stay as they were and false is returned.
 bool CMeshwickView::MakeCanvas() {
+  const platform::BusyCursor busy;
   const int entryZoom = m_zoom;
+  const QSize screenSize = platform::ScreenSize();
+  const QSize screen(static_cast<int>(grid::ToDevice(screenSize.width(), Ratio())),
+                     static_cast<int>(grid::ToDevice(screenSize.height(), Ratio())));
   for (;;) {
-    const grid::Extent total = grid::ScrollTotal(ZoomedCellSize(), m_document.Columns(), m_document.Rows());
-    const grid::Extent canvas = grid::CanvasSize(platform::ScreenSize(), total);
+    const grid::Extent total = DeviceTotal();
+    const grid::Extent canvas = grid::CanvasSize(screen, total);
     if (FitsInt(total)) UpdateScrollSizes();
     if (!m_canvasDC) return true;
     if (FitsInt(total) && InstallCanvasBitmap(canvas)) return true;
 
-    const QSize screen = platform::ScreenSize();
     const bool smallest = canvas.width <= screen.width() && canvas.height <= screen.height();
     const int lower = m_zoom - 1;
     if (smallest || !grid::ZoomAllowed(m_document.CellWidth(), m_document.CellHeight(), m_document.Columns(),
@@ -126,6 +141,7 @@ void CMeshwickView::DrawCell(int column, int row) {
 void CMeshwickView::RebuildCanvas() {
   MakeCanvas();
   viewport()->update();
+  emit zoomChanged(m_zoom);
 }
 
 void CMeshwickView::OnDraw(platform::DrawingContext& dc) {
@@ -133,17 +149,22 @@ void CMeshwickView::OnDraw(platform::DrawingContext& dc) {
     m_canvasDC = platform::CreateCompatibleDC();
     MakeCanvas();
   }
+  // The canvas holds device pixels: the block behind the window is the window's size in
+  // device pixels, drawn over its size in device-independent ones, so one to one.
   const QSize client = viewport()->size();
-  const QPoint scroll = GetScrollPosition();
-  platform::BitBlt(dc, 0, 0, client.width(), client.height(), *m_canvasDC, scroll.x(), scroll.y());
+  const QPoint scroll = grid::ToDevicePoint(GetScrollPosition(), Ratio());
+  const auto device = [this](int length) { return static_cast<int>(grid::ToDevice(length, Ratio())); };
+  platform::StretchBlt(dc, 0, 0, client.width(), client.height(), *m_canvasDC, scroll.x(), scroll.y(),
+                       device(client.width()), device(client.height()));
 }
 
 void CMeshwickView::OnLButtonDblClk(QPoint point) {
-  const auto path = m_dialogs.GetOpenFileName(this, PictureFilters());
+  const auto path = m_dialogs.GetOpenFileName(this, PictureFileFilters());
   if (!path) return;
 
   const bool noCellSizeYet = m_document.CellWidth() <= 0 || m_document.CellHeight() <= 0;
   if (m_document.Columns() == 0 || m_document.Rows() == 0 || noCellSizeYet) {
+    const platform::BusyCursor busy;
     const bool placed = m_document.PlacePicture(*path, 0, 0);
     if (placed) {
       m_zoom = 0;
@@ -153,9 +174,11 @@ void CMeshwickView::OnLButtonDblClk(QPoint point) {
     return;
   }
 
-  const auto hit = grid::CellAtPoint(point, GetScrollPosition(), ZoomedCellSize(), m_document.Columns(),
-                                     m_document.Rows());
+  const auto hit = grid::CellAtPoint(grid::ToDevicePoint(point, Ratio()),
+                                     grid::ToDevicePoint(GetScrollPosition(), Ratio()), ZoomedCellSize(),
+                                     m_document.Columns(), m_document.Rows());
   if (!hit) return;
+  const platform::BusyCursor busy;
   const bool placed = m_document.PlacePicture(*path, hit->column, hit->row);
   if (placed && hit->growsGrid) {
     RebuildCanvas();
@@ -164,6 +187,47 @@ void CMeshwickView::OnLButtonDblClk(QPoint point) {
     viewport()->update();
   }
   emit gridChanged();
+}
+
+void CMeshwickView::PlaceFiles(const QStringList& paths, std::optional<QPoint> at) {
+  if (paths.isEmpty()) return;
+  const bool wasEmpty = m_document.Columns() == 0 || m_document.Rows() == 0 || m_document.CellWidth() <= 0 ||
+                        m_document.CellHeight() <= 0;
+  std::optional<CellPosition> first;
+  if (at && !wasEmpty) {
+    if (const auto hit = grid::CellAtPoint(grid::ToDevicePoint(*at, Ratio()),
+                                           grid::ToDevicePoint(GetScrollPosition(), Ratio()),
+                                           ZoomedCellSize(), m_document.Columns(), m_document.Rows()))
+      first = CellPosition{hit->column, hit->row};
+  }
+  const platform::BusyCursor busy;
+  if (m_document.PlacePictures(paths, first) > 0) {
+    if (wasEmpty) m_zoom = 0;
+    RebuildCanvas();
+  }
+  emit gridChanged();
+}
+
+QStringList DroppedLocalFiles(const QMimeData& data) {
+  QStringList files;
+  for (const QUrl& url : data.urls())
+    if (url.isLocalFile()) files << url.toLocalFile();
+  return files;
+}
+
+void CMeshwickView::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DroppedLocalFiles(*event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CMeshwickView::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DroppedLocalFiles(*event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CMeshwickView::dropEvent(QDropEvent* event) {
+  const QStringList files = DroppedLocalFiles(*event->mimeData());
+  if (files.isEmpty()) return;
+  event->acceptProposedAction();
+  PlaceFiles(files, event->position().toPoint());
 }
 
 void CMeshwickView::StepZoom(int step) {
@@ -178,6 +242,7 @@ void CMeshwickView::StepZoom(int step) {
     UpdateScrollSizes();
   }
   viewport()->update();
+  emit zoomChanged(m_zoom);
 }
 
 void CMeshwickView::OnZoomIn() {
@@ -218,6 +283,17 @@ void CMeshwickView::mouseDoubleClickEvent(QMouseEvent* event) {
 void CMeshwickView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   SetScrollSizes(m_totalWidth, m_totalHeight);
+}
+
+void CMeshwickView::wheelEvent(QWheelEvent* event) {
+  if (!event->modifiers().testFlag(Qt::ControlModifier)) {
+    QAbstractScrollArea::wheelEvent(event);
+    return;
+  }
+  const int notches = grid::WheelNotches(m_pendingWheel, event->angleDelta().y());
+  for (int i = 0; i < notches; ++i) OnZoomIn();
+  for (int i = 0; i > notches; --i) OnZoomOut();
+  event->accept();
 }
 
 void CMeshwickView::scrollContentsBy(int, int) {

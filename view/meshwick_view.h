@@ -8,8 +8,15 @@
 #include "view/grid_geometry.h"
 
 #include <QAbstractScrollArea>
+#include <QStringList>
 
 #include <memory>
+#include <optional>
+
+class QMimeData;
+
+// The local files among dragged data, in their order; empty when there are none.
+QStringList DroppedLocalFiles(const QMimeData& data);
 
 class CMeshwickDoc;
 
@@ -32,6 +39,9 @@ class CMeshwickView : public QAbstractScrollArea, public CDocumentView, public p
   void OnDraw(platform::DrawingContext& dc);
   // Chooses a picture file and places it into the cell under the point (window pixels).
   void OnLButtonDblClk(QPoint point);
+  // Places pictures: the first into the cell under the point (window pixels) when one is
+  // given, the rest into the next free cells; then shows the grid as it now stands.
+  void PlaceFiles(const QStringList& paths, std::optional<QPoint> at = std::nullopt);
   void OnZoomIn();
   void OnZoomOut();
 
@@ -47,15 +57,24 @@ class CMeshwickView : public QAbstractScrollArea, public CDocumentView, public p
  signals:
   // The grid changed outside a command (a placement), so command states may have changed.
   void gridChanged();
+  void zoomChanged(int zoom);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  // Ctrl with the wheel zooms; the wheel alone scrolls.
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   grid::Extent ZoomedCellSize() const;
+  // Device pixels per device-independent pixel of this window.
+  double Ratio() const;
+  grid::Extent DeviceTotal() const;
   void SetScrollSizes(int width, int height);
   void UpdateScrollSizes();
   bool MakeCanvas();
@@ -71,4 +90,5 @@ class CMeshwickView : public QAbstractScrollArea, public CDocumentView, public p
   int m_zoom = 0;
   int m_totalWidth = grid::kMargin;
   int m_totalHeight = grid::kMargin;
+  int m_pendingWheel = 0;
 };

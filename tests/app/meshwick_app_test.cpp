@@ -6,6 +6,7 @@
 #include "app/toolbar_images.h"
 #include "document/cell_size_dlg.h"
 #include "document/meshwick_doc.h"
+#include "document/picture_file.h"
 #include "platform/profile.h"
 #include "tests/document/test_support.h"
 #include "view/meshwick_view.h"
@@ -21,8 +22,11 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -105,7 +109,7 @@ TEST_F(MeshwickAppTest, ToolbarHasElevenEntriesWithSixteenByFifteenImages) {
   for (const int id : ids) {
     if (id == 0) continue;
     const QPixmap pixmap = ToolbarImage(id);
-    EXPECT_EQ(pixmap.size(), QSize(16, 15)) << id;
+    EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(16, 15)) << id;
     images.push_back(pixmap.toImage());
   }
   for (std::size_t i = 0; i < images.size(); ++i)
@@ -158,7 +162,7 @@ TEST_F(MeshwickAppTest, PromptsAndTooltipsComeFromTheStringTable) {
   EXPECT_EQ(strings::CommandString(ID_PREV_PANE), "分割到原先窗口边缘\nPrevious Pane");
 }
 
-TEST_F(MeshwickAppTest, StatusBarShowsTheIdleTextAndThreeIndicators) {
+TEST_F(MeshwickAppTest, StatusBarShowsTheIdleTextTheZoomAndThreeIndicators) {
   auto app = Start();
   QStatusBar* bar = app->MainFrame()->StatusBar();
   EXPECT_EQ(bar->currentMessage(), "准备");
@@ -168,7 +172,7 @@ TEST_F(MeshwickAppTest, StatusBarShowsTheIdleTextAndThreeIndicators) {
   QStringList panes;
   for (const QLabel* label : bar->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
     panes << label->text();
-  EXPECT_EQ(panes, (QStringList{"CAP", "NUM", "SCRL"}));
+  EXPECT_EQ(panes, (QStringList{"100%", "CAP", "NUM", "SCRL"}));
 }
 
 TEST_F(MeshwickAppTest, AcceleratorTableMapsKeysToCommands) {
@@ -179,7 +183,8 @@ TEST_F(MeshwickAppTest, AcceleratorTableMapsKeysToCommands) {
   EXPECT_EQ(table, (QStringList{"Ctrl+C=57634", "Ctrl+N=57600", "Ctrl+O=57601", "Ctrl+S=57604",
                                 "Ctrl+V=57637", "Num++=32771", "Alt+Backspace=57643", "Shift+Del=57635",
                                 "F6=57680", "Shift+F6=57681", "Ctrl+Ins=57634", "Shift+Ins=57637",
-                                "Num+-=32772", "Ctrl+X=57635", "Ctrl+Z=57643"}));
+                                "Num+-=32772", "Ctrl+X=57635", "Ctrl+Z=57643", "Ctrl++=32771",
+                                "Ctrl+Shift++=32771", "Ctrl+==32771", "Ctrl+-=32772"}));
 }
 
 TEST_F(MeshwickAppTest, OnlyTheKeypadsPlusAndMinusZoom) {
@@ -194,7 +199,12 @@ TEST_F(MeshwickAppTest, OnlyTheKeypadsPlusAndMinusZoom) {
       {"main plus", Qt::Key_Plus, Qt::NoModifier, 0},
       {"shifted main plus", Qt::Key_Plus, Qt::ShiftModifier, 0},
       {"main minus", Qt::Key_Minus, Qt::NoModifier, 0},
-      {"ctrl keypad plus", Qt::Key_Plus, Qt::KeypadModifier | Qt::ControlModifier, 0},
+      {"ctrl keypad plus", Qt::Key_Plus, Qt::KeypadModifier | Qt::ControlModifier, ID_ZOOM_IN},
+      {"ctrl plus", Qt::Key_Plus, Qt::ControlModifier, ID_ZOOM_IN},
+      {"ctrl shift plus", Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier, ID_ZOOM_IN},
+      {"ctrl equals", Qt::Key_Equal, Qt::ControlModifier, ID_ZOOM_IN},
+      {"ctrl minus", Qt::Key_Minus, Qt::ControlModifier, ID_ZOOM_OUT},
+      {"equals", Qt::Key_Equal, Qt::NoModifier, 0},
       {"ctrl s", Qt::Key_S, Qt::ControlModifier, ID_FILE_SAVE_AS},
       {"ctrl shift s", Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, 0},
       {"keypad insert with ctrl", Qt::Key_Insert, Qt::KeypadModifier | Qt::ControlModifier, ID_EDIT_COPY},
@@ -225,6 +235,50 @@ TEST_F(MeshwickAppTest, KeypadKeysAndToolbarZoomTheView) {
   EXPECT_EQ(app->View()->Zoom(), 0);
   app->MainFrame()->ToolBarAction(ID_ZOOM_OUT)->trigger();
   EXPECT_EQ(app->View()->Zoom(), -1);
+}
+
+// Every way of zooming moves the same steps, and the status bar follows.
+TEST_F(MeshwickAppTest, CtrlKeysAndCtrlWheelZoomAndTheStatusBarShowsTheZoom) {
+  auto app = Start();
+  PlaceThroughView(*app);
+  const QLabel* pane = app->MainFrame()->ZoomPane();
+  QWidget* view = app->View()->viewport();
+  const auto wheel = [view](int delta, Qt::KeyboardModifiers modifiers) {
+    QWheelEvent event(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &event);
+  };
+  const struct {
+    std::function<void()> act;
+    int zoom;
+    const char* shown;
+  } steps[] = {
+      {[&] { PressKey(view, Qt::Key_Plus, Qt::ControlModifier); }, 1, "200%"},
+      {[&] { PressKey(view, Qt::Key_Equal, Qt::ControlModifier); }, 2, "300%"},
+      {[&] { PressKey(view, Qt::Key_Minus, Qt::ControlModifier); }, 1, "200%"},
+      {[&] { wheel(-120, Qt::ControlModifier); }, 0, "100%"},
+      {[&] { wheel(-240, Qt::ControlModifier); }, -2, "33%"},
+      {[&] { wheel(60, Qt::ControlModifier); }, -2, "33%"},  // half a notch waits for the other half
+      {[&] { wheel(60, Qt::ControlModifier); }, -1, "50%"},
+      {[&] { wheel(120, Qt::NoModifier); }, -1, "50%"},  // the wheel alone scrolls
+      {[&] { PressKey(view, Qt::Key_Plus, Qt::KeypadModifier); }, 0, "100%"},
+  };
+  for (const auto& step : steps) {
+    step.act();
+    EXPECT_EQ(app->View()->Zoom(), step.zoom) << step.shown;
+    EXPECT_EQ(pane->text(), step.shown);
+  }
+}
+
+// Toolbar images are drawn at the device pixel ratio; the suite runs once more with
+// QT_SCALE_FACTOR=2 for the tests named DevicePixel.
+TEST_F(MeshwickAppTest, ToolbarImagesAreDrawnAtTheDevicePixelRatio) {
+  const qreal ratio = qApp->devicePixelRatio();
+  EXPECT_TRUE(qgetenv("QT_SCALE_FACTOR") != "2" || ratio == 2.0) << ratio;
+  const QPixmap pixmap = ToolbarImage(ID_FILE_SAVE_AS);
+  EXPECT_EQ(pixmap.devicePixelRatio(), ratio);
+  EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(16, 15));
+  EXPECT_EQ(pixmap.size(), QSize(qRound(16 * ratio), qRound(15 * ratio)));
 }
 
 TEST_F(MeshwickAppTest, SaveAsIsEnabledOnceTheGridHasACell) {
@@ -300,32 +354,34 @@ TEST_F(MeshwickAppTest, AboutDialogShowsNameVersionAndOk) {
   EXPECT_TRUE(seen.contains("OK"));
 }
 
-TEST_F(MeshwickAppTest, FileOpenChangesOnlyTheTitle) {
+// File → Open takes one or more pictures into the next free cells of the grid.
+TEST_F(MeshwickAppTest, FileOpenPlacesThePicturesIntoTheNextFreeCells) {
   auto app = Start();
   PlaceThroughView(*app);
-  const CPictureDib* cell = app->Document()->Cell(0, 0);
-  ASSERT_NE(cell, nullptr);
-  m_dialogs.openAnswers.push_back(Bitmap("other.bmp"));
-  m_dialogs.saveChoices = {SaveChoice::Discard, SaveChoice::Discard};
-  app->MainFrame()->MenuAction(ID_FILE_OPEN)->trigger();
-  EXPECT_EQ(app->MainFrame()->windowTitle(), "other.bmp* - Meshwick");
-  EXPECT_EQ(app->Document()->Cell(0, 0), cell);
-  EXPECT_EQ(app->Document()->Columns(), 1);
-  EXPECT_EQ(app->View()->TotalWidth(), 120);  // the grid still scrolls as before
+  m_dialogs.saveChoices.push_back(SaveChoice::Discard);
+  m_dialogs.openManyAnswers.push_back({Bitmap("a.bmp"), Bitmap("b.bmp"), Bitmap("c.bmp")});
+  PressKey(app->View()->viewport(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(m_dialogs.openFilters, PictureFileFilters());
+  EXPECT_EQ(app->Document()->Columns(), 2);
+  EXPECT_EQ(app->Document()->Rows(), 2);
+  for (const auto& [c, r] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}})
+    EXPECT_NE(app->Document()->Cell(c, r), nullptr) << c << "," << r;
+  EXPECT_EQ(app->View()->TotalWidth(), 140);  // the canvas follows the grid
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "无标题* - Meshwick");
 
-  app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
-  EXPECT_EQ(app->MainFrame()->windowTitle(), "无标题 - Meshwick");
-  EXPECT_EQ(app->Document()->Columns(), 0);
+  m_dialogs.saveChoices.push_back(SaveChoice::Discard);
+  app->MainFrame()->MenuAction(ID_FILE_OPEN)->trigger();  // cancelled: nothing changes
+  EXPECT_EQ(app->Document()->Columns(), 2);
 }
 
-TEST_F(MeshwickAppTest, FileArgumentIsOpenedAndAMissingOneEndsStartUp) {
-  auto app = Start({Bitmap("given.bmp")});
-  EXPECT_EQ(app->MainFrame()->windowTitle(), "given.bmp - Meshwick");
-  EXPECT_EQ(app->Document()->Columns(), 0);
-
-  CMeshwickApp failing(m_dialogs, m_profile);
-  EXPECT_FALSE(failing.InitInstance({m_dir.filePath("absent.bmp")}));
-  EXPECT_EQ(m_dialogs.messages.size(), 1);
+TEST_F(MeshwickAppTest, PicturesNamedOnTheCommandLineArePlacedAtStartUp) {
+  auto app = Start({Bitmap("given.bmp"), m_dir.filePath("absent.bmp"), Bitmap("second.bmp")});
+  EXPECT_TRUE(app->MainFrame()->isVisible());
+  EXPECT_EQ(m_dialogs.modalRuns, 1);  // the cell size, asked once
+  EXPECT_EQ(app->Document()->Columns(), 2);
+  EXPECT_EQ(app->Document()->Rows(), 1);
+  EXPECT_EQ(m_dialogs.messages,
+            QStringList{QString("无法放入图片“%1”：无法打开文件。").arg(m_dir.filePath("absent.bmp"))});
 }
 
 TEST_F(MeshwickAppTest, PlacingMarksTheTitleAndSavingClearsTheMarkAndNamesTheFile) {
@@ -387,7 +443,7 @@ TEST_F(MeshwickAppTest, UnsavedChangesAreAskedAboutBeforeNewOpenExitAndClose) {
     const QString saved = m_dir.filePath(QString("saved%1.bmp").arg(round++));
     m_dialogs.saveChoices.push_back(c.choice);
     m_dialogs.saveAnswers.push_back(c.saveDialogConfirms ? saved : QString());
-    m_dialogs.openAnswers.push_back(QString());  // the open dialog, when it comes, is cancelled
+    m_dialogs.openFilters.clear();  // the open dialog, when it comes, is cancelled
     switch (c.way) {
       case Way::New:
         app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
@@ -405,9 +461,9 @@ TEST_F(MeshwickAppTest, UnsavedChangesAreAskedAboutBeforeNewOpenExitAndClose) {
     EXPECT_EQ(m_dialogs.questions, QStringList{"是否保存对“无标题”的更改？"});
     EXPECT_EQ(QFile::exists(saved), c.choice == SaveChoice::Save && c.saveDialogConfirms);
     const bool kept = c.outcome == Outcome::Kept;
-    // What shows that the command stopped: the grid, the unused open answer, the window.
+    // What shows that the command stopped: the grid, the open dialog not shown, the window.
     const bool stopped = c.way == Way::New    ? app->Document()->Columns() == 1
-                         : c.way == Way::Open ? !m_dialogs.openAnswers.empty()
+                         : c.way == Way::Open ? m_dialogs.openFilters.isEmpty()
                                               : app->MainFrame()->isVisible();
     EXPECT_EQ(stopped, kept);
   }

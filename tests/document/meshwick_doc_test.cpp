@@ -459,17 +459,58 @@ TEST_F(MeshwickDocTest, NewDocumentEmptiesTheGridRebuildsTheViewAndAsksAgain) {
   m_doc.RemoveView(&view);
 }
 
-TEST_F(MeshwickDocTest, OpeningAFileChangesOnlyPathAndTitle) {
-  EXPECT_EQ(m_doc.GetTitle(), "无标题");
+TEST(NextFreeCellTest, FillsInReadingOrderThenGrowsColumnsWhileNotWiderThanTall) {
+  const auto none = [](int, int) { return false; };
+  const auto all = [](int, int) { return true; };
+  const struct {
+    int columns, rows;
+    std::function<bool(int, int)> occupied;
+    CellPosition expected;
+  } cases[] = {
+      {0, 0, all, {0, 0}},
+      {1, 1, all, {1, 0}},
+      {2, 1, all, {0, 1}},
+      {2, 2, all, {2, 0}},
+      {3, 2, all, {0, 2}},
+      {1, 3, all, {1, 0}},
+      {4, 1, all, {0, 1}},
+      {3, 3, none, {0, 0}},
+      {3, 2, [](int c, int r) { return r == 0 || c == 0; }, {1, 1}},
+      {2, 2, [](int c, int r) { return !(c == 1 && r == 1); }, {1, 1}},
+      {3, 1, [](int c, int) { return c != 2; }, {2, 0}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(NextFreeCell(c.columns, c.rows, c.occupied), c.expected) << c.columns << "x" << c.rows;
+}
+
+// One picture after another into the next free cells: the grid grows 1x1, 2x1, 2x2, 3x2, ...
+TEST_F(MeshwickDocTest, PicturesGoIntoTheNextFreeCellsAndTheFullGridGrows) {
   CancelCellSize();
-  ASSERT_TRUE(m_doc.PlacePicture(Bmp("p.bmp", 4, 4), 0, 0));
-  const CPictureDib* cell = m_doc.Cell(0, 0);
-  ASSERT_TRUE(m_doc.OnOpenDocument(Bmp("other.bmp", 2, 2)));
-  EXPECT_EQ(m_doc.GetTitle(), "other.bmp");
-  EXPECT_EQ(m_doc.Cell(0, 0), cell);
-  EXPECT_EQ(m_doc.Rows(), 1);
-  EXPECT_FALSE(m_doc.OnOpenDocument(m_dir.filePath("absent")));
-  EXPECT_EQ(m_doc.GetTitle(), "other.bmp");
+  const QString path = Bmp("p.bmp", 4, 4);
+  const struct { int columns, rows; } after[] = {{1, 1}, {2, 1}, {2, 2}, {2, 2}, {3, 2}, {3, 2}, {3, 3}};
+  for (const auto& expected : after) {
+    ASSERT_EQ(m_doc.PlacePictures({path}), 1);
+    EXPECT_EQ(m_doc.Columns(), expected.columns);
+    EXPECT_EQ(m_doc.Rows(), expected.rows);
+  }
+  EXPECT_EQ(m_dialogs.modalRuns, 1);  // only the first picture asks for the cell size
+}
+
+TEST_F(MeshwickDocTest, FirstPictureMayGoWhereAskedAndFailuresAreNamedTogether) {
+  CancelCellSize();
+  const QString good = Bmp("p.bmp", 4, 4);
+  ASSERT_EQ(m_doc.PlacePictures({good, good}), 2);  // 2x1
+  const QString absent = m_dir.filePath("absent.bmp");
+  test::WriteFile(m_dir.filePath("text.jpg"), test::Bytes{'n', 'o'});
+  const QString text = m_dir.filePath("text.jpg");
+  EXPECT_EQ(m_doc.PlacePictures({good, absent, good, text}, CellPosition{0, 0}), 2);
+  // (0, 0) replaced, then the next free cells: the grid was full, so a row came.
+  EXPECT_EQ(m_doc.Columns(), 2);
+  EXPECT_EQ(m_doc.Rows(), 2);
+  EXPECT_NE(m_doc.Cell(0, 1), nullptr);
+  EXPECT_EQ(m_doc.Cell(1, 1), nullptr);
+  EXPECT_EQ(m_dialogs.messages, QStringList{PlacementFailureText(absent, PictureProblem::CannotOpen) + "\n" +
+                                            PlacementFailureText(text, PictureProblem::NotJpegOrBmp)});
 }
 
 class CellSizeDlgTest : public ::testing::Test {
@@ -536,7 +577,7 @@ TEST_F(CellSizeDlgTest, SizeWhoseCellBitmapPassesTheByteLimitIsRefusedAndTheDial
     dialog.HeightEdit()->setText(c.height);
     dialog.OkButton()->click();
     EXPECT_EQ(dialog.result() == QDialog::Accepted, c.fits);
-    EXPECT_EQ(dialogs.messages.size(), c.fits ? 0 : 1);
+    ASSERT_EQ(dialogs.messages.size(), c.fits ? 0 : 1);
     if (!c.fits) {
       EXPECT_TRUE(dialogs.messages.front().startsWith("单元格太大"))
           << dialogs.messages.front().toStdString();

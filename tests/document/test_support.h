@@ -26,6 +26,13 @@ class FakeDialogs : public platform::DialogService {
     openFilters = filters;
     return Next(openAnswers);
   }
+  QStringList GetOpenFileNames(QWidget*, const QStringList& filters) override {
+    openFilters = filters;
+    if (openManyAnswers.empty()) return {};
+    const QStringList answer = openManyAnswers.front();
+    openManyAnswers.pop_front();
+    return answer;
+  }
   std::optional<QString> GetSaveFileName(QWidget*, const QStringList& filters,
                                          const QString& suffix) override {
     saveFilters = filters;
@@ -48,6 +55,8 @@ class FakeDialogs : public platform::DialogService {
   // Paths the dialogs answer with, in order; a null QString cancels.
   std::deque<QString> openAnswers;
   std::deque<QString> saveAnswers;
+  // Answers of the many-files open dialog; an empty list cancels.
+  std::deque<QStringList> openManyAnswers;
   std::function<int(QDialog&)> onModal;
   QStringList openFilters;
   QStringList saveFilters;

@@ -1,6 +1,12 @@
 #include "platform/dialogs.h"
 
+#include "platform/busy_cursor.h"
+#include "platform/profile.h"
+
+#include <QCursor>
+#include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,3 +54,54 @@ TEST(FollowFilterSuffixTest, NameWithoutExtensionTakesTheChosenFiltersExtension)
 }
 
 }  // namespace
+
+namespace platform {
+namespace {
+
+// File dialogs start in the folder used last, in this run and in the next one.
+TEST(QtDialogServiceTest, FileDialogsStartInTheFolderUsedLast) {
+  QTemporaryDir dir;
+  const QString pictures = dir.filePath("pictures");
+  ASSERT_TRUE(QDir().mkpath(pictures));
+  ProfileStore profile(dir.filePath("profile.ini"));
+  {
+    QtDialogService dialogs(&profile);
+    EXPECT_EQ(dialogs.StartFolder(), QString());
+    dialogs.RememberFolderOf(pictures + "/a.bmp");
+    EXPECT_EQ(dialogs.StartFolder(), pictures);
+  }
+  EXPECT_EQ(profile.GetProfileString("parameters", "LastFolder", {}), pictures);
+  QtDialogService nextRun(&profile);
+  EXPECT_EQ(nextRun.StartFolder(), pictures);
+  QFileDialog dialog;
+  nextRun.PrepareFileDialog(dialog);
+  EXPECT_EQ(dialog.directory().absolutePath(), pictures);
+}
+
+TEST(QtDialogServiceTest, AStoredFolderThatIsGoneIsNotUsed) {
+  QTemporaryDir dir;
+  ProfileStore profile(dir.filePath("profile.ini"));
+  for (const QString& stored : {dir.filePath("gone"), dir.filePath("profile.ini"), QString("")}) {
+    profile.WriteProfileString("parameters", "LastFolder", stored);
+    EXPECT_EQ(QtDialogService(&profile).StartFolder(), QString()) << stored.toStdString();
+  }
+}
+
+// While work shows the busy cursor, a dialog that opens shows the ordinary one.
+TEST(CursorTest, NormalCursorShowsOverTheBusyOneAndBothAreTakenBack) {
+  ASSERT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  {
+    const BusyCursor busy;
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    {
+      const NormalCursor normal;
+      EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+    }
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  }
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+}  // namespace
+}  // namespace platform

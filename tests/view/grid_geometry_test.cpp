@@ -92,5 +92,42 @@ TEST(CellAtPointTest, NoCellForAnEmptyZoomedSize) {
   EXPECT_FALSE(CellAtPoint({5, 5}, {0, 0}, {10, 0}, 1, 1));
 }
 
+TEST(ZoomPercentTest, PicturePixelsPerDevicePixel) {
+  const struct {
+    int zoom;
+    int percent;
+  } cases[] = {{0, 100}, {1, 200},  {4, 500},
+               {-1, 50}, {-2, 33},  {-3, 25},
+               {-99, 1}, {-100, 0}, {kMaxZoomSteps, (kMaxZoomSteps + 1) * 100}};
+  for (const auto& c : cases) EXPECT_EQ(ZoomPercent(c.zoom), c.percent) << c.zoom;
+}
+
+TEST(WheelNotchesTest, WholeNotchesGoAndTheRestWaits) {
+  const struct {
+    int pending, delta, notches, left;
+  } cases[] = {{0, 120, 1, 0},  {0, -120, -1, 0},     {0, 360, 3, 0}, {0, 60, 0, 60},   {60, 60, 1, 0},
+               {60, -60, 0, 0}, {-100, -30, -1, -10}, {0, 0, 0, 0},   {100, 150, 2, 10}};
+  for (const auto& c : cases) {
+    int pending = c.pending;
+    EXPECT_EQ(WheelNotches(pending, c.delta), c.notches) << c.pending << " + " << c.delta;
+    EXPECT_EQ(pending, c.left) << c.pending << " + " << c.delta;
+  }
+}
+
+TEST(DevicePixelsTest, LengthsRoundUpPointsDownAndTheMarginScales) {
+  EXPECT_EQ(ToDevice(100, 1.0), 100);
+  EXPECT_EQ(ToDevice(100, 2.0), 200);
+  EXPECT_EQ(ToDevice(3, 1.5), 5);
+  EXPECT_EQ(ToLogical(300, 2.0), 150);
+  EXPECT_EQ(ToLogical(301, 2.0), 151);
+  EXPECT_EQ(ToDevicePoint(QPoint(3, 5), 1.5), QPoint(4, 7));
+  EXPECT_EQ(ToDevicePoint(QPoint(30, 5), 2.0), QPoint(60, 10));
+  // Three 200-pixel cells: at ratio 1 as before; at ratio 2 the cells keep their device
+  // pixels and the margin doubles.
+  EXPECT_EQ(DeviceTotal({200, 100}, 3, 2, 1.0), (Extent{700, 300}));
+  EXPECT_EQ(DeviceTotal({200, 100}, 3, 2, 2.0), (Extent{800, 400}));
+  EXPECT_EQ(DeviceTotal({200, 100}, 3, 2, 1.0), ScrollTotal({200, 100}, 3, 2));
+}
+
 }  // namespace
 }  // namespace grid

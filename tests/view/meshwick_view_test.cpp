@@ -6,12 +6,20 @@
 #include "tests/document/test_support.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -246,6 +254,121 @@ TEST_F(MeshwickViewTest, MouseDoubleClickEventReachesPlacement) {
                     Qt::NoModifier);
   QApplication::sendEvent(m_view.viewport(), &event);
   EXPECT_EQ(m_doc.Columns(), 1);
+}
+
+QMimeData* FileUrls(const QStringList& paths) {
+  auto* data = new QMimeData;
+  QList<QUrl> urls;
+  for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+  data->setUrls(urls);
+  return data;
+}
+
+// Dropped files: the first into the cell under the pointer, the rest into the next free cells.
+TEST_F(MeshwickViewTest, DroppedFilesGoUnderThePointerThenIntoTheNextFreeCells) {
+  Paint();
+  const QString green = Solid("g.bmp", 50, 40, 0x00ff00);
+  for (int c = 0; c < 3; ++c) DoubleClick(green, {c * 50 + 5, 5});
+  ASSERT_EQ(m_doc.Columns(), 3);
+  const QString red = Solid("r.bmp", 50, 40, 0xff0000);
+  const QString blue = Solid("b.bmp", 50, 40, 0x0000ff);
+  std::unique_ptr<QMimeData> data(FileUrls({red, blue, red}));
+  QDragEnterEvent enter(QPoint(75, 20), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_view.viewport(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(75, 20), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_view.viewport(), &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  EXPECT_EQ(m_doc.Columns(), 3);
+  EXPECT_EQ(m_doc.Rows(), 2);
+  EXPECT_EQ(CanvasPixel(m_view, 75, 20), qRgb(255, 0, 0));  // (1, 0) under the pointer
+  EXPECT_EQ(CanvasPixel(m_view, 25, 60), qRgb(0, 0, 255));  // (0, 1): the grid was full
+  EXPECT_EQ(CanvasPixel(m_view, 75, 60), qRgb(255, 0, 0));  // (1, 1)
+  EXPECT_EQ(m_doc.Cell(2, 1), nullptr);
+}
+
+TEST_F(MeshwickViewTest, DropsOfFilesAreWelcomeAndOtherDataIsNot) {
+  const struct {
+    const char* what;
+    std::function<QMimeData*()> make;
+    bool accepted;
+  } cases[] = {
+      {"files", [this] { return FileUrls({Solid("g.bmp", 8, 8, 0)}); }, true},
+      {"text",
+       [] {
+         auto* data = new QMimeData;
+         data->setText("hello");
+         return data;
+       },
+       false},
+      {"web address",
+       [] {
+         auto* data = new QMimeData;
+         data->setUrls({QUrl("https://example.org/a.jpg")});
+         return data;
+       },
+       false},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<QMimeData> data(c.make());
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(m_view.viewport(), &enter);
+    EXPECT_EQ(enter.isAccepted(), c.accepted) << c.what;
+    EXPECT_EQ(DroppedLocalFiles(*data).size(), c.accepted ? 1 : 0) << c.what;
+  }
+}
+
+TEST_F(MeshwickViewTest, FirstDropIntoAnEmptyGridAsksTheCellSizeAndResetsTheZoom) {
+  m_view.OnZoomIn();
+  const QString green = Solid("g.bmp", 30, 20, 0x00ff00);
+  m_view.PlaceFiles({green, green}, QPoint(300, 200));
+  EXPECT_EQ(m_dialogs.modalRuns, 1);
+  EXPECT_EQ(m_view.Zoom(), 0);
+  EXPECT_EQ(m_doc.Columns(), 2);
+  EXPECT_EQ(m_view.TotalWidth(), 160);
+}
+
+// The suite runs once more with QT_SCALE_FACTOR=2 for the tests named DevicePixel: the
+// canvas holds device pixels, so at zoom 0 each picture pixel is one device pixel on screen.
+TEST_F(MeshwickViewTest, CanvasIsDrawnInDevicePixels) {
+  const double ratio = m_view.devicePixelRatioF();
+  EXPECT_TRUE(qgetenv("QT_SCALE_FACTOR") != "2" || ratio == 2.0) << ratio;
+  Paint();
+  const QString green = Solid("g.bmp", 50, 40, 0x00ff00);
+  DoubleClick(green, {0, 0});
+  // A click 30 window pixels in lands on device pixel 30 x ratio: the second cell at ratio 2.
+  const int clicked = static_cast<int>(30 * ratio) / 50;
+  DoubleClick(Solid("b.bmp", 50, 40, 0x0000ff), {30, 5});
+  EXPECT_EQ(m_doc.Columns(), clicked + 1);
+  EXPECT_EQ(CanvasPixel(m_view, clicked * 50 + 25, 20), qRgb(0, 0, 255));
+
+  m_doc.OnNewDocument();
+  m_view.PlaceFiles({green, Solid("r.bmp", 50, 40, 0xff0000)});
+  ASSERT_EQ(m_doc.Columns(), 2);
+  EXPECT_EQ(m_view.TotalWidth(), static_cast<int>(std::ceil((100 + std::ceil(100 * ratio)) / ratio)));
+  const QImage shown = Paint();
+  EXPECT_EQ(shown.devicePixelRatio(), ratio);
+  EXPECT_EQ(shown.size(), m_view.viewport()->size() * ratio);
+  // Device pixels 49 and 50 are the two sides of the cell boundary: sharp, one to one.
+  EXPECT_EQ(shown.pixel(49, 20), qRgb(0, 255, 0));
+  EXPECT_EQ(shown.pixel(50, 20), qRgb(255, 0, 0));
+  EXPECT_EQ(shown.pixel(99, 39), qRgb(255, 0, 0));
+}
+
+TEST_F(MeshwickViewTest, BusyCursorWhilePlacingAndTheOrdinaryOneAfter) {
+  Qt::CursorShape during = Qt::ArrowCursor;
+  m_dialogs.onModal = [&during](QDialog& dialog) {
+    if (const QCursor* cursor = QGuiApplication::overrideCursor()) during = cursor->shape();
+    dynamic_cast<CCellSizeDlg&>(dialog).CancelButton()->click();
+    return dialog.result();
+  };
+  m_view.PlaceFiles({Solid("g.bmp", 8, 8, 0x00ff00)});
+  EXPECT_EQ(during, Qt::WaitCursor);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  DoubleClick(Solid("h.bmp", 8, 8, 0x00ff00), {20, 0});
+  m_view.OnZoomIn();
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(MeshwickViewTest, NewDocumentRebuildsTheCanvasWithoutPictures) {
