@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "codec/encode/huffman_encode.h"
 #include "codec/encode/optimal_huffman.h"
 #include "codec/encode/progressive_encoder.h"
@@ -307,12 +309,13 @@ ScanShape shapeOf(const StreamSegment& sos) {
 
 // --- oracles -------------------------------------------------------------------------------
 
-// A file name for this test's scratch files; parameterised names carry '/'.
+// A file name for this test's scratch files, one per process (the portable and native runs of a
+// test run at once); parameterised names carry '/'.
 std::string scratchPath(const std::string& name) {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
   std::string id = std::string(info->test_suite_name()) + "_" + info->name();
   std::replace(id.begin(), id.end(), '/', '_');
-  return testing::TempDir() + "meshwick_" + id + "_" + name;
+  return testing::TempDir() + "meshwick_" + std::to_string(getpid()) + "_" + id + "_" + name;
 }
 
 // Runs `command` on `jpeg` written to a file; returns its exit status, stderr and output file.
