@@ -64,7 +64,10 @@ bool closeOpenFile(ByteInput* input) {
   return closed;
 }
 
-// Caller tables go through the same conversion as tables read from DQT and DHT segments.
+// Caller tables come as DQT and DHT segments carry them (quantisation steps in zig-zag order) and
+// go through the same conversion as tables read from the stream: the table records hold the
+// dequantiser's form, which the transforms read, whichever the source. The caller's own arrays are
+// only read.
 JpegStatus installSuppliedTables(JPEG_PROPERTIES* state) {
   if (state->quantTablesSupplied != 0) {
     for (int32_t i = 0; i < state->quantTableCount && i < 4; ++i) {
@@ -196,10 +199,11 @@ JpegSubsampling subsamplingOfFrame(const JPEG_PROPERTIES* state) {
   return JpegSubsampling::Other;
 }
 
-// Leaves the file at the last SOS marker read, so that the next call reads on from there.
+// Leaves the file where the next call reads on: at the last SOS marker read or, when the read
+// stopped at an EOI before any (a tables-only stream), just after that EOI.
 JpegStatus repositionFile(JPEG_PROPERTIES* state) {
-  if (state->lastScanStart < 0) return JpegStatus::Ok;
-  const int64_t position = state->inputBaseOffset + state->lastScanStart;
+  const int64_t stop = state->lastScanStart >= 0 ? state->lastScanStart : int64_t{state->input.consumed};
+  const int64_t position = state->inputBaseOffset + stop;
   if (!fileSeek(state->input.file, position, SeekOrigin::Start)) return JpegStatus::FileError;
   state->inputBaseOffset = position;
   return JpegStatus::Ok;

@@ -80,10 +80,9 @@ bool subsamplingFitsComponents(JpegSubsampling subsampling, int32_t channels) {
 JpegStatus validatePixelBuffer(const JPEG_CODEC_PROPERTIES* p, int32_t mode) {
   if (p->pixelData == nullptr) return JpegStatus::InvalidProperties;
   if (p->pixelWidth < 1 || p->pixelWidth > kMaxDimension) return JpegStatus::InvalidProperties;
-  // A zero height describes no buffer at all.
-  if (p->pixelHeight < -kMaxDimension || p->pixelHeight > kMaxDimension || p->pixelHeight == 0) {
-    return JpegStatus::InvalidProperties;
-  }
+  // A height of 0 passes here: a decode refuses a buffer too small for its image once the frame
+  // is known, and a thumbnail read one too small for the thumbnail.
+  if (p->pixelHeight < -kMaxDimension || p->pixelHeight > kMaxDimension) return JpegStatus::InvalidProperties;
   if (isThumbnailMode(mode) && !isColor(p->pixelColor, JpegColor::Rgb) &&
       !isColor(p->pixelColor, JpegColor::Bgr)) {
     return JpegStatus::ThumbnailWrongColor;

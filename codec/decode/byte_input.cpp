@@ -17,10 +17,6 @@ bool isFileInput(const ByteInput* input) {
   return input->file != 0;
 }
 
-JpegStatus truncatedStatus(const ByteInput* input) {
-  return isFileInput(input) ? JpegStatus::FileError : JpegStatus::DataError;
-}
-
 // Make at least one byte available. File: refill when empty. False at the end of the data.
 bool ensureByte(ByteInput* input, JpegStatus* status) {
   *status = JpegStatus::Ok;
@@ -38,6 +34,10 @@ bool ensureByte(ByteInput* input, JpegStatus* status) {
 }
 
 }  // namespace
+
+JpegStatus truncatedStatus(const ByteInput* input) {
+  return isFileInput(input) ? JpegStatus::FileError : JpegStatus::MemoryError;
+}
 
 void resetInput(ByteInput* input) {
   if (isFileInput(input)) {
@@ -139,7 +139,7 @@ JpegStatus skipBytes(ByteInput* input, int32_t length) {
   int32_t left = length;
   while (left > 0) {
     JpegStatus status = JpegStatus::Ok;
-    if (!ensureByte(input, &status)) return JpegStatus::DataError;
+    if (!ensureByte(input, &status)) return status != JpegStatus::Ok ? status : truncatedStatus(input);
     const uint32_t chunk =
         static_cast<uint32_t>(left) < input->available ? static_cast<uint32_t>(left) : input->available;
     input->current += chunk;
@@ -152,7 +152,8 @@ JpegStatus skipBytes(ByteInput* input, int32_t length) {
 
 JpegStatus skipSegment(ByteInput* input) {
   int32_t length = 0;
-  if (readWord(input, &length) != JpegStatus::Ok) return JpegStatus::DataError;
+  const JpegStatus status = readWord(input, &length);
+  if (status != JpegStatus::Ok) return status;
   if (length <= 1) return JpegStatus::DataError;
   return skipBytes(input, length - 2);
 }

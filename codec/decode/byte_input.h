@@ -28,7 +28,11 @@ bool takeByte(ByteInput* input, uint8_t* byte, JpegStatus* status);
 // Marker code 0..255, kEndOfData, or a negative status.
 int32_t nextMarker(ByteInput* input);
 
-// 16-bit big-endian value. Truncated input: FileError (file) or DataError (memory).
+// What running out of input inside a segment gives: FileError for a file, MemoryError for a
+// memory buffer.
+JpegStatus truncatedStatus(const ByteInput* input);
+
+// 16-bit big-endian value. Truncated input: truncatedStatus.
 JpegStatus readWord(ByteInput* input, int32_t* value);
 
 // A segment's bytes as one contiguous block: a view into the input buffer, or a copy.
@@ -38,14 +42,13 @@ struct SegmentView {
   std::unique_ptr<uint8_t[]> copy;
 };
 
-// n bytes. Truncated input: FileError (file) or DataError (memory); MemoryError when a
-// copy cannot be made.
+// n bytes. Truncated input: truncatedStatus; MemoryError also when a copy cannot be made.
 JpegStatus readSegment(ByteInput* input, int32_t length, SegmentView* view);
 
-// Pass over `length` bytes. Truncated input: DataError.
+// Pass over `length` bytes. Truncated input: truncatedStatus.
 JpegStatus skipBytes(ByteInput* input, int32_t length);
 
-// Read a segment length L and pass over the rest. L <= 1 or truncated: DataError.
+// Read a segment length L and pass over the rest. L <= 1: DataError; truncated: truncatedStatus.
 JpegStatus skipSegment(ByteInput* input);
 
 // Whole-byte fill of the accumulator: 0, kStoppedAtMarker, or a negative status. A memory

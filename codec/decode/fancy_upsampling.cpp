@@ -5,21 +5,23 @@
 #include <cstring>
 
 #include "codec/decode/output_stage.h"
+#include "codec/decode/scan_decoder.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/ycc_terms.h"
 #include "codec/record_memory.h"
+#include "codec/validation.h"
 
 namespace {
 
 constexpr int32_t kRingBands = 3;  // previous, current and next MCU row
-constexpr int32_t kBlockSide = 8;
+constexpr int32_t kBlockSide = 8;  // at full size; blocks of a scaled decode have 8 / scale
 
 int64_t ceilDiv(int64_t value, int64_t divisor) {
   return (value + divisor - 1) / divisor;
 }
 
-// Where each component's samples live in the ring: `width` samples per row, three bands of up
-// to `factor V` x 8 rows.
+// Where each component's samples live in the ring: `width` samples per row, three bands of
+// `factor V` x block side rows.
 struct RingLayout {
   size_t offset[4] = {};
   int32_t width[4] = {};
@@ -28,18 +30,23 @@ struct RingLayout {
   size_t bytes = 0;
 };
 
-RingLayout ringLayout(const JPEG_PROPERTIES& state) {
+int32_t blockSideAt(int32_t scale) {
+  return kBlockSide / scale;
+}
+
+RingLayout ringLayout(const JPEG_PROPERTIES& state, int32_t scale) {
   RingLayout ring;
+  const int32_t side = blockSideAt(scale);
   const int64_t mcusPerRow = ceilDiv(state.imageWidth, int64_t{kBlockSide} * state.maxHorizontalFactor);
   for (int32_t i = 0; i < state.componentCount && i < 4; ++i) {
     const JpegComponent& c = state.components[i];
     ring.offset[i] = ring.bytes;
-    ring.width[i] = static_cast<int32_t>(mcusPerRow * c.horizontalFactor * kBlockSide);
+    ring.width[i] = static_cast<int32_t>(mcusPerRow * c.horizontalFactor * side);
     ring.sampleWidth[i] = static_cast<int32_t>(
-        ceilDiv(int64_t{state.imageWidth} * c.horizontalFactor, state.maxHorizontalFactor));
-    ring.sampleHeight[i] =
-        static_cast<int32_t>(ceilDiv(int64_t{state.imageHeight} * c.verticalFactor, state.maxVerticalFactor));
-    ring.bytes += size_t(ring.width[i]) * kRingBands * kBlockSide * size_t(c.verticalFactor);
+        ceilDiv(int64_t{state.imageWidth} * c.horizontalFactor, int64_t{state.maxHorizontalFactor} * scale));
+    ring.sampleHeight[i] = static_cast<int32_t>(
+        ceilDiv(int64_t{state.imageHeight} * c.verticalFactor, int64_t{state.maxVerticalFactor} * scale));
+    ring.bytes += size_t(ring.width[i]) * kRingBands * size_t(side) * size_t(c.verticalFactor);
   }
   return ring;
 }
@@ -85,26 +92,36 @@ McuComponents mcuComponents(const JPEG_PROPERTIES& state) {
   return mcu;
 }
 
-// Copies the transformed blocks of MCU (column, row) from the MCU area into the ring.
-void keepMcuSamples(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
-  const RingLayout ring = ringLayout(*state);
+// Copies the transformed blocks of MCU (column, row) from the MCU area into the ring (the
+// samples of each block, side 8 / scale, at the top left of its 8x8 area).
+void keepMcuSamples(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t scale) {
+  const RingLayout ring = ringLayout(*state, scale);
+  const int32_t side = blockSideAt(scale);
   const McuComponents mcu = mcuComponents(*state);
   const int16_t* block = reinterpret_cast<const int16_t*>(state->scratch);
   for (int32_t i = 0; i < mcu.count; ++i) {
     const int32_t c = mcu.index[i];
-    const int32_t bandHeight = mcu.blocksDown[i] * kBlockSide;
+    const int32_t bandHeight = mcu.blocksDown[i] * side;
     uint8_t* plane = ringBytes(*state) + ring.offset[c];
     for (int32_t by = 0; by < mcu.blocksDown[i]; ++by) {
       for (int32_t bx = 0; bx < mcu.blocksAcross[i]; ++bx, block += 64) {
-        const int32_t x0 = (column * mcu.blocksAcross[i] + bx) * kBlockSide;
-        if (x0 + kBlockSide > ring.width[c]) continue;
-        for (int32_t sy = 0; sy < kBlockSide; ++sy) {
-          const int32_t y = row * bandHeight + by * kBlockSide + sy;
+        const int32_t x0 = (column * mcu.blocksAcross[i] + bx) * side;
+        if (x0 + side > ring.width[c]) continue;
+        for (int32_t sy = 0; sy < side; ++sy) {
+          const int32_t y = row * bandHeight + by * side + sy;
           uint8_t* out = plane + ringRow(y, bandHeight) * size_t(ring.width[c]) + size_t(x0);
-          for (int32_t sx = 0; sx < kBlockSide; ++sx) out[sx] = static_cast<uint8_t>(block[8 * sy + sx]);
+          for (int32_t sx = 0; sx < side; ++sx) out[sx] = static_cast<uint8_t>(block[8 * sy + sx]);
         }
       }
     }
+  }
+}
+
+void storeAtScale(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t scale) {
+  if (scale == 1) {
+    state->input.kernels->storeMcu(state, column, row);
+  } else {
+    storeScaledMcu(state, column, row, blockSideAt(scale));
   }
 }
 
@@ -182,10 +199,12 @@ void copyAcross(const SampleSource& source, int32_t x0, int32_t y, uint8_t* out,
 }  // namespace
 
 bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale) {
-  if (state.upsamplingMode != 1 || scale != 1 || state.blockPlanes != nullptr) return false;
+  if (state.upsamplingMode != 1 || state.blockPlanes != nullptr) return false;
+  if (scale != 1 && scale != 2 && scale != 4 && scale != 8) return false;
   if (state.components == nullptr || state.componentCount < 2 || state.componentCount > 4) return false;
   if (state.maxHorizontalFactor != 2 || state.maxVerticalFactor < 1 || state.maxVerticalFactor > 2)
     return false;
+  if (scale != 1 && hasSquareSampling(&state)) return false;
   const KernelTable* kernels = state.input.kernels;
   return kernels != nullptr && isGeneralRoutine(kernels->storeMcu);
 }
@@ -194,27 +213,27 @@ JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale) {
   releaseBlocks(state->upsamplingRows);
   state->upsamplingRows = nullptr;
   if (!fancyUpsamplingApplies(*state, scale)) return JpegStatus::Ok;
-  const size_t bytes = ringLayout(*state).bytes;
+  const size_t bytes = ringLayout(*state, scale).bytes;
   state->upsamplingRows = allocateBlocks((bytes + 127) / 128);
   return state->upsamplingRows != nullptr ? JpegStatus::Ok : JpegStatus::MemoryError;
 }
 
-void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows) {
-  const StoreMcuRoutine store = state->input.kernels->storeMcu;
+void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows,
+                       int32_t scale) {
   if (!ringIsLive(*state)) {
-    store(state, column, row);
+    storeAtScale(state, column, row, scale);
     return;
   }
-  keepMcuSamples(state, column, row);
+  keepMcuSamples(state, column, row, scale);
   const int32_t lag = lagRows(*state);
   const int32_t shownRow = row - lag;
   const bool rowEnd = column + 1 == columns;
   if (shownRow >= 0) {
-    if (column >= 1) store(state, column - 1, shownRow);
-    if (rowEnd) store(state, column, shownRow);
+    if (column >= 1) storeAtScale(state, column - 1, shownRow, scale);
+    if (rowEnd) storeAtScale(state, column, shownRow, scale);
   }
   if (rowEnd && row + 1 == rows && lag != 0) {
-    for (int32_t c = 0; c < columns; ++c) store(state, c, row);
+    for (int32_t c = 0; c < columns; ++c) storeAtScale(state, c, row, scale);
   }
 }
 
@@ -241,13 +260,16 @@ bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& componen
   if (!ringIsLive(state)) return false;
   const int32_t c = component.frameIndex;
   if (c < 0 || c >= state.componentCount || c >= 4) return false;
-  const RingLayout ring = ringLayout(state);
-  const int32_t bandHeight = component.blocksDown * kBlockSide;
+  const int32_t scale = scaleOfMode(state.ioMode);
+  const int32_t side = blockSideAt(scale);
+  if (component.samples != side) return false;
+  const RingLayout ring = ringLayout(state, scale);
+  const int32_t bandHeight = component.blocksDown * side;
   const SampleSource source = {ringBytes(state) + ring.offset[c], ring.width[c], ring.sampleWidth[c] - 1,
                                ring.sampleHeight[c] - 1, bandHeight};
-  const int32_t ratioH = component.spanH / kBlockSide;
-  const int32_t ratioV = component.spanV / kBlockSide;
-  const int32_t x0 = column * component.blocksAcross * kBlockSide;
+  const int32_t ratioH = component.spanH / side;
+  const int32_t ratioV = component.spanV / side;
+  const int32_t x0 = column * component.blocksAcross * side;
   const int32_t y0 = row * bandHeight;
   const int32_t outWidth = component.blocksAcross * component.spanH;
   const int32_t outHeight = component.blocksDown * component.spanV;

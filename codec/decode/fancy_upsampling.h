@@ -7,8 +7,10 @@
 // and one MCU row when maxV = 2. The lagging MCUs are stored at the end of each row and of the
 // image. While the ring is live the general store routines take all samples from it.
 //
-// Only full-size decoding with maxH = 2 and maxV <= 2 through the general store routines uses
-// the ring; reduced scales and every other layout replicate.
+// Decoding with maxH = 2 and maxV <= 2 through the general store routines uses the ring, at full
+// size with 8x8 blocks and at 1/2, 1/4 and 1/8 scale with blocks of 4, 2 and 1 samples. A
+// square-sampled frame at a reduced scale needs no expansion (its one-block components take the
+// larger transform), and every other layout replicates.
 #pragma once
 
 #include <cstddef>
@@ -16,17 +18,19 @@
 
 #include "codec/jpeg.h"
 
-// Whether a full-size decode of the current frame and store routine filters through the ring.
+// Whether a decode of the current frame and store routine at `scale` filters through the ring.
 bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale);
 
 // At the start of a scan (not on resuming one): releases the previous ring and, when the filter
 // applies, allocates a new one. Ok, or MemoryError.
 JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale);
 
-// Hands the transformed MCU (column, row) of a scan `columns` x `rows` MCUs to the output: stored
-// at once without a ring, else kept in the ring and the MCUs whose neighbours are now known are
-// stored (flushing the lagging ones after the last MCU of a row and of the scan).
-void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows);
+// Hands the transformed MCU (column, row) of a scan `columns` x `rows` MCUs, decoded at `scale`,
+// to the output (storeMcu at full size, storeScaledMcu otherwise): stored at once without a ring,
+// else kept in the ring and the MCUs whose neighbours are now known are stored (flushing the
+// lagging ones after the last MCU of a row and of the scan).
+void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows,
+                       int32_t scale);
 
 // The last MCU already stored when (column, row) has just been handed over: false when none is.
 bool lastStoredMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, int32_t columns,
@@ -37,7 +41,8 @@ struct FancyComponent {
   int32_t frameIndex;
   int32_t blocksAcross;  // blocks of the component in the MCU
   int32_t blocksDown;
-  int32_t spanH;  // pixels one block covers
+  int32_t samples;  // per block side
+  int32_t spanH;    // pixels one block covers
   int32_t spanV;
 };
 

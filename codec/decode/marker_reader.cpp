@@ -47,13 +47,14 @@ int32_t readBigEndian16(const uint8_t* bytes) {
   return (bytes[0] << 8) | bytes[1];
 }
 
-// Reads the 16-bit length of a segment and its L - 2 bytes. L <= 1 or truncated data: DataError.
+// Reads the 16-bit length of a segment and its L - 2 bytes. L <= 1: DataError. Input that ends
+// inside the segment: FileError for a file, MemoryError for a memory buffer.
 JpegStatus readSegmentBody(ByteInput* input, SegmentView* body) {
   int32_t length = 0;
-  if (readWord(input, &length) != JpegStatus::Ok || length <= 1) return JpegStatus::DataError;
-  const JpegStatus status = readSegment(input, length - 2, body);
-  if (status == JpegStatus::MemoryError) return status;
-  return status == JpegStatus::Ok ? JpegStatus::Ok : JpegStatus::DataError;
+  const JpegStatus status = readWord(input, &length);
+  if (status != JpegStatus::Ok) return status;
+  if (length <= 1) return JpegStatus::DataError;
+  return readSegment(input, length - 2, body);
 }
 
 // --- frame ------------------------------------------------------------------------------------
@@ -86,6 +87,21 @@ bool sameGeometry(const JPEG_PROPERTIES& state, const uint8_t* data) {
       return false;
   }
   return true;
+}
+
+// The caller's descriptor holds 64 8-bit steps in stream (zig-zag) order. A 16-bit table goes
+// there when every step fits a byte; one that does not cannot be held without writing past the
+// caller's 64 bytes or changing steps: its steps are left alone and the identifier becomes -1, so
+// that neither a later read nor a write takes them for this table.
+void copyToDescriptor(QuantSpec* descriptor, const int16_t* steps, int32_t tableId) {
+  for (int32_t k = 0; k < 64; ++k) {
+    if (static_cast<uint16_t>(steps[k]) > 255) {
+      descriptor->tableId = -1;
+      return;
+    }
+  }
+  for (int32_t k = 0; k < 64; ++k) descriptor->values[k] = static_cast<uint8_t>(steps[k]);
+  descriptor->tableId = tableId;
 }
 
 }  // namespace
@@ -212,11 +228,9 @@ JpegStatus readQuantTables(JPEG_PROPERTIES* state) {
       const int32_t step = precision == 0 ? values[k] : readBigEndian16(values + 2 * k);
       table.storage[k] = static_cast<int16_t>(step);
     }
-    // A caller descriptor holds 64 8-bit steps: only 8-bit tables fit it.
     QuantSpec& descriptor = state->quantSpecs[tableId];
-    if (state->quantTablesSupplied != 0 && descriptor.values != nullptr && precision == 0) {
-      std::memcpy(descriptor.values, values, 64);
-      descriptor.tableId = tableId;
+    if (state->quantTablesSupplied != 0 && descriptor.values != nullptr) {
+      copyToDescriptor(&descriptor, table.storage, tableId);
     }
     table.dequantForm = prepareDequantTable(table.storage, state->dctVariant);
     state->definedQuantTables |= 1 << tableId;
@@ -324,15 +338,15 @@ JpegStatus interpretJfxx(JPEG_PROPERTIES* state, const uint8_t* data, int32_t le
 
 JpegStatus readApp0(JPEG_PROPERTIES* state) {
   int32_t length = 0;
-  if (readWord(&state->input, &length) != JpegStatus::Ok) return JpegStatus::DataError;
+  JpegStatus status = readWord(&state->input, &length);
+  if (status != JpegStatus::Ok) return status;
   if (length <= 1) return JpegStatus::Ok;
   const int32_t dataLength = length - 2;
   // Too short to be JFIF or JFXX: passed over as a whole so that its bytes are not searched.
   if (dataLength < kJfifHeader) return skipBytes(&state->input, dataLength);
   SegmentView body;
-  const JpegStatus status = readSegment(&state->input, dataLength, &body);
-  if (status == JpegStatus::MemoryError) return status;
-  if (status != JpegStatus::Ok) return JpegStatus::DataError;
+  status = readSegment(&state->input, dataLength, &body);
+  if (status != JpegStatus::Ok) return status;
   if (state->noFrameYet == 0) return JpegStatus::Ok;
   if (std::memcmp(body.data, "JFIF", 5) == 0) return interpretJfif(state, body.data, body.length);
   if (std::memcmp(body.data, "JFXX", 5) == 0) return interpretJfxx(state, body.data, body.length);
@@ -341,12 +355,13 @@ JpegStatus readApp0(JPEG_PROPERTIES* state) {
 
 JpegStatus readApp14(JPEG_PROPERTIES* state) {
   int32_t length = 0;
-  if (readWord(&state->input, &length) != JpegStatus::Ok || length <= 1) return JpegStatus::DataError;
+  JpegStatus status = readWord(&state->input, &length);
+  if (status != JpegStatus::Ok) return status;
+  if (length <= 1) return JpegStatus::DataError;
   if (length < 14) return skipBytes(&state->input, length - 2);
   SegmentView body;
-  const JpegStatus status = readSegment(&state->input, length - 2, &body);
-  if (status == JpegStatus::MemoryError) return status;
-  if (status != JpegStatus::Ok) return JpegStatus::DataError;
+  status = readSegment(&state->input, length - 2, &body);
+  if (status != JpegStatus::Ok) return status;
   if (std::memcmp(body.data, "Adobe", 5) != 0) return JpegStatus::Ok;
   state->adobeVersion = readBigEndian16(body.data + 5);
   state->adobeFlags0 = readBigEndian16(body.data + 7);
@@ -412,12 +427,13 @@ JpegStatus fillScanComponents(JPEG_PROPERTIES* state, ScanRecord* scan, const ui
 
 JpegStatus readScanHeader(JPEG_PROPERTIES* state) {
   int32_t length = 0;
-  if (readWord(&state->input, &length) != JpegStatus::Ok || length <= 1) return JpegStatus::DataError;
+  JpegStatus status = readWord(&state->input, &length);
+  if (status != JpegStatus::Ok) return status;
+  if (length <= 1) return JpegStatus::DataError;
   state->input.kernels->lastScanHeaderSize = length + 2;
   SegmentView body;
-  JpegStatus status = readSegment(&state->input, length - 2, &body);
-  if (status == JpegStatus::MemoryError) return status;
-  if (status != JpegStatus::Ok) return JpegStatus::DataError;
+  status = readSegment(&state->input, length - 2, &body);
+  if (status != JpegStatus::Ok) return status;
   if (body.length < 1) return JpegStatus::DataError;
   const int32_t componentCount = body.data[0];
   if (componentCount < 1 || componentCount > 4 || componentCount > state->componentCount) {
@@ -474,6 +490,7 @@ enum class Flow { Continue, Stop };
 
 struct LoopState {
   int32_t scansDecoded = 0;
+  bool frameRead = false;  // this pass over the stream has met its frame header
 };
 
 // Classifies the scan just read, decodes it, and reports whether the call goes on.
@@ -538,21 +555,18 @@ void finishImage(JPEG_PROPERTIES* state) {
   finishProgressiveImage(state);
 }
 
+// An EOI ends the parameter, table and thumbnail reads where it stands: after a tables-only
+// stream they report no frame, and the next call reads on from there. In an image read, an EOI
+// before the frame (or before any scan) may only end a tables-only stream followed by the image.
 JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow* flow) {
   *flow = Flow::Stop;
-  const int32_t readMode = mode(state);
-  if (isTablesOnlyReadMode(readMode)) return JpegStatus::Ok;
-  const bool headerOnly = isHeaderOnlyMode(readMode);
-  // Before a frame (or, in an image read, before any scan) only a tables-only stream followed by
-  // the image may end: the read goes on into that image. The parameter and thumbnail modes do
-  // so too, so that they report its frame; alone, the tables-only stream ends them quietly.
-  if (state->noFrameYet != 0 || (!headerOnly && loop.scansDecoded == 0)) {
-    if (nextMarker(&state->input) != kMarkerSoi) return headerOnly ? JpegStatus::Ok : JpegStatus::NoImage;
+  if (isHeaderOnlyMode(mode(state))) return JpegStatus::Ok;
+  if (state->noFrameYet != 0 || loop.scansDecoded == 0) {
+    if (nextMarker(&state->input) != kMarkerSoi) return JpegStatus::NoImage;
     state->restartInterval = 0;
     *flow = Flow::Continue;
     return JpegStatus::Ok;
   }
-  if (headerOnly) return JpegStatus::Ok;
   finishImage(state);
   return JpegStatus::Ok;
 }
@@ -569,6 +583,11 @@ JpegStatus dispatchMarker(JPEG_PROPERTIES* state, int32_t marker, LoopState* loo
       *flow = Flow::Stop;
       return JpegStatus::Ok;
     }
+    // A second SOF1 or SOF2 would throw away the image decoded so far (the progressive
+    // coefficients among it): it is passed over as a whole segment, so that bytes of its header
+    // are never taken for markers.
+    if (marker != kMarkerSof0 && loop->frameRead) return skipWholeSegment(state);
+    loop->frameRead = true;
     return readFrameHeader(state, marker);
   }
   if (isUnsupportedFrame(marker)) return JpegStatus::UnsupportedFrame;
@@ -615,9 +634,13 @@ JpegStatus rewindInput(JPEG_PROPERTIES* state) {
   return JpegStatus::Ok;
 }
 
-// End of the data: image modes must have decoded something.
+// End of the data. A parameters or thumbnail read stops only at an SOS or an EOI: data that
+// ends before either is truncated (a file: FileError; memory: MemoryError). Image modes must have
+// decoded something.
 JpegStatus endOfData(JPEG_PROPERTIES* state, const LoopState& loop) {
-  if (!isImageReadMode(mode(state))) return JpegStatus::Ok;
+  const int32_t readMode = mode(state);
+  if (isParametersMode(readMode) || isThumbnailMode(readMode)) return truncatedStatus(&state->input);
+  if (!isImageReadMode(readMode)) return JpegStatus::Ok;
   if (state->noFrameYet != 0 || loop.scansDecoded == 0) return JpegStatus::NoImage;
   // A stream cut before its EOI still gets the image's last pass.
   finishImage(state);
@@ -640,6 +663,10 @@ JpegStatus readMarkers(JPEG_PROPERTIES* state) {
     }
     state->lastScanStart = -1;
   }
+  // A pass that reads on from where an earlier call stopped (a file left at its SOS marker, a scan
+  // in progress) already has its frame; one from the start of the data meets it again.
+  const bool fromStart = state->scan == nullptr && (input->file == 0 || state->inputBaseOffset == 0);
+  loop.frameRead = state->noFrameYet == 0 && !fromStart;
   if (state->noFrameYet == 0) {
     const JpegStatus status = runFrameSetUp(state);
     if (status != JpegStatus::Ok) return status;

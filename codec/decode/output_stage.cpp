@@ -283,13 +283,14 @@ void expandReplicated(const ComponentSlot& slot, uint8_t* plane) {
   }
 }
 
-// Expansion of one component into its plane of the MCU's size. At full size with upsamplingMode 1
-// the decoder keeps a ring of neighbouring MCU rows and the plane comes from there (triangle
-// filter for 2:1 ratios); otherwise, and at reduced scales, samples are replicated.
+// Expansion of one component into its plane of the MCU's size. With upsamplingMode 1 the decoder
+// keeps a ring of neighbouring MCU rows and the plane comes from there (triangle filter for 2:1
+// ratios); otherwise samples are replicated.
 void expandComponent(const JPEG_PROPERTIES& state, const ComponentSlot& slot, int32_t column, int32_t row,
                      uint8_t* plane) {
-  const FancyComponent fancy = {slot.frameIndex, slot.blocksAcross, slot.blocksDown, slot.spanH, slot.spanV};
-  if (slot.samples == 8 && expandFromRing(state, fancy, column, row, plane, kPlaneStride)) return;
+  const FancyComponent fancy = {slot.frameIndex, slot.blocksAcross, slot.blocksDown,
+                                slot.samples,    slot.spanH,        slot.spanV};
+  if (expandFromRing(state, fancy, column, row, plane, kPlaneStride)) return;
   expandReplicated(slot, plane);
 }
 

@@ -395,11 +395,7 @@ void renderMcu(JPEG_PROPERTIES* state, const CoefficientLayout& layout, const Re
       plan.inverseDct[c](block);
     }
   }
-  if (plan.scale == 1) {
-    storeMcuUpsampled(state, column, row, layout.mcusPerRow, layout.mcuRows);
-  } else {
-    storeScaledMcu(state, column, row, 8 / plan.scale);
-  }
+  storeMcuUpsampled(state, column, row, layout.mcusPerRow, layout.mcuRows, plan.scale);
 }
 
 void renderMcuRow(JPEG_PROPERTIES* state, const CoefficientLayout& layout, const RenderPlan& plan,

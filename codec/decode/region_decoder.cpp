@@ -284,10 +284,8 @@ void storeDecodedMcu(RegionScan& s, int32_t column, int32_t row) {
   }
   if (state->blockPlanes != nullptr) {
     storeMcuInPlanes(*state, *s.scan, column, row);
-  } else if (s.scale == 1) {
-    storeMcuUpsampled(state, column, row, s.grid.columns, s.grid.rows);
   } else {
-    storeScaledMcu(state, column, row, 8 / s.scale);
+    storeMcuUpsampled(state, column, row, s.grid.columns, s.grid.rows, s.scale);
   }
 }
 

@@ -153,11 +153,7 @@ void outputMcu(JPEG_PROPERTIES* state, const ComponentPlan* plans, int32_t planC
   for (int32_t c = 0; c < planCount; ++c) {
     for (int32_t b = 0; b < plans[c].blockCount; ++b, block += 64) plans[c].inverseDct(block);
   }
-  if (scale == 1) {
-    storeMcuUpsampled(state, column, row, columns, rows);
-  } else {
-    storeScaledMcu(state, column, row, 8 / scale);
-  }
+  storeMcuUpsampled(state, column, row, columns, rows, scale);
 }
 
 }  // namespace

@@ -70,6 +70,7 @@ TEST(BitReader, MarkerSearchSkipsGarbageAndStuffedBytes) {
   EXPECT_EQ(nextMarker(&input), kEndOfData);
 }
 
+// Memory input that ends inside a segment reports the memory source: MemoryError.
 TEST(BitReader, SegmentAcrossTheEndOfMemoryIsTruncated) {
   Bytes data = {0x00, 0x10, 1, 2, 3};
   ByteInput input = memoryInput(data);
@@ -77,8 +78,9 @@ TEST(BitReader, SegmentAcrossTheEndOfMemoryIsTruncated) {
   ASSERT_EQ(readWord(&input, &length), JpegStatus::Ok);
   EXPECT_EQ(length, 16);
   SegmentView view;
-  EXPECT_EQ(readSegment(&input, length - 2, &view), JpegStatus::DataError);
-  EXPECT_EQ(skipSegment(&input), JpegStatus::DataError);
+  EXPECT_EQ(readSegment(&input, length - 2, &view), JpegStatus::MemoryError);
+  EXPECT_EQ(skipSegment(&input), JpegStatus::MemoryError);
+  EXPECT_EQ(truncatedStatus(&input), JpegStatus::MemoryError);
 }
 
 // One DC table with the single code "0" (category 0) and an AC table of three two-bit codes.

@@ -109,8 +109,6 @@ INSTANTIATE_TEST_SUITE_P(
                                      [](P p) { p->pixelWidth = 65536; }, JpegStatus::InvalidProperties},
                       ValidationCase{"HeightTooNegative", JpegIoMode::BufferReadImage,
                                      [](P p) { p->pixelHeight = -65536; }, JpegStatus::InvalidProperties},
-                      ValidationCase{"HeightZero", JpegIoMode::BufferReadImage,
-                                     [](P p) { p->pixelHeight = 0; }, JpegStatus::InvalidProperties},
                       ValidationCase{"ThumbnailIntoGrayBeforeAnythingElse", JpegIoMode::BufferReadThumbnail,
                                      [](P p) {
                                        p->pixelColor = JpegColor::Gray;

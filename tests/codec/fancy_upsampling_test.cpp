@@ -257,9 +257,11 @@ TEST(FancyUpsampling, H2V2WeightsAtAFourBlockCorner) {
 
 // Random textured blocks: every pixel against the formulas applied to the samples a replicating
 // decode of the same stream shows. Sizes that are not MCU multiples (and smaller than one MCU)
-// exercise the border repetition and the flush of the lagging MCUs.
+// exercise the border repetition and the flush of the lagging MCUs. At 1/2, 1/4 and 1/8 scale a
+// 4:2:2 frame's chroma blocks of 4, 2 and 1 samples are filtered the same way.
 struct PatternCase {
   int width, height, h, v;
+  int scale = 1;
 };
 
 class FancyUpsamplingPattern : public testing::TestWithParam<PatternCase> {};
@@ -276,15 +278,15 @@ TEST_P(FancyUpsamplingPattern, EveryPixelFollowsTheFilter) {
     }
     return std::pair<int, std::vector<int>>{level(random), ac};
   });
-  const Picture replicated = decode(stream, {.upsamplingMode = 0});
-  const Picture fancy = decode(stream, {.upsamplingMode = 1});
+  const Picture replicated = decode(stream, {.upsamplingMode = 0, .scale = p.scale});
+  const Picture fancy = decode(stream, {.upsamplingMode = 1, .scale = p.scale});
   ASSERT_EQ(replicated.status, JpegStatus::Ok);
   ASSERT_EQ(fancy.status, JpegStatus::Ok);
   for (int channel = 1; channel < 3; ++channel) {
     const SamplePlane s = samplesOf(replicated, channel, p.h, p.v);
     int wrong = 0;
-    for (int y = 0; y < p.height; ++y) {
-      for (int x = 0; x < p.width; ++x) {
+    for (int y = 0; y < fancy.height; ++y) {
+      for (int x = 0; x < fancy.width; ++x) {
         const int expected = p.v == 2 ? filteredH2V2(s, x, y) : filteredH2V1(s, x, y);
         if (fancy.at(x, y, channel) != expected && ++wrong <= 5) {
           ADD_FAILURE() << "channel " << channel << " pixel " << x << "," << y << ": "
@@ -294,11 +296,13 @@ TEST_P(FancyUpsamplingPattern, EveryPixelFollowsTheFilter) {
     }
     EXPECT_EQ(wrong, 0) << "channel " << channel;
   }
-  for (int y = 0; y < p.height; ++y) {
-    for (int x = 0; x < p.width; ++x) ASSERT_EQ(fancy.at(x, y, 0), replicated.at(x, y, 0)) << x << "," << y;
+  for (int y = 0; y < fancy.height; ++y) {
+    for (int x = 0; x < fancy.width; ++x)
+      ASSERT_EQ(fancy.at(x, y, 0), replicated.at(x, y, 0)) << x << "," << y;
   }
   // An interrupt after every MCU resumes to the same pixels.
-  const Picture interrupted = decode(stream, {.upsamplingMode = 1, .interruptEveryMcu = true});
+  const Picture interrupted =
+      decode(stream, {.upsamplingMode = 1, .scale = p.scale, .interruptEveryMcu = true});
   ASSERT_EQ(interrupted.status, JpegStatus::Ok);
   EXPECT_EQ(interrupted.pixels, fancy.pixels);
 }
@@ -308,11 +312,15 @@ INSTANTIATE_TEST_SUITE_P(Sizes, FancyUpsamplingPattern,
                                          PatternCase{5, 3, 2, 2}, PatternCase{16, 16, 2, 2},
                                          PatternCase{33, 40, 2, 2}, PatternCase{48, 16, 2, 1},
                                          PatternCase{37, 21, 2, 1}, PatternCase{3, 9, 2, 1},
-                                         PatternCase{17, 8, 2, 1}),
+                                         PatternCase{17, 8, 2, 1}, PatternCase{48, 16, 2, 1, 2},
+                                         PatternCase{37, 21, 2, 1, 2}, PatternCase{80, 24, 2, 1, 4},
+                                         PatternCase{37, 21, 2, 1, 4}, PatternCase{100, 16, 2, 1, 8},
+                                         PatternCase{37, 21, 2, 1, 8}),
                          [](const testing::TestParamInfo<PatternCase>& info) {
                            const PatternCase& p = info.param;
                            return std::string(p.v == 2 ? "H2V2_" : "H2V1_") + std::to_string(p.width) + "x" +
-                                  std::to_string(p.height);
+                                  std::to_string(p.height) +
+                                  (p.scale == 1 ? "" : "_scale" + std::to_string(p.scale));
                          });
 
 // --- real files -----------------------------------------------------------------------------------
@@ -432,13 +440,29 @@ TEST(FancyUpsampling, FullResolutionAndGreyImagesAreUnchanged) {
   }
 }
 
-// Reduced scales replicate: the filter serves full-size output only.
-TEST(FancyUpsampling, ReducedScalesReplicate) {
+// At reduced scales a 4:2:0 frame's chroma comes from the larger transform at the MCU's size:
+// nothing is expanded, so the filter leaves the pixels as replication does.
+TEST(FancyUpsampling, SquareSampledReducedScalesNeedNoExpansion) {
   for (int scale : {2, 4, 8}) {
     const Picture replicated = decodeFile("p97_420.jpg", {.upsamplingMode = 0, .scale = scale});
     const Picture fancy = decodeFile("p97_420.jpg", {.upsamplingMode = 1, .scale = scale});
     ASSERT_EQ(fancy.status, JpegStatus::Ok) << scale;
     EXPECT_EQ(fancy.pixels, replicated.pixels) << scale;
+  }
+}
+
+// A 4:2:2 file keeps chroma at half the width at every scale: its reduced decodes filter too, on
+// the sequential, progressive and restart-interval paths alike.
+TEST(FancyUpsampling, ReducedScalesOf422FilesFilter) {
+  for (const char* name : {"p97_422.jpg", "p97_422_progressive.jpg", "p97_422_rst3.jpg"}) {
+    for (int scale : {2, 4, 8}) {
+      SCOPED_TRACE(std::string(name) + " scale " + std::to_string(scale));
+      const Picture replicated = decodeFile(name, {.upsamplingMode = 0, .scale = scale});
+      const Picture fancy = decodeFile(name, {.upsamplingMode = 1, .scale = scale});
+      ASSERT_EQ(fancy.status, JpegStatus::Ok);
+      ASSERT_EQ(fancy.pixels.size(), replicated.pixels.size());
+      EXPECT_NE(fancy.pixels, replicated.pixels);
+    }
   }
 }
 
