@@ -226,6 +226,9 @@ void fillSse2Set(KernelTable* table) {
   table->quantize = sse2::quantize0;
   table->idct0Full = sse2::idct0Full;
   table->idct1Full = sse2::idct1Full;
+  table->dequantize0 = sse2::dequantize0;
+  table->dequantize1 = sse2::dequantize1;
+  table->dequantize = sse2::dequantize0;
   table->convertH1V1ToRgb = sse2::convertH1V1ToRgb;
   table->convertH2V1ToRgb = sse2::convertH2V1ToRgb;
   table->convertH2V2ToRgb = sse2::convertH2V2ToRgb;

@@ -124,6 +124,11 @@ struct HuffmanTable {
   // Encoding form.
   int32_t codeLength[256];  // per symbol, 0 = no code
   uint16_t code[256];       // per symbol, right-aligned
+
+  // Decoding form, the block decoders' own: for every 10-bit prefix that holds a whole AC code of
+  // nonzero size and its extra bits, bits 0..3 the bits both take, 4..7 the run, 16..31 the
+  // extended value (int16); 0 for any other prefix (and in a table never derived).
+  uint32_t valueLookahead[1024];
 };
 
 // A table as carried in a DHT segment: 16 code-length counts and the symbol values.

@@ -52,6 +52,16 @@ class BlockBits {
     return longSymbol(table);
   }
 
+  // With 16 bits held, an AC code and its extra bits within the first 10: the packed entry of
+  // valueLookahead (0 when the prefix holds no such pair, or fewer bits are held). Taking both at
+  // once is what symbol() and take() give, as neither would refill with 16 bits held.
+  uint32_t valueEntry(const HuffmanTable* table) {
+    if (count_ < 16) return 0;
+    const uint32_t entry = table->valueLookahead[peek(kValueLookaheadBits)];
+    count_ -= static_cast<int32_t>(entry & 15);
+    return entry;
+  }
+
   uint32_t take(int32_t n) {
     const uint32_t value = peek(n);
     count_ -= n;
@@ -184,6 +194,13 @@ int32_t decodeBlock(ByteInput* input, const HuffmanTable* dcTable, const Huffman
   if (decodeDc(bits, dcTable, predictor, block, &status) != Step::Continue) return status;
 
   for (int32_t k = 1; k < 64;) {
+    const uint32_t entry = bits.valueEntry(acTable);
+    if (entry != 0) {
+      k += static_cast<int32_t>((entry >> 4) & 15);
+      if constexpr (kStoreAc) block[kNaturalOrder[k]] = static_cast<int16_t>(entry >> 16);
+      ++k;
+      continue;
+    }
     int32_t symbol = 0;
     const Step step = takeSymbol(bits, acTable, &symbol);
     if (step == Step::EndBlock) return 0;

@@ -2,6 +2,46 @@
 
 #include <cstring>
 
+namespace {
+
+// The symbol and code length the canonical search finds for the first bits of `prefix`, when the
+// code has at most kValueLookaheadBits bits; length 0 otherwise.
+struct ShortCode {
+  int32_t symbol = 0;
+  int32_t length = 0;
+};
+
+ShortCode shortCodeOf(const HuffmanTable& table, int32_t prefix) {
+  for (int32_t length = 1; length <= kValueLookaheadBits; ++length) {
+    const int32_t code = prefix >> (kValueLookaheadBits - length);
+    if (code <= table.maxCode[length]) {
+      return {table.values[(table.valuePtr[length] + code - table.minCode[length]) & 0xFF], length};
+    }
+  }
+  return {};
+}
+
+// T.81 F.2.2.1, as huffman_decode_block.h's extendValue.
+int32_t extendedValue(int32_t bits, int32_t size) {
+  return bits < (1 << (size - 1)) ? bits - (1 << size) + 1 : bits;
+}
+
+void deriveValueLookahead(HuffmanTable* table) {
+  for (int32_t prefix = 0; prefix < (1 << kValueLookaheadBits); ++prefix) {
+    const ShortCode found = shortCodeOf(*table, prefix);
+    const int32_t size = found.symbol & 15;
+    const int32_t total = found.length + size;
+    if (found.length == 0 || size == 0 || total > kValueLookaheadBits) continue;
+    const int32_t bits = (prefix >> (kValueLookaheadBits - total)) & ((1 << size) - 1);
+    const auto value = static_cast<uint16_t>(static_cast<int16_t>(extendedValue(bits, size)));
+    table->valueLookahead[prefix] = static_cast<uint32_t>(total) |
+                                    static_cast<uint32_t>(found.symbol >> 4) << 4 |
+                                    static_cast<uint32_t>(value) << 16;
+  }
+}
+
+}  // namespace
+
 JpegStatus deriveHuffmanTable(const uint8_t* counts, const uint8_t* values, int32_t tableClass,
                               int32_t tableId, HuffmanTable* table) {
   table->tableClass = tableClass;
@@ -14,6 +54,7 @@ JpegStatus deriveHuffmanTable(const uint8_t* counts, const uint8_t* values, int3
   std::memset(table->minCode, 0, sizeof table->minCode);
   std::memset(table->valuePtr, 0, sizeof table->valuePtr);
   std::memset(table->lookahead, 0, sizeof table->lookahead);
+  std::memset(table->valueLookahead, 0, sizeof table->valueLookahead);
   for (int32_t& last : table->maxCode) last = -1;
 
   // Canonical codes: consecutive within a length, shifted left by one per length step.
@@ -42,6 +83,7 @@ JpegStatus deriveHuffmanTable(const uint8_t* counts, const uint8_t* values, int3
     code <<= 1;
   }
   for (int32_t i = position; i < 257; ++i) table->values[i] = 0;
+  deriveValueLookahead(table);
   return JpegStatus::Ok;
 }
 

@@ -15,6 +15,9 @@ inline constexpr int32_t kSymbolAtMarker = 0x1000;
 JpegStatus deriveHuffmanTable(const uint8_t* counts, const uint8_t* values, int32_t tableClass,
                               int32_t tableId, HuffmanTable* table);
 
+// Bits of the prefix that indexes HuffmanTable::valueLookahead.
+inline constexpr int32_t kValueLookaheadBits = 10;
+
 // Bit-by-bit canonical search from length `firstLength`, the first firstLength - 1 bits of the
 // code already taken as `code` (0 and 1 to start from scratch).
 int32_t decodeSymbolSearch(ByteInput* input, const HuffmanTable* table, int32_t code, int32_t firstLength);

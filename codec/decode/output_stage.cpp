@@ -264,6 +264,19 @@ GeneralMcu describeMcu(const JPEG_PROPERTIES& state, int32_t n) {
   return mcu;
 }
 
+// One row of `count` samples, each written `repeat` times. The common ratios 1 and 2 get their
+// own loops: a fill call per sample costs more than the sample.
+void copySamplesRepeated(const int16_t* samples, int32_t count, int32_t repeat, uint8_t* out) {
+  if (repeat == 1) {
+    for (int32_t sx = 0; sx < count; ++sx) out[sx] = static_cast<uint8_t>(samples[sx]);
+  } else if (repeat == 2) {
+    for (int32_t sx = 0; sx < count; ++sx) out[2 * sx] = out[2 * sx + 1] = static_cast<uint8_t>(samples[sx]);
+  } else {
+    for (int32_t sx = 0; sx < count; ++sx)
+      std::fill_n(out + sx * repeat, repeat, static_cast<uint8_t>(samples[sx]));
+  }
+}
+
 // Replicates each sample over the pixels it covers (integer ratios, checked at frame set-up).
 void expandReplicated(const ComponentSlot& slot, uint8_t* plane) {
   const int32_t repeatH = std::max(slot.spanH / slot.samples, 1);
@@ -274,9 +287,7 @@ void expandReplicated(const ComponentSlot& slot, uint8_t* plane) {
       for (int32_t sy = 0; sy < slot.samples; ++sy) {
         for (int32_t ry = 0; ry < repeatV; ++ry) {
           uint8_t* out = plane + (by * slot.spanV + sy * repeatV + ry) * kPlaneStride + bx * slot.spanH;
-          for (int32_t sx = 0; sx < slot.samples; ++sx) {
-            std::fill_n(out + sx * repeatH, repeatH, static_cast<uint8_t>(block[8 * sy + sx]));
-          }
+          copySamplesRepeated(block + 8 * sy, slot.samples, repeatH, out);
         }
       }
     }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "codec/decode/huffman_decode_block.h"
 #include "tests/codec/jpeg_stream_builder.h"
 
 namespace {
@@ -149,6 +150,50 @@ TEST(HuffmanTable, CodeMatchingNoLengthYieldsSymbolZero) {
   ByteInput input = memoryInput(data);
   EXPECT_EQ(decodeSymbol(&input, &table), 0x42);
   EXPECT_EQ(decodeSymbol(&input, &table), 0);
+}
+
+// valueLookahead against the decoder itself: for every prefix, a stream of the prefix followed by
+// zero bits decodes to the code, and its extra bits, the entry promises; prefixes with a longer
+// code or pair, or a size-0 symbol, hold 0.
+TEST_P(HuffmanTableAnnexK, ValueLookaheadMatchesSymbolAndExtraBits) {
+  const AnnexKCase& c = GetParam();
+  HuffmanTable table{};
+  ASSERT_EQ(deriveHuffmanTable(c.counts->data(), c.values->data(), 1, 0, &table), JpegStatus::Ok);
+  int filled = 0;
+  for (int32_t prefix = 0; prefix < (1 << kValueLookaheadBits); ++prefix) {
+    BitWriter bits;
+    bits.put(static_cast<uint32_t>(prefix), kValueLookaheadBits);
+    bits.put(0, 32);
+    Bytes data = bits.finish();
+    ByteInput input = memoryInput(data);
+    const int32_t symbol = decodeSymbol(&input, &table);
+    const int32_t codeLength = 64 - input.bitCount;  // the first fill holds 64 bits
+    const int32_t size = symbol & 15;
+    const uint32_t entry = table.valueLookahead[prefix];
+    if (size == 0 || codeLength + size > kValueLookaheadBits) {
+      EXPECT_EQ(entry, 0u) << "prefix " << prefix;
+      continue;
+    }
+    ++filled;
+    const int32_t value = extendValue(getBits(&input, size), size);
+    EXPECT_EQ(static_cast<int32_t>(entry & 15), codeLength + size) << "prefix " << prefix;
+    EXPECT_EQ(static_cast<int32_t>((entry >> 4) & 15), symbol >> 4) << "prefix " << prefix;
+    EXPECT_EQ(static_cast<int16_t>(entry >> 16), value) << "prefix " << prefix;
+  }
+  EXPECT_GT(filled, 0);
+}
+
+TEST(HuffmanTable, ValueLookaheadIsClearedWhenARederivationFails) {
+  std::array<uint8_t, 16> counts{};
+  counts[1] = 2;
+  const uint8_t values[] = {0x01, 0x12, 0x03};
+  HuffmanTable table{};
+  ASSERT_EQ(deriveHuffmanTable(counts.data(), values, 1, 0, &table), JpegStatus::Ok);
+  EXPECT_NE(table.valueLookahead[0], 0u);  // code 00, symbol 0x01, extra bit 0
+  counts = {};
+  counts[0] = 3;  // over-subscribed
+  ASSERT_EQ(deriveHuffmanTable(counts.data(), values, 1, 0, &table), JpegStatus::BadHuffmanTable);
+  for (const uint32_t entry : table.valueLookahead) ASSERT_EQ(entry, 0u);
 }
 
 }  // namespace

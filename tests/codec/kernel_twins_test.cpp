@@ -591,4 +591,55 @@ TEST(KernelTwins, QuantizersMatchThePortableOnesExactly) {
   }
 }
 
+// --- dequantisers ----------------------------------------------------------------------------
+
+// Same signature as the quantisers: a block and a 64-entry table.
+std::vector<QuantizeTwin> dequantizeTwins() {
+  std::vector<QuantizeTwin> twins;
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  twins.push_back({"sse2 dequantize0", dequantize0, sse2::dequantize0});
+  twins.push_back({"sse2 dequantize1", dequantize1, sse2::dequantize1});
+#endif
+  return twins;
+}
+
+// Realistic quantised blocks (small values), random and extreme ones, against tables prepared
+// for both variants from every flat step, flat tables of extreme entries (steps of 32768 and more
+// read as negative 16-bit values) and random 16-bit patterns.
+TEST(KernelTwins, DequantizersMatchThePortableOnesExactly) {
+  const std::vector<QuantizeTwin> twins = dequantizeTwins();
+  if (twins.empty()) GTEST_SKIP() << "no processor twins of the dequantisers in this build";
+  std::mt19937 random(2031);
+  std::vector<Block> tables;
+  for (int step = 1; step < 256; step += 3) {
+    for (const int32_t variant : {0, 1}) {
+      Block t{};
+      t.fill(static_cast<int16_t>(step));
+      std::array<int16_t, kDequantTableEntries> prepared{};
+      std::copy(t.begin(), t.end(), prepared.begin());
+      prepareDequantTable(prepared.data(), variant);
+      std::copy(prepared.begin(), prepared.begin() + 64, t.begin());
+      tables.push_back(t);
+    }
+  }
+  for (const int16_t v :
+       {int16_t{-32768}, int16_t{-1}, int16_t{32767}, int16_t{16384}, int16_t{1}, int16_t{0}}) {
+    Block t;
+    t.fill(v);
+    tables.push_back(t);
+  }
+  for (int i = 0; i < 50; ++i) tables.push_back(uniformBlock(random, 32767));
+  std::vector<Block> blocks = extremeBlocks();
+  for (int i = 0; i < 20; ++i) {
+    blocks.push_back(uniformBlock(random, 32767));
+    blocks.push_back(uniformBlock(random, 127));
+  }
+  for (const QuantizeTwin& twin : twins) {
+    for (size_t t = 0; t < tables.size(); ++t)
+      for (size_t b = 0; b < blocks.size(); ++b)
+        expectQuantizeTwinsAgree(twin, blocks[b], tables[t],
+                                 "table " + std::to_string(t) + ", block " + std::to_string(b));
+  }
+}
+
 }  // namespace

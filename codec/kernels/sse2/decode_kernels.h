@@ -13,6 +13,9 @@ namespace sse2 {
 void idct0Full(int16_t* block);
 void idct1Full(int16_t* block);
 
+void dequantize0(int16_t* block, const int16_t* table);
+void dequantize1(int16_t* block, const int16_t* table);
+
 void convertH1V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V2ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
