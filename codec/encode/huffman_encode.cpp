@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "codec/encode/output_writer.h"
 #include "codec/kernels/quantize.h"
@@ -42,16 +43,12 @@ Code magnitudeOf(int32_t value) {
   return {static_cast<uint32_t>(value < 0 ? value - 1 : value), category};
 }
 
-// The AC coefficients in zig-zag order, and a mask with bit k set when the k-th is nonzero,
-// so that the coder steps from one nonzero coefficient to the next.
-uint64_t zigzagNonzero(const int16_t* block, int16_t* zigzag) {
-  uint64_t mask = 0;
-  for (int k = 1; k < 64; ++k) {
-    const int16_t coefficient = block[kEncodeZigzagToNatural[k]];
-    zigzag[k] = coefficient;
-    mask |= static_cast<uint64_t>(coefficient != 0) << k;
-  }
-  return mask;
+// A mask with bit k set when the k-th AC coefficient in zig-zag order is nonzero, so that the
+// coder steps from one nonzero coefficient to the next. Spelled out per position, so that
+// every index and shift is a constant.
+template <size_t... K>
+uint64_t zigzagNonzero(const int16_t* block, std::index_sequence<K...>) {
+  return ((static_cast<uint64_t>(block[kEncodeZigzagToNatural[K + 1]] != 0) << (K + 1)) | ...);
 }
 
 template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
@@ -66,8 +63,7 @@ JpegStatus encodeBlockWith(ByteInput* writer, const HuffmanTable* dcTable, const
   JpegStatus status = bits.put(dcCode.bits, dcCode.length);
   if (status != JpegStatus::Ok) return status;
 
-  int16_t zigzag[64];
-  uint64_t nonzero = zigzagNonzero(block, zigzag);
+  uint64_t nonzero = zigzagNonzero(block, std::make_index_sequence<63>());
   const Code zeroRun = codeWithExtra(acTable, kZeroRunLength, 0, 0);
   int32_t last = 0;
   while (nonzero != 0) {
@@ -78,7 +74,7 @@ JpegStatus encodeBlockWith(ByteInput* writer, const HuffmanTable* dcTable, const
       status = bits.put(zeroRun.bits, zeroRun.length);
       if (status != JpegStatus::Ok) return status;
     }
-    const Code ac = magnitudeOf(zigzag[k]);
+    const Code ac = magnitudeOf(block[kEncodeZigzagToNatural[k]]);
     const Code acCode = codeWithExtra(acTable, run * 16 + static_cast<uint32_t>(ac.length),
                                       static_cast<uint32_t>(ac.bits), ac.length);
     status = bits.put(acCode.bits, acCode.length);
