@@ -2,6 +2,9 @@
 // and every option.
 //
 // Exit status: 0 success, 1 codec or file error (the file and the reason on stderr), 2 usage error.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -46,13 +49,6 @@ std::string readFailureText(JpegStatus status) {
   return std::string(jpegErrorString(status)) + " (status " + std::to_string(static_cast<int>(status)) + ")";
 }
 
-bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  bytes->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  return !file.bad();
-}
-
 const char* colorName(JpegColor color) {
   switch (color) {
     case JpegColor::Rgb:
@@ -93,7 +89,7 @@ const char* subsamplingName(JpegSubsampling subsampling) {
 struct Source {
   std::string path;
   bool useBuffer = false;
-  std::vector<uint8_t> bytes;
+  tool_files::Bytes bytes;
 };
 
 // Empty when the source is attached, else why its file cannot be read.
@@ -104,9 +100,8 @@ std::string attachSource(CodecRecord& record, Source& source) {
     record->jpegFileName = source.path.c_str();
     return {};
   }
-  errno = 0;
-  if (!readWholeFile(source.path, &source.bytes)) return tool_files::errnoText("the read failed");
-  if (source.bytes.size() > INT32_MAX) return "too large to read into one memory buffer (--buffer)";
+  problem = tool_files::readWholeFile(source.path, &source.bytes, INT32_MAX);
+  if (!problem.empty()) return problem;
   record->jpegBuffer = source.bytes.data();
   record->jpegBufferSize = static_cast<int32_t>(source.bytes.size());
   return {};
@@ -305,21 +300,30 @@ CLI::App* addDecodeCommand(CLI::App& app, DecodeOptions* options) {
   return command;
 }
 
-// The decoded picture as the codec wrote it.
+// The decoded picture as the output file holds it: rows `stride` bytes apart, the bottom row
+// first when `bottomUp` (BMP; the codec writes that order when given a negative height). The
+// pixels lie in the mapped output file itself, or in `owned` when they are converted first.
 struct Picture {
   int32_t width = 0;
   int32_t height = 0;
   int32_t channels = 0;
-  int32_t stride = 0;  // bytes per row in memory
+  int32_t stride = 0;
   bool bottomUp = false;
   JpegColor color = JpegColor::Rgb;
-  std::vector<uint8_t> pixels;
+  uint8_t* pixels = nullptr;
+  std::unique_ptr<uint8_t[]> owned;
 
   const uint8_t* row(int32_t y) const {
     const int32_t memoryRow = bottomUp ? height - 1 - y : y;
-    return pixels.data() + static_cast<size_t>(memoryRow) * static_cast<size_t>(stride);
+    return pixels + static_cast<size_t>(memoryRow) * static_cast<size_t>(stride);
   }
 };
+
+// Bytes per row of the output file: BMP rows are padded to four bytes.
+uint64_t fileRowBytes(ImageFormat format, int32_t width, int32_t channels) {
+  const uint64_t row = uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(channels);
+  return format == ImageFormat::Bmp ? (row + 3) & ~uint64_t{3} : row;
+}
 
 // Pixel layout the output format wants from a JPEG with `components` components. Four
 // components are decoded as four channels and converted afterwards where the format has three.
@@ -347,16 +351,16 @@ void choosePixelLayout(ImageFormat format, int32_t components, Picture* picture)
 
 // C, M, Y, K as the codec gives them (Adobe's inverted form) become colour bytes as the app
 // shows them: each of the first three scaled by K, (c * k + 1) >> 8, which stays a byte.
-// `redFirst` orders the result R, G, B, else B, G, R. Rows are rewritten in place, packed to
-// three bytes per pixel at the start of each row.
-void cmykToThreeChannels(Picture* picture, bool redFirst) {
+// `redFirst` orders the result R, G, B, else B, G, R. Rows are rewritten in place at the
+// output file's row size, which is never larger than the four-channel one.
+void cmykToThreeChannels(Picture* picture, ImageFormat format, bool redFirst) {
   const auto scale = [](unsigned channel, unsigned k) {
     return static_cast<uint8_t>((channel * k + 1) >> 8);
   };
+  const size_t stride = static_cast<size_t>(fileRowBytes(format, picture->width, 3));
   for (int32_t y = 0; y < picture->height; ++y) {
-    uint8_t* row = picture->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(picture->stride);
-    const uint8_t* in = row;
-    uint8_t* out = row;
+    const uint8_t* in = picture->pixels + static_cast<size_t>(y) * static_cast<size_t>(picture->stride);
+    uint8_t* out = picture->pixels + static_cast<size_t>(y) * stride;
     for (int32_t x = 0; x < picture->width; ++x, in += 4, out += 3) {
       const unsigned c = in[0], m = in[1], yellow = in[2], k = in[3];
       const uint8_t first = scale(c, k), second = scale(m, k), third = scale(yellow, k);
@@ -364,30 +368,11 @@ void cmykToThreeChannels(Picture* picture, bool redFirst) {
       out[1] = second;
       out[2] = redFirst ? third : first;
     }
+    std::fill(out, picture->pixels + static_cast<size_t>(y + 1) * stride, uint8_t{0});
   }
+  picture->stride = static_cast<int32_t>(stride);
   picture->channels = 3;
   picture->color = redFirst ? JpegColor::Rgb : JpegColor::Bgr;
-}
-
-bool writeNetpbm(const std::string& path, const Picture& picture, ImageFormat format) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  if (format == ImageFormat::Pam) {
-    const char* tuple = picture.channels == 1 ? "GRAYSCALE" : picture.channels == 4 ? "CMYK" : "RGB";
-    std::fprintf(file, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL 255\nTUPLTYPE %s\nENDHDR\n", picture.width,
-                 picture.height, picture.channels, tuple);
-  } else {
-    std::fprintf(file, "%s\n%d %d\n255\n", format == ImageFormat::Pgm ? "P5" : "P6", picture.width,
-                 picture.height);
-  }
-  const size_t rowBytes = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.channels);
-  bool ok = true;
-  for (int32_t y = 0; y < picture.height && ok; ++y)
-    ok = std::fwrite(picture.row(y), 1, rowBytes, file) == rowBytes;
-  const int saved = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!ok) errno = saved;
-  return closed && ok;
 }
 
 void putLittleEndian(std::vector<uint8_t>* out, uint32_t value, int bytes) {
@@ -395,12 +380,11 @@ void putLittleEndian(std::vector<uint8_t>* out, uint32_t value, int bytes) {
 }
 
 // Bottom-up BMP: 8-bit with a grey palette for one channel, else 24-bit B, G, R.
-bool writeBmp(const std::string& path, const Picture& picture) {
-  const uint32_t paletteBytes = picture.channels == 1 ? 256 * 4 : 0;
+std::vector<uint8_t> bmpHeader(int32_t width, int32_t height, int32_t channels) {
+  const uint32_t paletteBytes = channels == 1 ? 256 * 4 : 0;
   const uint32_t offset = 14 + 40 + paletteBytes;
-  const uint32_t rowBytes = static_cast<uint32_t>(picture.width * picture.channels);
-  const uint32_t paddedRow = (rowBytes + 3) & ~3u;
-  const uint32_t imageBytes = paddedRow * static_cast<uint32_t>(picture.height);
+  const uint32_t imageBytes =
+      static_cast<uint32_t>(fileRowBytes(ImageFormat::Bmp, width, channels)) * static_cast<uint32_t>(height);
   std::vector<uint8_t> header;
   header.push_back('B');
   header.push_back('M');
@@ -408,56 +392,89 @@ bool writeBmp(const std::string& path, const Picture& picture) {
   putLittleEndian(&header, 0, 4);
   putLittleEndian(&header, offset, 4);
   putLittleEndian(&header, 40, 4);
-  putLittleEndian(&header, static_cast<uint32_t>(picture.width), 4);
-  putLittleEndian(&header, static_cast<uint32_t>(picture.height), 4);
+  putLittleEndian(&header, static_cast<uint32_t>(width), 4);
+  putLittleEndian(&header, static_cast<uint32_t>(height), 4);
   putLittleEndian(&header, 1, 2);
-  putLittleEndian(&header, picture.channels == 1 ? 8 : 24, 2);
+  putLittleEndian(&header, channels == 1 ? 8 : 24, 2);
   putLittleEndian(&header, 0, 4);
   putLittleEndian(&header, imageBytes, 4);
   putLittleEndian(&header, 2835, 4);
   putLittleEndian(&header, 2835, 4);
-  putLittleEndian(&header, picture.channels == 1 ? 256 : 0, 4);
+  putLittleEndian(&header, channels == 1 ? 256 : 0, 4);
   putLittleEndian(&header, 0, 4);
   for (uint32_t i = 0; i < paletteBytes / 4; ++i) {
     header.insert(header.end(),
                   {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0});
   }
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
-  const uint8_t padding[3] = {};
-  for (int32_t y = picture.height - 1; y >= 0 && ok; --y) {
-    ok = std::fwrite(picture.row(y), 1, rowBytes, file) == rowBytes &&
-         std::fwrite(padding, 1, paddedRow - rowBytes, file) == paddedRow - rowBytes;
-  }
-  const int saved = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!ok) errno = saved;
-  return closed && ok;
+  return header;
 }
 
-// Sizes the pixel buffer; false when it would pass the limit.
-bool allocatePicture(Picture* picture, uint64_t maxBytes) {
-  uint64_t rowBytes =
-      uint64_t{static_cast<uint32_t>(picture->width)} * static_cast<uint32_t>(picture->channels);
-  if (picture->bottomUp) rowBytes = (rowBytes + 3) & ~uint64_t{3};
-  const uint64_t total = rowBytes * static_cast<uint32_t>(picture->height);
-  if (total > maxBytes || rowBytes > INT32_MAX) {
+std::vector<uint8_t> fileHeader(ImageFormat format, int32_t width, int32_t height, int32_t channels) {
+  if (format == ImageFormat::Bmp) return bmpHeader(width, height, channels);
+  std::string text;
+  if (format == ImageFormat::Pam) {
+    const char* tuple = channels == 1 ? "GRAYSCALE" : channels == 4 ? "CMYK" : "RGB";
+    text = "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " + std::to_string(height) + "\nDEPTH " +
+           std::to_string(channels) + "\nMAXVAL 255\nTUPLTYPE " + tuple + "\nENDHDR\n";
+  } else {
+    text = std::string(format == ImageFormat::Pgm ? "P5" : "P6") + "\n" + std::to_string(width) + " " +
+           std::to_string(height) + "\n255\n";
+  }
+  return {text.begin(), text.end()};
+}
+
+// The picture's rows in file order with the file's padding: the pixels as they lie when they
+// are in that order already, else gathered (a thumbnail read into a larger buffer).
+std::vector<uint8_t> gatherRows(const Picture& picture, ImageFormat format) {
+  const size_t rowBytes = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.channels);
+  const size_t fileRow = static_cast<size_t>(fileRowBytes(format, picture.width, picture.channels));
+  std::vector<uint8_t> rows(fileRow * static_cast<size_t>(picture.height), 0);
+  for (int32_t i = 0; i < picture.height; ++i) {
+    const int32_t y = format == ImageFormat::Bmp ? picture.height - 1 - i : i;
+    std::memcpy(rows.data() + static_cast<size_t>(i) * fileRow, picture.row(y), rowBytes);
+  }
+  return rows;
+}
+
+// Writes a picture held in memory: the header, then the rows in one large write. Empty or the
+// reason.
+std::string writePicture(const std::string& path, const Picture& picture, ImageFormat format) {
+  const std::vector<uint8_t> header = fileHeader(format, picture.width, picture.height, picture.channels);
+  const size_t fileRow = static_cast<size_t>(fileRowBytes(format, picture.width, picture.channels));
+  const bool fileOrder =
+      picture.bottomUp == (format == ImageFormat::Bmp) && static_cast<size_t>(picture.stride) == fileRow;
+  std::vector<uint8_t> gathered;
+  if (!fileOrder) gathered = gatherRows(picture, format);
+  const uint8_t* rows = fileOrder ? picture.pixels : gathered.data();
+  errno = 0;
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (descriptor < 0) return tool_files::errnoText("cannot create the file");
+  std::string problem = tool_files::writeAll(descriptor, header.data(), header.size());
+  if (problem.empty())
+    problem = tool_files::writeAll(descriptor, rows, fileRow * static_cast<size_t>(picture.height));
+  errno = 0;
+  if (::close(descriptor) != 0 && problem.empty()) problem = tool_files::errnoText("cannot close the file");
+  return problem;
+}
+
+// Bytes of the picture's buffer; 0, after saying why, when they would pass the limit.
+uint64_t pictureBytes(const Picture& picture, uint64_t maxBytes) {
+  const uint64_t total =
+      uint64_t{static_cast<uint32_t>(picture.stride)} * static_cast<uint32_t>(picture.height);
+  if (total > maxBytes) {
     std::fprintf(
         stderr,
         "meshwick-jpeg: picture of %dx%d pixels needs %llu bytes, above the limit of %llu (--max-bytes)\n",
-        picture->width, picture->height, static_cast<unsigned long long>(total),
+        picture.width, picture.height, static_cast<unsigned long long>(total),
         static_cast<unsigned long long>(maxBytes));
-    return false;
+    return 0;
   }
-  picture->stride = static_cast<int32_t>(rowBytes);
-  picture->pixels.assign(static_cast<size_t>(total), 0);
-  return true;
+  return total;
 }
 
 void describePixels(JPEG_CODEC_PROPERTIES* record, Picture* picture) {
   const int32_t tight = picture->width * picture->channels;
-  record->pixelData = picture->pixels.data();
+  record->pixelData = picture->pixels;
   record->pixelWidth = picture->width;
   record->pixelHeight = picture->bottomUp ? -picture->height : picture->height;
   record->pixelPadBytes = picture->stride - tight;
@@ -494,6 +511,28 @@ void cutRegion(const DecodeOptions& options, Picture* picture) {
   picture->height = height;
 }
 
+// Points the picture at its pixels: the mapped output file, past its header, when the codec's
+// bytes are the file's as they stand, else memory of its own (never zero-filled: the codec
+// writes every byte). Empty or why the output cannot be written.
+std::string placePixels(const DecodeOptions& options, bool convertAfter, uint64_t bytes, Picture* picture,
+                        tool_files::MappedOutput* output) {
+  if (!convertAfter) {
+    const std::vector<uint8_t> header =
+        fileHeader(options.format, picture->width, picture->height, picture->channels);
+    const std::string problem = output->create(options.output, header.size() + static_cast<size_t>(bytes));
+    if (problem.empty()) {
+      std::memcpy(output->data(), header.data(), header.size());
+      picture->pixels = output->data() + header.size();
+      return {};
+    }
+    if (problem != tool_files::MappedOutput::kNotRegular) return problem;
+  }
+  picture->owned.reset(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
+  if (!picture->owned) return "not enough memory for the picture";
+  picture->pixels = picture->owned.get();
+  return {};
+}
+
 int runDecode(const DecodeOptions& options) {
   Source source;
   source.path = options.input;
@@ -528,34 +567,49 @@ int runDecode(const DecodeOptions& options) {
     picture.height = (record->jpegHeight + options.scale - 1) / options.scale;
   }
   if (options.hasRegion) cutRegion(options, &picture);
-  if (!allocatePicture(&picture, options.maxBytes)) return kExitFailure;
+  const uint64_t rowBytes =
+      fileRowBytes(options.thumbnail ? ImageFormat::Ppm : options.format, picture.width, picture.channels);
+  // Sides are at most 65535 pixels of at most four bytes, so a row fits 32 bits.
+  picture.stride = static_cast<int32_t>(rowBytes);
+  const uint64_t bytes = pictureBytes(picture, options.maxBytes);
+  if (bytes == 0) return kExitFailure;
+  const bool convertAfter =
+      options.thumbnail || (picture.color == JpegColor::Cmyk && options.format != ImageFormat::Pam);
+  tool_files::MappedOutput mapped;
+  if (const std::string problem = placePixels(options, convertAfter, bytes, &picture, &mapped);
+      !problem.empty()) {
+    std::remove(options.output.c_str());
+    return fileFailure("cannot write " + options.output, problem);
+  }
+  // A failed read leaves no partial output behind.
+  const auto failRead = [&](const std::string& reason) {
+    mapped.finish();
+    if (mapped.created()) std::remove(options.output.c_str());
+    return fileFailure(source.path, reason);
+  };
   describePixels(record.get(), &picture);
 
   if (options.hasRegion) {
     const int32_t* r = options.region;
     status = prepareRegionRead(record.get(), imageMode(options), r[0], r[1], r[0] + r[2], r[1] + r[3]);
-    if (status != JpegStatus::Ok) return fileFailure(source.path, readFailureText(status));
+    if (status != JpegStatus::Ok) return failRead(readFailureText(status));
   }
   status = jpegRead(record.get(), imageMode(options));
   if (status != JpegStatus::Ok && !(options.hasRegion && status == JpegStatus::RoiOk))
-    return fileFailure(source.path, readFailureText(status));
+    return failRead(readFailureText(status));
   if (options.thumbnail) {
-    if (record->thumbWidth == 0 || record->thumbHeight == 0)
-      return fileFailure(source.path, "has no thumbnail");
+    if (record->thumbWidth == 0 || record->thumbHeight == 0) return failRead("has no thumbnail");
     picture.width = record->thumbWidth;
     picture.height = record->thumbHeight;
   }
   if (picture.color == JpegColor::Cmyk && options.format != ImageFormat::Pam)
-    cmykToThreeChannels(&picture, options.format != ImageFormat::Bmp);
+    cmykToThreeChannels(&picture, options.format, options.format != ImageFormat::Bmp);
 
-  errno = 0;
-  const bool written = options.format == ImageFormat::Bmp
-                           ? writeBmp(options.output, picture)
-                           : writeNetpbm(options.output, picture, options.format);
-  if (!written) {
-    const std::string reason = tool_files::errnoText("the write failed");
+  const std::string problem =
+      mapped.created() ? mapped.finish() : writePicture(options.output, picture, options.format);
+  if (!problem.empty()) {
     std::remove(options.output.c_str());
-    return fileFailure("cannot write " + options.output, reason);
+    return fileFailure("cannot write " + options.output, problem);
   }
   return kExitOk;
 }

@@ -25,6 +25,8 @@
 
 namespace {
 
+using tool_files::Bytes;
+
 constexpr int64_t kMaxSide = 65535;
 constexpr size_t kMaxInputBytes = size_t{1} << 31;
 constexpr size_t kMaxCommentBytes = 65535;
@@ -117,7 +119,7 @@ namespace {
 // Pixels as the codec reads them: rows `stride` bytes apart from `rows`, bottom-up when
 // `bottomUp`, `padBytes` after each row.
 struct InputPicture {
-  std::vector<uint8_t> storage;
+  Bytes storage;
   size_t offset = 0;
   int32_t width = 0;
   int32_t height = 0;
@@ -128,17 +130,10 @@ struct InputPicture {
   uint8_t* rows() { return storage.data() + offset; }
 };
 
-bool readWholeFile(const char* path, std::vector<uint8_t>* bytes) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  bytes->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  return !file.bad() && bytes->size() <= kMaxInputBytes;
-}
-
 // Header tokens of the binary PNM formats, skipping whitespace and comments.
 class PnmHeader {
  public:
-  explicit PnmHeader(const std::vector<uint8_t>& data) : data_(data) {}
+  explicit PnmHeader(const Bytes& data) : data_(data) {}
   std::string token() {
     skipSpaceAndComments();
     std::string text;
@@ -179,7 +174,7 @@ class PnmHeader {
       }
     }
   }
-  const std::vector<uint8_t>& data_;
+  const Bytes& data_;
   size_t position_ = 0;
 };
 
@@ -188,8 +183,8 @@ bool sideInRange(int64_t side) {
 }
 
 // Checks the raster behind a header and moves the file into `picture`.
-std::string takeRaster(std::vector<uint8_t>* data, size_t offset, int64_t width, int64_t height,
-                       int64_t channels, InputPicture* picture) {
+std::string takeRaster(Bytes* data, size_t offset, int64_t width, int64_t height, int64_t channels,
+                       InputPicture* picture) {
   const uint64_t size =
       static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * static_cast<uint64_t>(channels);
   if (data->size() < offset || data->size() - offset < size)
@@ -203,7 +198,7 @@ std::string takeRaster(std::vector<uint8_t>* data, size_t offset, int64_t width,
 }
 
 // P5 (gray) and P6 (RGB) with 8-bit samples.
-std::string readPpmOrPgm(std::vector<uint8_t>* data, bool gray, InputPicture* picture) {
+std::string readPpmOrPgm(Bytes* data, bool gray, InputPicture* picture) {
   PnmHeader header(*data);
   header.token();
   int64_t width = 0, height = 0, maxValue = 0;
@@ -218,7 +213,7 @@ std::string readPpmOrPgm(std::vector<uint8_t>* data, bool gray, InputPicture* pi
 }
 
 // P7 with DEPTH 1 (GRAYSCALE), 3 (RGB), or 4 (RGB_ALPHA, whose alpha is ignored, or CMYK).
-std::string readPam(std::vector<uint8_t>* data, InputPicture* picture) {
+std::string readPam(Bytes* data, InputPicture* picture) {
   PnmHeader header(*data);
   header.line();
   int64_t width = 0, height = 0, depth = 0, maxValue = 0;
@@ -255,7 +250,7 @@ std::string readPam(std::vector<uint8_t>* data, InputPicture* picture) {
   return takeRaster(data, header.position(), width, height, depth, picture);
 }
 
-uint32_t littleEndian(const std::vector<uint8_t>& d, size_t at, int bytes) {
+uint32_t littleEndian(const Bytes& d, size_t at, int bytes) {
   uint32_t value = 0;
   for (int i = bytes - 1; i >= 0; --i) value = value << 8 | d[at + static_cast<size_t>(i)];
   return value;
@@ -263,8 +258,8 @@ uint32_t littleEndian(const std::vector<uint8_t>& d, size_t at, int bytes) {
 
 // Uncompressed BMP: 24-bit rows are handed to the codec as they lie (B, G, R, padded,
 // usually bottom-up); 32-bit and 8-bit palette rows are expanded to B, G, R first.
-std::string readBmp(std::vector<uint8_t>* data, InputPicture* picture) {
-  const std::vector<uint8_t>& d = *data;
+std::string readBmp(Bytes* data, InputPicture* picture) {
+  const Bytes& d = *data;
   if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return "not a BMP file";
   const uint32_t pixelOffset = littleEndian(d, 10, 4);
   const uint32_t headerSize = littleEndian(d, 14, 4);
@@ -301,7 +296,7 @@ std::string readBmp(std::vector<uint8_t>* data, InputPicture* picture) {
     if (14 + uint64_t{headerSize} + uint64_t{paletteSize} * 4 > pixelOffset)
       return "the colour table is cut short";
   }
-  std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+  Bytes pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
   for (int64_t y = 0; y < height; ++y) {
     const uint8_t* row =
         d.data() + pixelOffset + stride * static_cast<uint64_t>(bottomUp ? height - 1 - y : y);
@@ -325,8 +320,9 @@ std::string readBmp(std::vector<uint8_t>* data, InputPicture* picture) {
 }
 
 std::string readPicture(const char* path, InputPicture* picture) {
-  std::vector<uint8_t> data;
-  if (!readWholeFile(path, &data)) return "cannot read the file";
+  Bytes data;
+  const std::string unreadable = tool_files::readWholeFile(path, &data, kMaxInputBytes);
+  if (!unreadable.empty()) return "cannot read the file: " + unreadable;
   if (data.size() >= 2 && data[0] == 'P' && data[1] == '6') return readPpmOrPgm(&data, false, picture);
   if (data.size() >= 2 && data[0] == 'P' && data[1] == '5') return readPpmOrPgm(&data, true, picture);
   if (data.size() >= 2 && data[0] == 'P' && data[1] == '7') return readPam(&data, picture);
@@ -431,7 +427,7 @@ uint64_t streamBufferSize(const JPEG_CODEC_PROPERTIES* p, bool progressive) {
 int encodeIntoBuffer(const EncodeOptions& options, JPEG_CODEC_PROPERTIES* p) {
   const uint64_t size = streamBufferSize(p, options.progressive);
   if (size == 0) return inputError(options.input, "too large to encode into one memory buffer (--buffer)");
-  std::vector<uint8_t> buffer(static_cast<size_t>(size));
+  Bytes buffer(static_cast<size_t>(size));
   p->jpegBuffer = buffer.data();
   p->jpegBufferSize = static_cast<int32_t>(size);
   const JpegStatus status = jpegWrite(p, JpegIoMode::BufferWriteImage);

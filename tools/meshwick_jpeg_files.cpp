@@ -1,9 +1,11 @@
 #include "tools/meshwick_jpeg_files.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -46,6 +48,81 @@ std::string writeAll(int descriptor, const uint8_t* bytes, size_t size) {
     size -= static_cast<size_t>(written);
   }
   return {};
+}
+
+}  // namespace tool_files
+
+namespace tool_files {
+
+MappedOutput::~MappedOutput() {
+  finish();
+}
+
+std::string MappedOutput::create(const std::string& path, size_t size) {
+  errno = 0;
+  descriptor_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (descriptor_ < 0) return errnoText("cannot create the file");
+  struct stat status {};
+  if (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(descriptor_);
+    descriptor_ = -1;
+    return kNotRegular;
+  }
+  created_ = true;
+  const int reserved = ::posix_fallocate(descriptor_, 0, static_cast<off_t>(size));
+  if (reserved != 0) return std::strerror(reserved);
+  void* mapping = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor_, 0);
+  if (mapping == MAP_FAILED) return errnoText("cannot map the file");
+  data_ = static_cast<uint8_t*>(mapping);
+  size_ = size;
+  created_ = true;
+  return {};
+}
+
+std::string MappedOutput::finish() {
+  std::string problem;
+  if (data_ != nullptr && ::munmap(data_, size_) != 0) problem = errnoText("cannot unmap the file");
+  data_ = nullptr;
+  if (descriptor_ >= 0 && ::close(descriptor_) != 0 && problem.empty())
+    problem = errnoText("cannot close the file");
+  descriptor_ = -1;
+  return problem;
+}
+
+}  // namespace tool_files
+
+namespace tool_files {
+
+std::string readWholeFile(const std::string& path, Bytes* bytes, size_t limit) {
+  errno = 0;
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return errnoText("cannot open");
+  struct stat status {};
+  const bool sized = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+  // A regular file is read into a buffer of its size; anything else grows as it comes.
+  size_t capacity = sized ? static_cast<size_t>(status.st_size) + 1 : size_t{1} << 16;
+  std::string problem;
+  size_t used = 0;
+  for (;;) {
+    if (used > limit) {
+      problem = "too large (more than " + std::to_string(limit) + " bytes)";
+      break;
+    }
+    if (used == capacity) capacity *= 2;
+    bytes->resize(std::min(capacity, limit + 1));
+    errno = 0;
+    const ssize_t count = ::read(descriptor, bytes->data() + used, bytes->size() - used);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      problem = errnoText("the read failed");
+      break;
+    }
+    if (count == 0) break;
+    used += static_cast<size_t>(count);
+  }
+  ::close(descriptor);
+  bytes->resize(used);
+  return problem;
 }
 
 }  // namespace tool_files

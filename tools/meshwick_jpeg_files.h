@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tool_files {
 
@@ -20,5 +22,68 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix);
 
 // Writes all `size` bytes to `descriptor`, resuming short writes. Empty or the reason.
 std::string writeAll(int descriptor, const uint8_t* bytes, size_t size);
+
+}  // namespace tool_files
+
+namespace tool_files {
+
+// An output file of known size written through a shared mapping, so that the codec decodes
+// straight into the file's pages: no second whole-image buffer and no copy. The space is
+// reserved first, so a full disk is an error here rather than a fault on a later store.
+class MappedOutput {
+ public:
+  MappedOutput() = default;
+  MappedOutput(const MappedOutput&) = delete;
+  MappedOutput& operator=(const MappedOutput&) = delete;
+  ~MappedOutput();
+
+  // Creates `path` with `size` bytes and maps them. Empty on success, else the reason; an
+  // output that is no regular file (a device, a pipe) is not mapped and reports "not regular".
+  std::string create(const std::string& path, size_t size);
+  uint8_t* data() const { return data_; }
+  // Whether create() made and mapped the file (also after finish()).
+  bool created() const { return created_; }
+  // Unmaps and closes; empty on success, else the reason.
+  std::string finish();
+
+  static constexpr const char* kNotRegular = "not regular";
+
+ private:
+  int descriptor_ = -1;
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  bool created_ = false;
+};
+
+}  // namespace tool_files
+
+namespace tool_files {
+
+// Leaves new elements uninitialised: buffers that a read or the codec fills completely are not
+// cleared first.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <typename U>
+  explicit UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
+  template <typename U>
+  void construct(U* place) {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* place, Args&&... args) {
+    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+  }
+};
+
+using Bytes = std::vector<uint8_t, UninitialisedAllocator<uint8_t>>;
+
+// Reads the whole of `path` into `bytes` with as few reads as its size allows. Empty on
+// success, else the reason; files above `limit` bytes are refused.
+std::string readWholeFile(const std::string& path, Bytes* bytes, size_t limit);
 
 }  // namespace tool_files

@@ -156,6 +156,14 @@ void initOutput(ByteInput* writer, uint8_t* buffer, uint32_t size) {
   writer->eobRun = 0;
 }
 
+JpegStatus emitByteToBuffer(ByteInput* writer, uint8_t byte) {
+  return emitStuffed<BufferSink>(writer, byte);
+}
+
+JpegStatus emitByteToFile(ByteInput* writer, uint8_t byte) {
+  return emitStuffed<FileSink>(writer, byte);
+}
+
 JpegStatus putBitsToBuffer(ByteInput* writer, uint32_t value, int32_t count) {
   return putBitsTo<BufferSink>(writer, value, count);
 }

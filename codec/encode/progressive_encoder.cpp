@@ -1,6 +1,7 @@
 #include "codec/encode/progressive_encoder.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "codec/encode/color_convert_encode.h"
@@ -192,11 +193,12 @@ JpegStatus writeOptimalTable(JPEG_PROPERTIES* state, int32_t tableClass, int32_t
 // First DC scans: one table per DC selector in use, lowest identifier first. AC scans: the
 // table of the component's AC selector. DC refinement scans carry raw bits only.
 JpegStatus writeScanTables(JPEG_PROPERTIES* state, const CoefficientLayout& layout, ScanRecord* scan,
-                           SymbolFrequencies* frequencies) {
+                           SymbolFrequencies* frequencies, ScanRecording* recording) {
   const bool dc = scan->spectralStart == 0 && scan->spectralEnd == 0;
+  recording->complete = false;
   if (dc && scan->approxHigh != 0) return JpegStatus::Ok;
   std::memset(frequencies, 0, sizeof *frequencies);
-  countScanSymbols(state, layout, scan, frequencies);
+  countScanSymbols(state, layout, scan, frequencies, recording->capacity > 0 ? recording : nullptr);
   if (!dc) {
     ScanComponent& component = scan->components[0];
     const int32_t id = state->acSelectors[component.componentIndex];
@@ -217,16 +219,28 @@ JpegStatus writeScanTables(JPEG_PROPERTIES* state, const CoefficientLayout& layo
   return JpegStatus::Ok;
 }
 
+// Room for the statistics pass's decisions: entries per block of the frame, enough for most
+// scans of photographs; a scan that needs more is read again by the writing pass, and so is
+// every scan when the room cannot be had.
+constexpr size_t kRecordedEntriesPerBlock = 16;
+
 JpegStatus writeScans(JPEG_PROPERTIES* state) {
   const CoefficientLayout layout = coefficientLayout(state, state->coefficientBuffer);
   SymbolFrequencies frequencies;
   CorrectionBits correction;
   ByteInput* writer = &state->input;
+  const size_t blocks = static_cast<size_t>(layout.blocksPerMcu) * static_cast<size_t>(layout.mcusPerRow) *
+                        static_cast<size_t>(layout.mcuRows);
+  ScanRecording recording{};
+  recording.capacity = blocks * kRecordedEntriesPerBlock;
+  std::unique_ptr<uint32_t[]> entries(new (std::nothrow) uint32_t[recording.capacity]);
+  recording.entries = entries.get();
+  if (entries == nullptr) recording.capacity = 0;
   for (int32_t i = 0; i < state->scanScriptCount; ++i) {
     ScanRecord* scan = &state->scanScript[i];
-    JpegStatus status = writeScanTables(state, layout, scan, &frequencies);
+    JpegStatus status = writeScanTables(state, layout, scan, &frequencies, &recording);
     if (status == JpegStatus::Ok) status = writeSosProgressive(writer, state, scan);
-    if (status == JpegStatus::Ok) status = encodeScan(writer, layout, scan, &correction);
+    if (status == JpegStatus::Ok) status = encodeScan(writer, layout, scan, &correction, &recording);
     if (status != JpegStatus::Ok) return status;
   }
   return JpegStatus::Ok;

@@ -52,6 +52,73 @@ class CountingSink {
   int32_t acTable_[kMaxScanComponents] = {};
 };
 
+// The statistics pass that also keeps its decisions. Entry layout: bits 30-31 the kind; a DC
+// symbol keeps the scan component in bits 8-9 and the symbol in bits 0-7, an AC symbol the
+// symbol, raw bits their count (at most 16) in bits 16-20 and value in bits 0-15, a marker n.
+class RecordingSink {
+ public:
+  static constexpr uint32_t kDcSymbol = 0u << 30;
+  static constexpr uint32_t kAcSymbol = 1u << 30;
+  static constexpr uint32_t kBits = 2u << 30;
+  static constexpr uint32_t kMarker = 3u << 30;
+
+  RecordingSink(const JPEG_PROPERTIES* state, const ScanRecord& scan, SymbolFrequencies* frequencies,
+                ScanRecording* recording)
+      : counter_(state, scan, frequencies), recording_(recording) {}
+  JpegStatus dcSymbol(int32_t j, int32_t symbol) {
+    keep(kDcSymbol | static_cast<uint32_t>(j) << 8 | (static_cast<uint32_t>(symbol) & 0xFF));
+    return counter_.dcSymbol(j, symbol);
+  }
+  JpegStatus acSymbol(int32_t symbol) {
+    keep(kAcSymbol | (static_cast<uint32_t>(symbol) & 0xFF));
+    return counter_.acSymbol(symbol);
+  }
+  JpegStatus bits(uint32_t value, int32_t count) {
+    keep(kBits | static_cast<uint32_t>(count) << 16 | (value & 0xFFFF));
+    return JpegStatus::Ok;
+  }
+  JpegStatus restartMarker(int32_t n) {
+    keep(kMarker | static_cast<uint32_t>(n));
+    return JpegStatus::Ok;
+  }
+
+ private:
+  void keep(uint32_t entry) {
+    if (recording_->count < recording_->capacity) {
+      recording_->entries[recording_->count++] = entry;
+    } else {
+      recording_->complete = false;
+    }
+  }
+  CountingSink counter_;
+  ScanRecording* recording_;
+};
+
+// Hands a kept scan to a sink as the walk would have.
+template <typename Sink>
+JpegStatus replayScan(const ScanRecording& recording, Sink& sink) {
+  for (size_t i = 0; i < recording.count; ++i) {
+    const uint32_t entry = recording.entries[i];
+    JpegStatus status = JpegStatus::Ok;
+    switch (entry & RecordingSink::kMarker) {
+      case RecordingSink::kDcSymbol:
+        status = sink.dcSymbol(static_cast<int32_t>(entry >> 8 & 3), static_cast<int32_t>(entry & 0xFF));
+        break;
+      case RecordingSink::kAcSymbol:
+        status = sink.acSymbol(static_cast<int32_t>(entry & 0xFF));
+        break;
+      case RecordingSink::kBits:
+        status = sink.bits(entry & 0xFFFF, static_cast<int32_t>(entry >> 16 & 0x1F));
+        break;
+      default:
+        status = sink.restartMarker(static_cast<int32_t>(entry & 7));
+        break;
+    }
+    if (status != JpegStatus::Ok) return status;
+  }
+  return JpegStatus::Ok;
+}
+
 // The writing pass, through the bit writer of the output's kind.
 template <JpegStatus (*PutBits)(ByteInput*, uint32_t, int32_t)>
 class WritingSink {
@@ -338,8 +405,9 @@ JpegStatus codeScan(const CoefficientLayout& layout, const ScanRecord& scan, Sin
 
 template <JpegStatus (*PutBits)(ByteInput*, uint32_t, int32_t)>
 JpegStatus writeScanData(ByteInput* writer, const CoefficientLayout& layout, const ScanRecord& scan,
-                         CorrectionBits& correction) {
+                         CorrectionBits& correction, const ScanRecording* recording) {
   WritingSink<PutBits> sink(writer, scan);
+  if (recording != nullptr && recording->complete) return replayScan(*recording, sink);
   return codeScan(layout, scan, sink, correction, writer->eobRun);
 }
 
@@ -367,20 +435,27 @@ CoefficientLayout coefficientLayout(const JPEG_PROPERTIES* state, const int16_t*
 }
 
 void countScanSymbols(const JPEG_PROPERTIES* state, const CoefficientLayout& layout, const ScanRecord* scan,
-                      SymbolFrequencies* frequencies) {
-  CountingSink sink(state, *scan, frequencies);
+                      SymbolFrequencies* frequencies, ScanRecording* recording) {
   CorrectionBits correction;
   int32_t endOfBandRun = 0;
+  if (recording == nullptr) {
+    CountingSink sink(state, *scan, frequencies);
+    codeScan(layout, *scan, sink, correction, endOfBandRun);
+    return;
+  }
+  recording->count = 0;
+  recording->complete = true;
+  RecordingSink sink(state, *scan, frequencies, recording);
   codeScan(layout, *scan, sink, correction, endOfBandRun);
 }
 
 JpegStatus encodeScan(ByteInput* writer, const CoefficientLayout& layout, const ScanRecord* scan,
-                      CorrectionBits* correction) {
+                      CorrectionBits* correction, const ScanRecording* recording) {
   writer->bits = 0;
   writer->bitCount = 8;
-  const JpegStatus status = writer->file != 0
-                                ? writeScanData<putBitsToFile>(writer, layout, *scan, *correction)
-                                : writeScanData<putBitsToBuffer>(writer, layout, *scan, *correction);
+  const JpegStatus status =
+      writer->file != 0 ? writeScanData<putBitsToFile>(writer, layout, *scan, *correction, recording)
+                        : writeScanData<putBitsToBuffer>(writer, layout, *scan, *correction, recording);
   if (status != JpegStatus::Ok) return status;
   return static_cast<JpegStatus>(writer->kernels->putBytes(nullptr, 0, writer));
 }

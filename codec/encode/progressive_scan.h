@@ -4,6 +4,7 @@
 // walk serves the statistics pass, which counts symbols, and the pass that writes them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/encode/optimal_huffman.h"
@@ -45,14 +46,27 @@ struct CorrectionBits {
   int32_t buffered;
 };
 
+// The statistics pass's decisions kept for the writing pass, so that it need not read the
+// band again: one entry per symbol, bit field or marker, in order. `entries` and `capacity`
+// belong to the caller; a scan that would need more entries is not kept (`complete` false)
+// and the writing pass walks the coefficients itself.
+struct ScanRecording {
+  uint32_t* entries;
+  size_t capacity;
+  size_t count;
+  bool complete;
+};
+
 // The statistics pass: every symbol the scan will write, counted per table. The scan's
 // table identifiers come from its ScanComponent entries' selectors in `state` (0..3, checked
 // by the caller).
+// With `recording`, the decisions are kept there too.
 void countScanSymbols(const JPEG_PROPERTIES* state, const CoefficientLayout& layout, const ScanRecord* scan,
-                      SymbolFrequencies* frequencies);
+                      SymbolFrequencies* frequencies, ScanRecording* recording = nullptr);
 
 // Writes the scan's entropy-coded data with the encoding tables of its ScanComponent entries
 // (DC scans: dcTable of every component, none for refinement; AC scans: acTable), restart
 // markers every restartInterval units, then pads the last byte with 1-bits.
+// A complete `recording` of the scan's statistics pass is written as kept instead.
 JpegStatus encodeScan(ByteInput* writer, const CoefficientLayout& layout, const ScanRecord* scan,
-                      CorrectionBits* correction);
+                      CorrectionBits* correction, const ScanRecording* recording = nullptr);

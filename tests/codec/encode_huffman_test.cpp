@@ -1,12 +1,18 @@
 // The encoder's bit writer, output buffers and Huffman block coding.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "codec/encode/encoder_tables.h"
 #include "codec/encode/huffman_encode.h"
@@ -249,6 +255,160 @@ TEST(EncoderHuffman, BlocksCodeAsT81Baseline) {
     ASSERT_EQ(putBytes(nullptr, 0, &out.writer), 0);
     EXPECT_EQ(out.written(), bytesOf(c.bits));
   }
+}
+
+// --- the block coder against the bit-at-a-time coder ------------------------------------------
+
+// T.81 F.1.2 written plainly with putBits: the coder encodeBlock must match byte for byte.
+JpegStatus referenceBlock(ByteInput* writer, const HuffmanTable* dc, const HuffmanTable* ac, int32_t* lastDc,
+                          const int16_t* block) {
+  const auto symbol = [&](const HuffmanTable* table, uint32_t value) {
+    value &= 0xFF;
+    return putBits(writer, table->code[value], table->codeLength[value]);
+  };
+  const auto extra = [&](int32_t value, int32_t category) {
+    return category == 0 ? JpegStatus::Ok
+                         : putBits(writer, static_cast<uint32_t>(value < 0 ? value - 1 : value), category);
+  };
+  const int32_t difference = block[0] - *lastDc;
+  *lastDc = block[0];
+  const int32_t dcCategory = sizeCategory(static_cast<uint32_t>(std::abs(difference)));
+  JpegStatus status = symbol(dc, static_cast<uint32_t>(dcCategory));
+  if (status == JpegStatus::Ok) status = extra(difference, dcCategory);
+  uint32_t run = 0;
+  for (int k = 1; k < 64 && status == JpegStatus::Ok; ++k) {
+    const int32_t value = block[kEncodeZigzagToNatural[k]];
+    if (value == 0) {
+      ++run;
+      continue;
+    }
+    for (; run > 15 && status == JpegStatus::Ok; run -= 16) status = symbol(ac, 0xF0);
+    const int32_t category = sizeCategory(static_cast<uint32_t>(std::abs(value)));
+    if (status == JpegStatus::Ok) status = symbol(ac, run * 16 + static_cast<uint32_t>(category));
+    if (status == JpegStatus::Ok) status = extra(value, category);
+    run = 0;
+  }
+  if (status == JpegStatus::Ok && run > 0) status = symbol(ac, 0x00);
+  return status;
+}
+
+// Blocks of one kind: how many coefficients are nonzero and how large they get.
+struct BlockKind {
+  const char* name;
+  int nonzeroPercent;
+  int maxMagnitude;
+};
+
+std::vector<std::array<int16_t, 64>> randomBlocks(const BlockKind& kind, int count, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> percent(0, 99);
+  std::uniform_int_distribution<int> magnitude(-kind.maxMagnitude, kind.maxMagnitude);
+  std::vector<std::array<int16_t, 64>> blocks(static_cast<size_t>(count));
+  for (auto& block : blocks) {
+    for (int16_t& value : block) {
+      if (percent(random) < kind.nonzeroPercent)
+        value = static_cast<int16_t>(std::clamp(magnitude(random), -32768, 32767));
+    }
+  }
+  return blocks;
+}
+
+// A table giving symbols 0..254 codes of `length` bits (a count byte lists at most 255).
+HuffmanTable everySymbolTable(int length) {
+  std::array<uint8_t, 16> counts{};
+  counts[static_cast<size_t>(length - 1)] = 255;
+  std::array<uint8_t, 256> symbols{};
+  for (int i = 0; i < 256; ++i) symbols[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+  HuffmanTable table{};
+  EXPECT_EQ(deriveEncodingTable(counts.data(), symbols.data(), &table), JpegStatus::Ok);
+  return table;
+}
+
+const BlockKind kBlockKinds[] = {
+    {"all zero", 0, 1},         {"sparse small", 8, 3}, {"half small", 50, 15}, {"dense", 95, 255},
+    {"dense 11-bit", 90, 2047}, {"extreme", 40, 32767}, {"long runs", 2, 1023},
+};
+
+// Every block kind under the Annex K tables and under tables that code every symbol with 8 or
+// 16 bits (32-bit code and extra bits): same bytes, same writer state after every block.
+TEST(EncoderHuffman, BlockCoderMatchesTheBitAtATimeCoder) {
+  AnnexKTables annexK;
+  const HuffmanTable short8 = everySymbolTable(8), long16 = everySymbolTable(16);
+  const std::pair<const HuffmanTable*, const HuffmanTable*> tableSets[] = {
+      {&annexK.dc, &annexK.ac}, {&short8, &short8}, {&long16, &long16}};
+  for (const BlockKind& kind : kBlockKinds) {
+    for (const auto& [dc, ac] : tableSets) {
+      SCOPED_TRACE(std::string(kind.name) + (ac == &short8   ? ", 8-bit codes"
+                                             : ac == &long16 ? ", 16-bit codes"
+                                                             : ""));
+      const auto blocks = randomBlocks(kind, 300, 7);
+      BufferWriter fast(300 * 64 * 9), plain(300 * 64 * 9);
+      int32_t fastDc = 0, plainDc = 0;
+      for (const auto& block : blocks) {
+        ASSERT_EQ(encodeBlock(&fast.writer, dc, ac, &fastDc, block.data()), 0);
+        ASSERT_EQ(referenceBlock(&plain.writer, dc, ac, &plainDc, block.data()), JpegStatus::Ok);
+        ASSERT_EQ(fast.writer.bits, plain.writer.bits);
+        ASSERT_EQ(fast.writer.bitCount, plain.writer.bitCount);
+        ASSERT_EQ(fast.writer.consumed, plain.writer.consumed);
+        ASSERT_EQ(fastDc, plainDc);
+      }
+      EXPECT_EQ(fast.written(), plain.written());
+    }
+  }
+}
+
+// A buffer that runs out anywhere in a block: the same status, the same bytes up to the end.
+TEST(EncoderHuffman, BlockCoderFailsWhereTheBitAtATimeCoderFails) {
+  AnnexKTables tables;
+  const auto blocks = randomBlocks({"dense", 90, 255}, 4, 11);
+  for (size_t size = 1; size < 700; size += 3) {
+    SCOPED_TRACE(size);
+    BufferWriter fast(size), plain(size);
+    int32_t fastDc = 0, plainDc = 0;
+    int32_t fastStatus = 0;
+    JpegStatus plainStatus = JpegStatus::Ok;
+    for (const auto& block : blocks) {
+      if (fastStatus == 0)
+        fastStatus = encodeBlock(&fast.writer, &tables.dc, &tables.ac, &fastDc, block.data());
+      if (plainStatus == JpegStatus::Ok)
+        plainStatus = referenceBlock(&plain.writer, &tables.dc, &tables.ac, &plainDc, block.data());
+    }
+    EXPECT_EQ(fastStatus, static_cast<int32_t>(plainStatus));
+    EXPECT_EQ(fast.written(), plain.written());
+    EXPECT_EQ(fast.writer.consumed, plain.writer.consumed);
+  }
+}
+
+// Through the 4096-byte file buffer: the same file.
+TEST(EncoderHuffman, BlockCoderWritesTheSameFile) {
+  AnnexKTables tables;
+  const auto blocks = randomBlocks({"dense", 90, 255}, 2000, 5);
+  std::vector<uint8_t> files[2];
+  for (int coder = 0; coder < 2; ++coder) {
+    const std::string path = testing::TempDir() + "meshwick_block_coder_" + std::to_string(getpid()) + ".bin";
+    KernelTable kernels{};
+    kernels.putBytes = putBytes;
+    auto writer = std::make_unique<ByteInput>();
+    writer->kernels = &kernels;
+    writer->file = fileOpen(path.c_str(), FileAccess::ReadWrite);
+    ASSERT_NE(writer->file, 0);
+    initOutput(writer.get(), nullptr, 0);
+    int32_t lastDc = 0;
+    for (const auto& block : blocks) {
+      const int32_t status = coder == 0
+                                 ? encodeBlock(writer.get(), &tables.dc, &tables.ac, &lastDc, block.data())
+                                 : static_cast<int32_t>(referenceBlock(writer.get(), &tables.dc, &tables.ac,
+                                                                       &lastDc, block.data()));
+      ASSERT_EQ(status, 0);
+    }
+    ASSERT_EQ(flushOutput(writer.get()), JpegStatus::Ok);
+    ASSERT_TRUE(fileClose(writer->file));
+    std::ifstream in(path, std::ios::binary);
+    files[coder].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::remove(path.c_str());
+  }
+  EXPECT_GT(files[0].size(), 4096u * 3);
+  EXPECT_EQ(files[0], files[1]);
 }
 
 }  // namespace
