@@ -175,6 +175,10 @@ int Run(Batch& batch, std::optional<grid::CellSize> cell) {
   line.Finish();
   batch.failures.insert(batch.failures.end(), failures.begin(), failures.end());
   if (!ReportFailures(batch)) return kExitFailure;
+  if (batch.failures.size() == batch.paths.size()) {
+    std::fprintf(stderr, "meshwick-grid: none of the pictures could be read\n");
+    return kExitFailure;
+  }
   return WriteGrid(*composite, o.output);
 }
 

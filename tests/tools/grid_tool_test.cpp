@@ -102,10 +102,13 @@ TEST_F(GridToolTest, SkipBadLeavesTheCellWhiteAndWarns) {
 }
 
 TEST_F(GridToolTest, SkipBadWithNothingReadableFails) {
-  const auto run =
-      Run("--skip-bad -o '" + Path("out.jpg") + "'" + Arguments({Path("empty.jpg"), Path("text.bmp")}));
-  EXPECT_EQ(run.exitCode, kFailure);
-  EXPECT_TRUE(Leftovers().isEmpty());
+  for (const char* options : {"--skip-bad", "--skip-bad --cell 10x10"}) {
+    const auto run = Run(QString(options) + " -o '" + Path("out.jpg") + "'" +
+                         Arguments({Path("empty.jpg"), Path("text.bmp")}));
+    EXPECT_EQ(run.exitCode, kFailure) << options;
+    EXPECT_NE(run.errors.find("none of the pictures"), std::string::npos) << run.errors;
+    EXPECT_TRUE(Leftovers().isEmpty()) << options;
+  }
 }
 
 struct UsageCase {
