@@ -33,14 +33,16 @@ for i in $(seq 1 12); do
   photos+=("$photo")
 done
 
-# One timed run: "seconds peak_kib".
+# One timed run: "wall_seconds cpu_seconds peak_kib" (CPU: user + system of every process).
 measure() {
   local log="$work/time.log"
   /usr/bin/time -v -o "$log" "$@" >/dev/null 2>&1
-  local wall peak
-  wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$log")
-  peak=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
-  awk -v t="$wall" -v p="$peak" 'BEGIN { n = split(t, a, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + a[i]; printf "%.3f %d\n", s, p }'
+  awk -F': ' '
+    /Elapsed \(wall clock\)/ { n = split($2, a, ":"); wall = 0; for (i = 1; i <= n; i++) wall = wall * 60 + a[i] }
+    /User time \(seconds\)/ { cpu += $2 }
+    /System time \(seconds\)/ { cpu += $2 }
+    /Maximum resident set size/ { peak = $2 }
+    END { printf "%.3f %.2f %d\n", wall, cpu, peak }' "$log"
 }
 
 meshwick_cmd=("$tool" --quiet --columns 4 --cell 600x400 -o "$work/out/meshwick.jpg" "${photos[@]}")
@@ -59,21 +61,28 @@ montage_cmd=(montage "${photos[@]}" -tile 4x3 -geometry '600x400!+0+0' -quality 
 
 # Runs a contender RUNS times; prints its line and leaves "best median peak" in $result.
 bench() {
-  local name=$1 times=() peaks=() line
+  local name=$1 times=() cpus=() peaks=() wall cpu peak
   shift
   for _ in $(seq 1 "$runs"); do
-    line=$(measure "$@")
-    times+=("${line% *}")
-    peaks+=("${line#* }")
+    read -r wall cpu peak < <(measure "$@")
+    times+=("$wall")
+    cpus+=("$cpu")
+    peaks+=("$peak")
   done
-  local sorted best median peak
-  sorted=$(printf '%s\n' "${times[@]}" | sort -g)
-  best=$(head -1 <<<"$sorted")
-  median=$(sed -n "$(((runs + 1) / 2))p" <<<"$sorted")
+  local best median cpu_median
+  best=$(printf '%s\n' "${times[@]}" | sort -g | head -1)
+  median=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+  cpu_median=$(printf '%s\n' "${cpus[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
   peak=$(printf '%s\n' "${peaks[@]}" | sort -g | tail -1)
-  printf '%-10s best %7.3f s  median %7.3f s  peak %6.1f MiB\n' "$name" "$best" "$median" \
-    "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
-  result="$best $median $peak"
+  printf '%-13s best %7.3f s  median %7.3f s  CPU (median) %6.2f s  peak %6.1f MiB\n' "$name" "$best" "$median" \
+    "$cpu_median" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')"
+  result="$best $median $peak $cpu_median"
+}
+
+# A peer's time over meshwick-grid's: best, median and CPU, against the goal.
+ratios() {
+  awk -v n="$1" -v b="$2" -v m="$3" -v c="$4" -v g="$5" -v mb="$mw_best" -v mm="$mw_median" -v mc="$mw_cpu" \
+    'BEGIN { printf "  %s / meshwick-grid: %.1fx wall (best), %.1fx wall (median), %.1fx CPU; goal %dx wall\n", n, b / mb, m / mm, c / mc, g }'
 }
 
 echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
@@ -82,23 +91,21 @@ echo "photos: ${#photos[@]} x $(identify -format '%wx%h q%Q\n' "${photos[0]}") i
 echo "meshwick-grid: $tool ($(nproc) processors)"
 
 bench meshwick-grid "${meshwick_cmd[@]}"
-read -r mw_best mw_median mw_peak <<<"$result"
+read -r mw_best mw_median mw_peak mw_cpu <<<"$result"
 have_vips=0 have_montage=0
 command -v vips >/dev/null && have_vips=1
 command -v montage >/dev/null && have_montage=1
 if ((have_vips)); then
   bench libvips "${vips_cmd[@]}"
-  read -r vips_best vips_median _ <<<"$result"
-  awk -v a="$vips_best" -v b="$mw_best" -v c="$vips_median" -v d="$mw_median" \
-    'BEGIN { printf "  libvips / meshwick-grid: %.1fx (best), %.1fx (median); goal 5x\n", a / b, c / d }'
+  read -r vips_best vips_median _ vips_cpu <<<"$result"
+  ratios libvips "$vips_best" "$vips_median" "$vips_cpu" 5
 else
   echo "libvips: vips not installed, skipped"
 fi
 if ((have_montage)); then
   bench montage "${montage_cmd[@]}"
-  read -r mont_best mont_median _ <<<"$result"
-  awk -v a="$mont_best" -v b="$mw_best" -v c="$mont_median" -v d="$mw_median" \
-    'BEGIN { printf "  montage / meshwick-grid: %.1fx (best), %.1fx (median); goal 15x\n", a / b, c / d }'
+  read -r mont_best mont_median _ mont_cpu <<<"$result"
+  ratios montage "$mont_best" "$mont_median" "$mont_cpu" 15
 else
   echo "montage: ImageMagick not installed, skipped"
 fi
