@@ -2,6 +2,7 @@
 
 #include "document/jpeg_reduced.h"
 #include "document/picture_convert.h"
+#include "document/picture_file.h"
 
 #include <QFile>
 
@@ -60,12 +61,15 @@ std::string WhyUnreadable(const QString& path) {
     case Content::Empty:
       return "the file is empty";
     case Content::Jpeg: {
+      // The application's reader goes by the name's extension.
+      if (!IsJpegPath(path)) return "JPEG data under a name that does not end in .jpg or .jpeg";
       const ReducedJpeg probe = LoadJpegCovering(path, 1, 1);
       if (probe.status == JpegStatus::MemoryError) return kNoMemory;
       return probe.status == JpegStatus::Ok ? "the JPEG picture cannot be read"
                                             : jpegErrorString(probe.status);
     }
     case Content::Bmp:
+      if (IsJpegPath(path)) return "BMP data under a name ending in .jpg or .jpeg";
       return "not a BMP picture this program reads (damaged, compressed or with an unsupported header)";
     case Content::Other:
       break;

@@ -111,6 +111,14 @@ TEST_F(GridToolTest, SkipBadWithNothingReadableFails) {
   }
 }
 
+TEST_F(GridToolTest, UnwritableOutputFailsNamingIt) {
+  const QString output = Path("no-such-folder/out.jpg");
+  const auto run = Run("-o '" + output + "'" + Arguments({Path("good.jpg")}));
+  EXPECT_EQ(run.exitCode, kFailure);
+  EXPECT_NE(run.errors.find("cannot write " + output.toStdString()), std::string::npos) << run.errors;
+  EXPECT_TRUE(Leftovers().isEmpty());
+}
+
 struct UsageCase {
   const char* name;
   const char* arguments;  // %good stands for a readable picture, %out for the output path
