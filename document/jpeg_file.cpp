@@ -1,5 +1,6 @@
 // JPEG pictures go through the project's codec; the record lives only for one call.
 #include "codec/jpeg.h"
+#include "document/jpeg_reduced.h"
 #include "document/picture_convert.h"
 #include "document/picture_dib.h"
 
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -15,6 +17,10 @@ namespace {
 class CodecRecord {
  public:
   CodecRecord() : m_record(std::make_unique<JPEG_CODEC_PROPERTIES>()) {
+    // jpegInit rewrites the codec's process-wide processor record and service pointers
+    // without locking; pictures read on several threads must not do that at once.
+    static std::mutex initLock;
+    const std::lock_guard lock(initLock);
     m_initialised = jpegInit(m_record.get()) == JpegStatus::Ok;
   }
   ~CodecRecord() {
@@ -96,6 +102,42 @@ bool FitsByteLimit(int width, int height, int channels) {
   return std::max(bytes, placed) <= platform::BitmapByteLimit();
 }
 
+int ScaledSide(int side, int scale) {
+  return static_cast<int>((std::int64_t{side} + scale - 1) / scale);
+}
+
+JpegIoMode FileReadMode(int scale) {
+  switch (scale) {
+    case 2:
+      return JpegIoMode::FileReadHalf;
+    case 4:
+      return JpegIoMode::FileReadQuarter;
+    case 8:
+      return JpegIoMode::FileReadEighth;
+    default:
+      return JpegIoMode::FileReadImage;
+  }
+}
+
+// After the parameters read: the image at 1/scale into a new top-down section of the picture.
+JpegStatus DecodeImage(CodecRecord& r, CPictureDib& picture, int scale) {
+  if (r->jpegWidth <= 0 || r->jpegHeight <= 0) return JpegStatus::NoImage;
+  if (!ChooseOutput(*r.get())) return JpegStatus::NotSupported;
+  const int width = ScaledSide(r->jpegWidth, scale);
+  const int height = ScaledSide(r->jpegHeight, scale);
+  r->pixelWidth = width;
+  r->pixelHeight = height;
+  r->pixelPadBytes = PadBytes(width, r->pixelChannels);
+  if (!FitsByteLimit(width, height, r->pixelChannels) || !picture.Create(width, height, r->pixelChannels * 8))
+    return JpegStatus::MemoryError;
+
+  r->pixelData = picture.Row(0);
+  const JpegStatus status = jpegRead(r.get(), FileReadMode(scale));
+  if (status != JpegStatus::Ok) return status;
+  if (r->pixelColor == JpegColor::Cmyk) CmykToBgr(picture.Row(0), width, height, picture.RowStep());
+  return JpegStatus::Ok;
+}
+
 }  // namespace
 
 HRESULT CPictureDib::LoadJpeg(const QString& path, PictureProblem& problem) {
@@ -109,34 +151,38 @@ HRESULT CPictureDib::LoadJpeg(const QString& path, PictureProblem& problem) {
     problem = ProblemOf(params, path);
     return E_FAIL;
   }
-  if (r->jpegWidth <= 0 || r->jpegHeight <= 0) {
-    problem = ProblemOf(JpegStatus::NoFrame, path);
-    return E_FAIL;
-  }
-  if (!ChooseOutput(*r.get())) {
-    problem = PictureProblem::UnsupportedKind;
-    return E_FAIL;
-  }
-
-  r->pixelWidth = r->jpegWidth;
-  r->pixelHeight = r->jpegHeight;
-  r->pixelPadBytes = PadBytes(r->jpegWidth, r->pixelChannels);
-  if (!FitsByteLimit(r->jpegWidth, r->jpegHeight, r->pixelChannels) ||
-      !Create(r->jpegWidth, r->jpegHeight, r->pixelChannels * 8)) {
-    problem = PictureProblem::TooLarge;
-    return E_FAIL;
-  }
-
-  r->pixelData = m_bits;
-  const JpegStatus image = jpegRead(r.get(), JpegIoMode::FileReadImage);
+  const JpegStatus image = DecodeImage(r, *this, 1);
   if (image != JpegStatus::Ok) {
     Release();
     problem = ProblemOf(image, path);
     return E_FAIL;
   }
   problem = PictureProblem::None;
-  if (r->pixelColor == JpegColor::Cmyk) CmykToBgr(m_bits, m_width, m_height, m_rowStep);
   return S_OK;
+}
+
+int CoveringJpegScale(int width, int height, int minWidth, int minHeight) {
+  for (const int scale : {8, 4, 2})
+    if (ScaledSide(width, scale) >= minWidth && ScaledSide(height, scale) >= minHeight) return scale;
+  return 1;
+}
+
+ReducedJpeg LoadJpegCovering(const QString& path, int minWidth, int minHeight) {
+  ReducedJpeg result;
+  CodecRecord r;
+  if (!r.initialised()) {
+    result.status = JpegStatus::InternalError;
+    return result;
+  }
+  const QByteArray name = QFile::encodeName(path);
+  r->jpegFileName = name.constData();
+  result.status = jpegRead(r.get(), JpegIoMode::FileReadParams);
+  if (result.status != JpegStatus::Ok) return result;
+  result.scale = CoveringJpegScale(r->jpegWidth, r->jpegHeight, minWidth, minHeight);
+  auto picture = std::make_unique<CPictureDib>();
+  result.status = DecodeImage(r, *picture, result.scale);
+  if (result.status == JpegStatus::Ok) result.picture = std::move(picture);
+  return result;
 }
 
 HRESULT CPictureDib::WriteJpeg(const QString& path) const {

@@ -351,9 +351,10 @@ void convertYccRow(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, bo
 
 bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, bool bgr,
                          uint8_t* destination, ptrdiff_t stride) {
-  if (!ringIsLive(state) || !isFancyYccLayout(state)) return false;
+  // Whole 8x8 blocks only: reduced scales take the general path.
+  if (!ringIsLive(state) || !isFancyYccLayout(state) || scaleOfMode(state.ioMode) != 1) return false;
   const int32_t factorV = state.maxVerticalFactor;
-  const RingLayout ring = ringLayout(state);
+  const RingLayout ring = ringLayout(state, 1);
   const SampleSource luma = ringSource(state, ring, 0, factorV * kBlockSide);
   const SampleSource cb = ringSource(state, ring, 1, kBlockSide);
   const SampleSource cr = ringSource(state, ring, 2, kBlockSide);
