@@ -199,11 +199,10 @@ JpegSubsampling subsamplingOfFrame(const JPEG_PROPERTIES* state) {
   return JpegSubsampling::Other;
 }
 
-// Leaves the file where the next call reads on: at the last SOS marker read or, when the read
-// stopped at an EOI before any (a tables-only stream), just after that EOI.
+// Leaves the file at the last SOS marker read, so that the next call reads on from there.
 JpegStatus repositionFile(JPEG_PROPERTIES* state) {
-  const int64_t stop = state->lastScanStart >= 0 ? state->lastScanStart : int64_t{state->input.consumed};
-  const int64_t position = state->inputBaseOffset + stop;
+  if (state->lastScanStart < 0) return JpegStatus::Ok;
+  const int64_t position = state->inputBaseOffset + state->lastScanStart;
   if (!fileSeek(state->input.file, position, SeekOrigin::Start)) return JpegStatus::FileError;
   state->inputBaseOffset = position;
   return JpegStatus::Ok;

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libcli11-dev qt6-base-dev qt6-translations-l10n fonts-wqy-microhei)
-test=(libgtest-dev libjpeg-turbo-progs imagemagick)
+test=(libgtest-dev libjpeg-turbo-progs imagemagick desktop-file-utils)
 fuzz=(clang libclang-rt-14-dev)
 bench=(libturbojpeg0-dev)
 gui=(xvfb xdotool python3)

@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/decode/region_decoder.h"
 #include "codec/jpeg.h"
+#include "codec/jpeg_region.h"
 #include "tools/meshwick_jpeg_commands.h"
 #include "tools/meshwick_jpeg_files.h"
 

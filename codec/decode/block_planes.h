@@ -14,15 +14,7 @@
 
 #include "codec/decode/region_decoder.h"
 #include "codec/jpeg.h"
-
-// Values per row and rows of the plane of frame component `component` (frame known):
-// (MCUs per row x h x 8) by (MCU rows x v x 8). A one-component frame counts as 1x1 with 8x8
-// MCUs, as it is coded. {0, 0} for a component the frame does not have.
-struct BlockPlaneSize {
-  int32_t width;
-  int32_t height;
-};
-BlockPlaneSize blockPlaneSize(const JPEG_PROPERTIES& state, int32_t component);
+#include "codec/jpeg_region.h"  // blockPlaneSize
 
 // Copies the blocks of the MCU at (column, row) of `scan`'s grid, as they stand in the MCU area
 // (state->scratch), into their planes.

@@ -555,18 +555,24 @@ void finishImage(JPEG_PROPERTIES* state) {
   finishProgressiveImage(state);
 }
 
-// An EOI ends the parameter, table and thumbnail reads where it stands: after a tables-only
-// stream they report no frame, and the next call reads on from there. In an image read, an EOI
-// before the frame (or before any scan) may only end a tables-only stream followed by the image.
+// Before a frame (or, in an image read, before any scan) an EOI may only end a tables-only stream
+// followed by the image: the read goes on into that image. The parameter and thumbnail reads do so
+// too, so that they report its frame: a caller sizes its pixel buffer from them, and a buffer read
+// starts again at the buffer's first byte, so stopping at the tables' EOI would leave the image's
+// size out of reach. Alone, a tables-only stream ends them with no frame; the tables reads end at
+// its EOI.
 JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow* flow) {
   *flow = Flow::Stop;
-  if (isHeaderOnlyMode(mode(state))) return JpegStatus::Ok;
-  if (state->noFrameYet != 0 || loop.scansDecoded == 0) {
-    if (nextMarker(&state->input) != kMarkerSoi) return JpegStatus::NoImage;
+  const int32_t readMode = mode(state);
+  if (isTablesOnlyReadMode(readMode)) return JpegStatus::Ok;
+  const bool headerOnly = isHeaderOnlyMode(readMode);
+  if (state->noFrameYet != 0 || (!headerOnly && loop.scansDecoded == 0)) {
+    if (nextMarker(&state->input) != kMarkerSoi) return headerOnly ? JpegStatus::Ok : JpegStatus::NoImage;
     state->restartInterval = 0;
     *flow = Flow::Continue;
     return JpegStatus::Ok;
   }
+  if (headerOnly) return JpegStatus::Ok;
   finishImage(state);
   return JpegStatus::Ok;
 }

@@ -2,15 +2,7 @@
 // stored, into a pixel buffer that holds just that rectangle, and a restart index lets a later
 // region of the same scan start at a restart point instead of at the first MCU.
 //
-// How a caller reads a region (status RoiOk, 2):
-//   1. jpegInit, set jpegFileName or jpegBuffer/jpegBufferSize, jpegRead in a parameters mode;
-//   2. describe a pixel buffer of the region's size in the public fields (pixelData, pixelWidth,
-//      pixelHeight, pixelPadBytes, pixelChannels, pixelColor, pixelSubsampling);
-//   3. prepareRegionRead(record, mode, left, top, right, bottom), mode being the image mode the
-//      read will use (2, 3, 6, 7, 14..19);
-//   4. jpegRead(record, mode): 2 on success; the buffer's pixel (0, 0) is image pixel (left, top).
-// Further regions: repeat 2 to 4 on the same record. clearRegionRead returns the record to whole
-// reads (the next image read decodes the whole image again). jpegFree releases the index.
+// The caller side, prepareRegionRead and clearRegionRead, is declared in codec/jpeg_region.h.
 //
 // What prepareRegionRead sets, for callers that fill `state` themselves (useStateAsIs nonzero):
 // everything a normal read copies from the public fields (pixel fields, lineStride and the
@@ -18,8 +10,7 @@
 // colorConversionNeeded, samplingNeeded, quality), then regionOfInterest = {left, top, right,
 // bottom} and regionIsProgress = 0.
 //
-// Coordinates are pixels of the image at the mode's scale (the image the mode would produce),
-// right and bottom exclusive. In `state` a right or bottom of 0 stands for the image's edge.
+// In `state` a right or bottom of 0 stands for the image's edge.
 //
 // With restart intervals the decoder passes over the intervals before the region by their RSTn
 // markers; without them it decodes from the first MCU (or from the nearest row it has seen
@@ -32,19 +23,7 @@
 #include <cstdint>
 
 #include "codec/jpeg.h"
-
-// --- caller side ------------------------------------------------------------------------------
-
-// Validates the record as jpegRead would for `mode` (an image-decoding mode), copies the public
-// fields into `state`, sets the region and useStateAsIs. InvalidProperties when the mode does not
-// decode an image, the region is empty or has a negative corner, or — once the frame is known —
-// the region starts outside the scaled image or the pixel buffer cannot hold it (right and bottom
-// beyond the image are cut back to it); any status of the usual validation otherwise.
-JpegStatus prepareRegionRead(JPEG_CODEC_PROPERTIES* properties, JpegIoMode mode, int32_t left, int32_t top,
-                             int32_t right, int32_t bottom);
-
-// Back to whole-image reads: region cleared, useStateAsIs 0.
-void clearRegionRead(JPEG_CODEC_PROPERTIES* properties);
+#include "codec/jpeg_region.h"
 
 // --- decoder side -----------------------------------------------------------------------------
 

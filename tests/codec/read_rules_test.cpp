@@ -152,9 +152,9 @@ struct HeaderStopCase {
 
 class HeaderReadStop : public testing::TestWithParam<HeaderStopCase> {};
 
-// Parameter and thumbnail reads stop at the first SOS or at an EOI. Data that ends before either
-// is truncated: MemoryError from a buffer, FileError from a file. At an EOI with no frame they
-// report none.
+// Parameter and thumbnail reads stop at the first SOS, or at an EOI that nothing follows. Data
+// that ends before either is truncated: MemoryError from a buffer, FileError from a file. After a
+// tables-only stream alone they report no frame.
 TEST_P(HeaderReadStop, StatusAndFrame) {
   const HeaderStopCase& c = GetParam();
   Bytes stream = c.stream();
@@ -184,10 +184,9 @@ INSTANTIATE_TEST_SUITE_P(
                        M::BufferReadThumbnail, S::Ok}),
     [](const testing::TestParamInfo<HeaderStopCase>& info) { return std::string(info.param.name); });
 
-// A tables-only stream followed by an image: the parameters read ends at the tables' EOI with no
-// frame; the image read that follows goes on into the image, from the buffer's start or from
-// where the file was left.
-TEST(HeaderReadStop, ImageReadAfterParametersStoppedAtTheTablesEoi) {
+// A tables-only stream followed by an image: the parameters read goes on past the tables' EOI and
+// reports the image's frame, so that the caller can size its buffer; the image read decodes it.
+TEST(HeaderReadStop, ParametersReadOnPastATablesOnlyStreamIntoTheImage) {
   Bytes stream = withEoi(tablesOnly());
   append(stream, flatGrayStream(16, 8, 20));
   for (const auto& [params, image] :
@@ -198,7 +197,7 @@ TEST(HeaderReadStop, ImageReadAfterParametersStoppedAtTheTablesEoi) {
     record.useBuffer(stream);
     record->jpegFileName = file.path();
     ASSERT_EQ(record.read(params), JpegStatus::Ok);
-    EXPECT_EQ(record->jpegWidth, 0);
+    EXPECT_EQ(record->jpegWidth, 16);
     GrayPixels pixels(16, 8);
     pixels.attachTo(record);
     ASSERT_EQ(record.read(image), JpegStatus::Ok);
