@@ -573,6 +573,9 @@ int runDecode(const DecodeOptions& options) {
   picture.stride = static_cast<int32_t>(rowBytes);
   const uint64_t bytes = pictureBytes(picture, options.maxBytes);
   if (bytes == 0) return kExitFailure;
+  // The output is emptied before the image is read: never when it is the input itself.
+  if (tool_files::sameFile(options.input, options.output))
+    return fileFailure("cannot write " + options.output, "it is the input file");
   const bool convertAfter =
       options.thumbnail || (picture.color == JpegColor::Cmyk && options.format != ImageFormat::Pam);
   tool_files::MappedOutput mapped;

@@ -24,6 +24,13 @@ std::string readProblem(const std::string& path) {
   return problem;
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 std::string errnoText(const char* fallback) {
   return errno != 0 ? std::strerror(errno) : fallback;
 }

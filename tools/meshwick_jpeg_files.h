@@ -14,6 +14,9 @@ namespace tool_files {
 // ("No such file or directory", "Is a directory", ...).
 std::string readProblem(const std::string& path);
 
+// Whether `a` and `b` name one existing file (a link, or the same path spelt twice).
+bool sameFile(const std::string& a, const std::string& b);
+
 // The text of the current errno, or `fallback` when errno is 0.
 std::string errnoText(const char* fallback);
 

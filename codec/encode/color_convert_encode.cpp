@@ -447,6 +447,26 @@ int32_t convertMcuGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
   return 0;
 }
 
+// RGB or BGR pixels to one grey component: a whole 8 x 8 tile goes straight into its block
+// with the planes' luma formula (their averaging of one sample is the sample); edge tiles, and
+// any other reader or tile size, through the planes.
+int32_t convertMcuToGray(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  const McuTile tile = locateTile(state, column, row);
+  const PixelReader reader = pixelReaderFor(state);
+  if (!tile.whole() || reader.kind != PixelKind::RgbToGray || tile.width != 8 || tile.height != 8) {
+    convertThroughPlanes(state, tile);
+    return 0;
+  }
+  int16_t* out = reinterpret_cast<int16_t*>(state->scratch);
+  const int32_t* o = reader.offsets;
+  for (int32_t y = 0; y < 8; ++y, out += 8) {
+    const uint8_t* line = tile.source + y * static_cast<ptrdiff_t>(state->lineStride);
+    for (int32_t x = 0; x < 8; ++x, line += reader.bytesPerPixel)
+      out[x] = lumaOf(line[o[0]], line[o[1]], line[o[2]]);
+  }
+  return 0;
+}
+
 // --- the choice -----------------------------------------------------------------------------
 
 bool hasFactors(const JPEG_PROPERTIES* state, int32_t index, int32_t h, int32_t v) {
@@ -502,7 +522,8 @@ Choice chooseWithConversion(const JPEG_PROPERTIES* state) {
   if (state->jpegChannels == 4 && bytes == 4 && pixels == JpegColor::Cmyk) {
     return {convertMcuWithKernel<&KernelTable::convertCmykToH1V1>, EncodeLayoutCode::CmykH1V1};
   }
-  return kGeneral;  // RGB or BGR to gray, 4-byte RGB
+  if (state->jpegChannels == 1) return {convertMcuToGray, EncodeLayoutCode::None};  // RGB or BGR to gray
+  return kGeneral;                                                                  // 4-byte RGB
 }
 
 Choice chooseWithSampling(const JPEG_PROPERTIES* state) {

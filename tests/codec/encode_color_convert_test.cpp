@@ -405,3 +405,39 @@ TEST(EncoderColorConvert, EdgeTilesAgreeWithWholeTilesOnLuma) {
 }
 
 }  // namespace
+
+// RGB, BGR and four-byte RGB pixels written as grey: whole tiles (read straight into the block)
+// and edge tiles (through the planes) give each pixel's luma, (77 r + 150 g + 29 b) / 256 - 128
+// in fixed point, whatever the row order.
+TEST(EncoderColorConvert, GreyFromColourPixelsIsTheLumaOfEachPixel) {
+  struct Case {
+    const char* name;
+    JpegColor pixelColor;
+    int channels;
+    int red, blue;  // byte offsets of R and B in a pixel
+  };
+  const Case cases[] = {
+      {"rgb", JpegColor::Rgb, 3, 0, 2}, {"bgr", JpegColor::Bgr, 3, 2, 0}, {"rgbx", JpegColor::Rgb, 4, 0, 2}};
+  for (const Case& c : cases) {
+    for (const int width : {16, 7}) {
+      for (const bool bottomUp : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + " width " + std::to_string(width) +
+                     (bottomUp ? " bottom-up" : ""));
+        Picture picture{width, 8, c.channels,
+                        std::vector<uint8_t>(static_cast<size_t>(width) * 8 * c.channels)};
+        for (size_t i = 0; i < picture.bytes.size(); ++i)
+          picture.bytes[i] = static_cast<uint8_t>(i * 97 % 256);
+        McuConverter converter(picture, c.pixelColor, JpegColor::Gray, 1, JpegSubsampling::H1V1, bottomUp);
+        ASSERT_EQ(converter.choose(), JpegStatus::Ok);
+        const auto block = converter.block(0, 0, 0);
+        for (int y = 0; y < 8; ++y) {
+          for (int x = 0; x < 8; ++x) {
+            const uint8_t* p = picture.at(std::min(x, width - 1), y);
+            const int expected = (77 * p[c.red] + 150 * p[1] + 29 * p[c.blue] - 32640) >> 8;
+            ASSERT_EQ(block[y * 8 + x], expected) << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+}

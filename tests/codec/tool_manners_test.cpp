@@ -105,6 +105,13 @@ TEST(ToolManners, MessagesNameTheFileOrOptionAndTheReason) {
   // A failed write removes the output it began, link included: each case has its own.
   const std::string fullPpm = fullDeviceNamed("full.ppm"), fullJpg = fullDeviceNamed("full.jpg"),
                     fullBufferJpg = fullDeviceNamed("full-buffer.jpg");
+  // An output name that leads to the input file itself.
+  const std::string linkedInput = tempPath("in.jpg"), linkedOutput = tempPath("in-link.ppm");
+  std::remove(linkedInput.c_str());
+  std::remove(linkedOutput.c_str());
+  encode_test::writeFile(linkedInput, readFile(jpeg));
+  ASSERT_EQ(::symlink(linkedInput.c_str(), linkedOutput.c_str()), 0);
+  const Bytes inputBytes = readFile(linkedInput);
   struct Case {
     std::string arguments;
     int exitCode;
@@ -139,6 +146,8 @@ TEST(ToolManners, MessagesNameTheFileOrOptionAndTheReason) {
       {"decode " + jpeg + " " + ppm + " --scale 2 --region 40,0,20,31", 0,
        "passes the 49x31 image; cut to 40,0,9,31"},
       {"decode " + jpeg + " " + ppm + " --region 0,0,97,61", 0, ""},
+      {"decode " + linkedInput + " " + linkedOutput, 1,
+       "cannot write " + linkedOutput + ": it is the input file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -153,7 +162,9 @@ TEST(ToolManners, MessagesNameTheFileOrOptionAndTheReason) {
     for (const char* internal : {"jpegWrite", "jpegRead", "jpegInit", "status -"})
       EXPECT_FALSE(contains(run.errors, internal)) << run.errors;
   }
-  for (const std::string& path : {ppm, jpg, fullPpm, fullJpg, fullBufferJpg, tempPath("out.JPEG")})
+  EXPECT_EQ(readFile(linkedInput), inputBytes) << "the input survives";
+  for (const std::string& path :
+       {ppm, jpg, fullPpm, fullJpg, fullBufferJpg, tempPath("out.JPEG"), linkedInput, linkedOutput})
     std::remove(path.c_str());
 }
 
