@@ -1,28 +1,22 @@
-// BMP files: a 14-byte file header, the 40-byte information header, an optional colour
-// table and uncompressed rows padded to four bytes. All numbers are little-endian.
+// BMP files. Reading goes through the shared reader (document/bmp/), which checks the whole
+// file before the section is made; writing produces the 14-byte file header, the 40-byte
+// information header and 24-bit rows, bottom row first.
+#include "document/bmp_file.h"
+
 #include "document/picture_dib.h"
 
 #include <QFile>
 
-#include <array>
-#include <climits>
-#include <cstring>
+#include <algorithm>
+#include <memory>
+#include <new>
 
 namespace {
 
 constexpr std::uint16_t kSignature = 0x4D42;  // "BM"
 constexpr int kFileHeaderSize = 14;
 constexpr int kInfoHeaderSize = 40;
-// A picture whose rows would need more memory than this is refused before anything is
-// allocated for it, whatever its header claims.
-constexpr std::uint64_t kMaxPixelBytes = std::uint64_t{1} << 30;
 
-std::uint16_t U16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 void Put16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -41,125 +35,70 @@ class File {
     if (m_file) std::fclose(m_file);
   }
   std::FILE* get() const { return m_file; }
-  bool Read(void* buffer, std::size_t bytes) { return std::fread(buffer, 1, bytes, m_file) == bytes; }
 
  private:
   std::FILE* m_file;
 };
 
-struct BmpLayout {
-  platform::BitmapInfoHeader header;
-  std::uint32_t pixelOffset;
-  int height;  // positive
-  bool topDown;
-  std::int64_t stride;
-  int colours;
+// The whole file is read before it is checked, so its length is bounded first. A picture the
+// section can hold is not this long as a file: 32-bit masked rows take 4/3 of their 24-bit
+// section, run-length streams written a pixel or two per run up to four times the 4-bit rows
+// they make.
+std::uint64_t MaxFileBytes() {
+  const std::uint64_t limit = std::min(platform::BitmapByteLimit(), std::uint64_t{1} << 60);
+  return limit * 4 + (std::uint64_t{1} << 20);
+}
+
+struct FileBytes {
+  std::unique_ptr<std::uint8_t[]> data;
+  std::size_t size = 0;
+  std::span<const std::uint8_t> span() const { return {data.get(), size}; }
 };
 
-bool IsReadableDepth(int bits) {
-  return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+bmp::Status ReadWholeFile(const QString& path, FileBytes* bytes) {
+  File file(std::fopen(QFile::encodeName(path).constData(), "rb"));
+  if (!file.get() || std::fseek(file.get(), 0, SEEK_END) != 0) return bmp::Status::Unreadable;
+  const long size = std::ftell(file.get());
+  if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) return bmp::Status::Unreadable;
+  if (static_cast<std::uint64_t>(size) > MaxFileBytes()) return bmp::Status::TooLarge;
+  bytes->size = static_cast<std::size_t>(size);
+  bytes->data.reset(new (std::nothrow) std::uint8_t[bytes->size + 1]);
+  if (!bytes->data) return bmp::Status::TooLarge;
+  if (std::fread(bytes->data.get(), 1, bytes->size, file.get()) != bytes->size)
+    return bmp::Status::Unreadable;
+  return bmp::Status::Ok;
 }
 
-platform::BitmapInfoHeader ParseInfoHeader(const std::uint8_t* p) {
-  platform::BitmapInfoHeader h{};
-  h.size = U32(p);
-  h.width = static_cast<std::int32_t>(U32(p + 4));
-  h.height = static_cast<std::int32_t>(U32(p + 8));
-  h.planes = U16(p + 12);
-  h.bitCount = U16(p + 14);
-  h.compression = U32(p + 16);
-  h.sizeImage = U32(p + 20);
-  h.xPelsPerMeter = static_cast<std::int32_t>(U32(p + 24));
-  h.yPelsPerMeter = static_cast<std::int32_t>(U32(p + 28));
-  h.clrUsed = U32(p + 32);
-  h.clrImportant = U32(p + 36);
-  return h;
-}
-
-// Checks every field the reader relies on before any arithmetic or allocation uses it:
-// uncompressed rows only (run-length and bit-field files are refused), at most 256 colours,
-// sizes in range, and all rows inside the file.
-bool DescribeRows(const platform::BitmapInfoHeader& h, std::uint32_t pixelOffset, std::int64_t fileSize,
-                  BmpLayout& out) {
-  if (h.size != kInfoHeaderSize || h.compression != platform::kCompressionNone) return false;
-  if (!IsReadableDepth(h.bitCount) || h.clrUsed > platform::kColorTableEntries) return false;
-  if (h.width <= 0 || h.height == 0 || h.height == INT32_MIN) return false;
-  out.header = h;
-  out.pixelOffset = pixelOffset;
-  out.topDown = h.height < 0;
-  out.height = out.topDown ? -h.height : h.height;
-  out.stride = platform::DibStride(h.width, h.bitCount);
-  const auto rowBytes = static_cast<std::uint64_t>(out.stride) * static_cast<std::uint64_t>(out.height);
-  if (rowBytes > kMaxPixelBytes) return false;
-  if (static_cast<std::uint64_t>(pixelOffset) + rowBytes > static_cast<std::uint64_t>(fileSize)) return false;
-  out.colours = h.clrUsed != 0 ? static_cast<int>(h.clrUsed) : (h.bitCount <= 8 ? 1 << h.bitCount : 0);
-  return true;
-}
-
-std::int64_t FileSize(std::FILE* file) {
-  if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-  const long size = std::ftell(file);
-  if (std::fseek(file, 0, SEEK_SET) != 0) return -1;
-  return size;
+void SetColourTable(const CPictureDib& picture, const bmp::Layout& layout) {
+  if (layout.colourCount == 0) return;
+  platform::RgbQuad colours[platform::kColorTableEntries] = {};
+  for (int i = 0; i < layout.colourCount; ++i) {
+    const bmp::Colour& c = layout.palette[static_cast<std::size_t>(i)];
+    colours[i] = {c.blue, c.green, c.red, 0};
+  }
+  platform::DrawingContext* dc = picture.BorrowDC();
+  platform::SetDIBColorTable(*dc, 0, static_cast<unsigned>(layout.colourCount), colours);
+  picture.ReturnDC();
 }
 
 }  // namespace
 
+bmp::Status LoadBmpFile(const QString& path, CPictureDib& picture) {
+  FileBytes file;
+  bmp::Status status = ReadWholeFile(path, &file);
+  if (status != bmp::Status::Ok) return status;
+  bmp::Layout layout;
+  status = bmp::Inspect(file.span(), platform::BitmapByteLimit(), &layout);
+  if (status != bmp::Status::Ok) return status;
+  // A top-down section: the reader puts each file row where it belongs in the picture.
+  if (!picture.Create(layout.width, layout.height, layout.bitsPerPixel)) return bmp::Status::TooLarge;
+  SetColourTable(picture, layout);
+  bmp::Decode(file.span(), layout, picture.Row(0), picture.RowStep());
+  return bmp::Status::Ok;
+}
+
 HRESULT CPictureDib::LoadBmp(const QString& path) {
-  File file(std::fopen(QFile::encodeName(path).constData(), "rb"));
-  if (!file.get()) return E_FAIL;
-  const std::int64_t fileSize = FileSize(file.get());
-  if (fileSize < 0) return E_FAIL;
-
-  std::uint8_t headers[kFileHeaderSize + kInfoHeaderSize];
-  if (!file.Read(headers, sizeof headers) || U16(headers) != kSignature) return E_FAIL;
-  BmpLayout layout{};
-  if (!DescribeRows(ParseInfoHeader(headers + kFileHeaderSize), U32(headers + 10), fileSize, layout))
-    return E_FAIL;
-
-  // The section is always top-down; the file's own row order decides where each row goes.
-  m_header.reset(new (std::nothrow) platform::BitmapInfo{});
-  if (!m_header) return E_FAIL;
-  platform::BitmapInfoHeader& h = m_header->header;
-  h.size = kInfoHeaderSize;
-  h.width = layout.header.width;
-  h.height = -layout.height;
-  h.planes = 1;
-  h.bitCount = layout.header.bitCount;
-  h.compression = platform::kCompressionNone;
-  auto section = platform::CreateDIBSection(*m_header, nullptr);
-  if (!section) {
-    m_header.reset();
-    return E_FAIL;
-  }
-  AttachBitmap(std::move(section), false);
-  h.height = m_height;
-
-  std::array<platform::RgbQuad, platform::kColorTableEntries> colours{};
-  const auto colourBytes = static_cast<std::size_t>(layout.colours) * sizeof(platform::RgbQuad);
-  if (colourBytes > 0 && !file.Read(colours.data(), colourBytes)) {
-    Release();
-    return E_FAIL;
-  }
-  if (layout.colours > 0 && m_bitsPerPixel <= 8) {
-    platform::DrawingContext* dc = BorrowDC();
-    platform::SetDIBColorTable(*dc, 0, static_cast<unsigned>(layout.colours), colours.data());
-    ReturnDC();
-  }
-
-  if (std::fseek(file.get(), static_cast<long>(layout.pixelOffset), SEEK_SET) != 0) {
-    Release();
-    return E_FAIL;
-  }
-  const auto stride = static_cast<std::size_t>(layout.stride);
-  for (int k = 0; k < m_height; ++k) {
-    const int y = layout.topDown ? k : m_height - 1 - k;
-    if (!file.Read(Row(y), stride)) {
-      Release();
-      return E_FAIL;
-    }
-  }
-  return S_OK;
+  return LoadBmpFile(path, *this) == bmp::Status::Ok ? S_OK : E_FAIL;
 }
 
 HRESULT CPictureDib::WriteBmp(std::FILE* file) const {

@@ -20,14 +20,15 @@
 #include <vector>
 
 #include "codec/jpeg.h"
+#include "document/bmp/bmp_reader.h"
 #include "tools/meshwick_jpeg_commands.h"
 #include "tools/meshwick_jpeg_files.h"
+#include "tools/pnm_reader.h"
 
 namespace {
 
 using tool_files::Bytes;
 
-constexpr int64_t kMaxSide = 65535;
 constexpr size_t kMaxInputBytes = size_t{1} << 31;
 constexpr size_t kMaxCommentBytes = 65535;
 // A baseline block costs at most 64 codes of 16 + 11 bits, each byte possibly stuffed: 7
@@ -46,12 +47,6 @@ int usageError(const std::string& message) {
 int inputError(const std::string& path, const std::string& message) {
   std::fprintf(stderr, "meshwick-jpeg encode: %s: %s\n", path.c_str(), message.c_str());
   return kExitFailure;
-}
-
-template <typename T>
-bool parseNumber(std::string_view text, T* value) {
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
-  return error == std::errc{} && end == text.data() + text.size();
 }
 
 // --- options --------------------------------------------------------------------------------
@@ -116,206 +111,36 @@ namespace {
 
 // --- input pictures ---------------------------------------------------------------------------
 
-// Pixels as the codec reads them: rows `stride` bytes apart from `rows`, bottom-up when
-// `bottomUp`, `padBytes` after each row.
-struct InputPicture {
-  Bytes storage;
-  size_t offset = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t channels = 0;
-  int32_t padBytes = 0;
-  bool bottomUp = false;
-  JpegColor color = JpegColor::Rgb;
-  uint8_t* rows() { return storage.data() + offset; }
-};
+using pnm::InputPicture;
+using pnm::readPam;
+using pnm::readPpmOrPgm;
+using pnm::sideInRange;
 
-// Header tokens of the binary PNM formats, skipping whitespace and comments.
-class PnmHeader {
- public:
-  explicit PnmHeader(const Bytes& data) : data_(data) {}
-  std::string token() {
-    skipSpaceAndComments();
-    std::string text;
-    while (position_ < data_.size() && !isSpace(data_[position_]) && text.size() < 64) {
-      text += static_cast<char>(data_[position_++]);
-    }
-    return text;
-  }
-  bool number(int64_t* value) { return parseNumber(token(), value); }
-  std::string line() {
-    std::string text;
-    while (position_ < data_.size() && data_[position_] != '\n' && text.size() < 256) {
-      text += static_cast<char>(data_[position_++]);
-    }
-    if (position_ < data_.size()) ++position_;
-    return text;
-  }
-  // The raster starts after exactly one whitespace byte following the last header token.
-  bool endHeader() {
-    if (position_ >= data_.size() || !isSpace(data_[position_])) return false;
-    ++position_;
-    return true;
-  }
-  size_t position() const { return position_; }
-
- private:
-  static bool isSpace(uint8_t c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-  }
-  void skipSpaceAndComments() {
-    while (position_ < data_.size()) {
-      if (data_[position_] == '#') {
-        while (position_ < data_.size() && data_[position_] != '\n') ++position_;
-      } else if (isSpace(data_[position_])) {
-        ++position_;
-      } else {
-        break;
-      }
-    }
-  }
-  const Bytes& data_;
-  size_t position_ = 0;
-};
-
-bool sideInRange(int64_t side) {
-  return side >= 1 && side <= kMaxSide;
-}
-
-// Checks the raster behind a header and moves the file into `picture`.
-std::string takeRaster(Bytes* data, size_t offset, int64_t width, int64_t height, int64_t channels,
-                       InputPicture* picture) {
-  const uint64_t size =
-      static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * static_cast<uint64_t>(channels);
-  if (data->size() < offset || data->size() - offset < size)
-    return "the pixel data is shorter than the header says";
-  picture->width = static_cast<int32_t>(width);
-  picture->height = static_cast<int32_t>(height);
-  picture->channels = static_cast<int32_t>(channels);
-  picture->offset = offset;
-  picture->storage = std::move(*data);
-  return {};
-}
-
-// P5 (gray) and P6 (RGB) with 8-bit samples.
-std::string readPpmOrPgm(Bytes* data, bool gray, InputPicture* picture) {
-  PnmHeader header(*data);
-  header.token();
-  int64_t width = 0, height = 0, maxValue = 0;
-  if (!header.number(&width) || !header.number(&height) || !header.number(&maxValue)) {
-    return "bad header: expected width, height and maximum value";
-  }
-  if (!sideInRange(width) || !sideInRange(height)) return "width and height must be 1 to 65535";
-  if (maxValue != 255) return "only 8-bit samples (maximum value 255) are supported";
-  if (!header.endHeader()) return "bad header: no whitespace before the pixel data";
-  picture->color = gray ? JpegColor::Gray : JpegColor::Rgb;
-  return takeRaster(data, header.position(), width, height, gray ? 1 : 3, picture);
-}
-
-// P7 with DEPTH 1 (GRAYSCALE), 3 (RGB), or 4 (RGB_ALPHA, whose alpha is ignored, or CMYK).
-std::string readPam(Bytes* data, InputPicture* picture) {
-  PnmHeader header(*data);
-  header.line();
-  int64_t width = 0, height = 0, depth = 0, maxValue = 0;
-  std::string tupleType;
-  for (int lines = 0;; ++lines) {
-    if (header.position() >= data->size() || lines > 64) return "bad header: no ENDHDR";
-    const std::string line = header.line();
-    if (line.empty() || line[0] == '#') continue;
-    const size_t space = line.find(' ');
-    const std::string key = line.substr(0, space);
-    const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-    if (key == "ENDHDR") break;
-    const bool ok = key == "WIDTH"      ? parseNumber(value, &width)
-                    : key == "HEIGHT"   ? parseNumber(value, &height)
-                    : key == "DEPTH"    ? parseNumber(value, &depth)
-                    : key == "MAXVAL"   ? parseNumber(value, &maxValue)
-                    : key == "TUPLTYPE" ? (tupleType = value, true)
-                                        : false;
-    if (!ok) return "bad header line: " + line;
-  }
-  if (!sideInRange(width) || !sideInRange(height)) return "width and height must be 1 to 65535";
-  if (maxValue != 255) return "only 8-bit samples (MAXVAL 255) are supported";
-  if (depth == 1) {
-    picture->color = JpegColor::Gray;
-  } else if (depth == 3) {
-    picture->color = JpegColor::Rgb;
-  } else if (depth == 4 && tupleType == "CMYK") {
-    picture->color = JpegColor::Cmyk;
-  } else if (depth == 4 && tupleType == "RGB_ALPHA") {
-    picture->color = JpegColor::Rgb;
-  } else {
-    return "unsupported DEPTH/TUPLTYPE (GRAYSCALE, RGB, RGB_ALPHA or CMYK)";
-  }
-  return takeRaster(data, header.position(), width, height, depth, picture);
-}
-
-uint32_t littleEndian(const Bytes& d, size_t at, int bytes) {
-  uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | d[at + static_cast<size_t>(i)];
-  return value;
-}
-
-// Uncompressed BMP: 24-bit rows are handed to the codec as they lie (B, G, R, padded,
-// usually bottom-up); 32-bit and 8-bit palette rows are expanded to B, G, R first.
-std::string readBmp(Bytes* data, InputPicture* picture) {
-  const Bytes& d = *data;
-  if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return "not a BMP file";
-  const uint32_t pixelOffset = littleEndian(d, 10, 4);
-  const uint32_t headerSize = littleEndian(d, 14, 4);
-  if (headerSize < 40 || headerSize > d.size() - 14) return "unsupported BMP header";
-  const int64_t width = static_cast<int32_t>(littleEndian(d, 18, 4));
-  const int64_t signedHeight = static_cast<int32_t>(littleEndian(d, 22, 4));
-  const uint32_t bitCount = littleEndian(d, 28, 2);
-  const uint32_t compression = littleEndian(d, 30, 4);
-  const int64_t height = signedHeight < 0 ? -signedHeight : signedHeight;
-  if (!sideInRange(width) || !sideInRange(height)) return "width and height must be 1 to 65535";
-  if (compression != 0) return "only uncompressed BMP files are supported";
-  if (bitCount != 8 && bitCount != 24 && bitCount != 32)
-    return "only 8-, 24- and 32-bit BMP files are supported";
-  const uint64_t stride = (static_cast<uint64_t>(width) * bitCount + 31) / 32 * 4;
-  if (pixelOffset > d.size() || d.size() - pixelOffset < stride * static_cast<uint64_t>(height)) {
-    return "the pixel data is shorter than the header says";
-  }
-  const bool bottomUp = signedHeight > 0;
-  if (bitCount == 24) {
-    picture->padBytes = static_cast<int32_t>(stride - static_cast<uint64_t>(width) * 3);
-    picture->bottomUp = bottomUp;
-    picture->color = JpegColor::Bgr;
-    picture->width = static_cast<int32_t>(width);
-    picture->height = static_cast<int32_t>(height);
-    picture->channels = 3;
-    picture->offset = pixelOffset;
-    picture->storage = std::move(*data);
-    return {};
-  }
-  uint32_t paletteSize = 0;
-  if (bitCount == 8) {
-    paletteSize = littleEndian(d, 46, 4);
-    if (paletteSize == 0 || paletteSize > 256) paletteSize = 256;
-    if (14 + uint64_t{headerSize} + uint64_t{paletteSize} * 4 > pixelOffset)
-      return "the colour table is cut short";
-  }
-  Bytes pixels(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-  for (int64_t y = 0; y < height; ++y) {
-    const uint8_t* row =
-        d.data() + pixelOffset + stride * static_cast<uint64_t>(bottomUp ? height - 1 - y : y);
-    uint8_t* out = pixels.data() + static_cast<size_t>(y * width * 3);
-    for (int64_t x = 0; x < width; ++x, out += 3) {
-      const uint8_t* source = bitCount == 32 ? row + x * 4 : nullptr;
-      if (bitCount == 8) {
-        const uint32_t index = row[x];
-        if (index >= paletteSize) return "a pixel refers past the colour table";
-        source = d.data() + 14 + headerSize + index * 4;
-      }
-      std::memcpy(out, source, 3);
-    }
-  }
-  picture->storage = std::move(pixels);
-  picture->width = static_cast<int32_t>(width);
-  picture->height = static_cast<int32_t>(height);
+// BMP through the shared reader: 24-bit rows go to the codec as decoded (B, G, R, padded),
+// every other kind is expanded to B, G, R first.
+std::string readBmp(const Bytes& data, InputPicture* picture) {
+  bmp::Layout layout;
+  const bmp::Status status = bmp::Inspect(data, kMaxInputBytes, &layout);
+  if (status != bmp::Status::Ok) return bmp::StatusText(status);
+  if (!sideInRange(layout.width) || !sideInRange(layout.height)) return "width and height must be 1 to 65535";
+  const auto stride = static_cast<size_t>(layout.stride);
+  const auto width = static_cast<size_t>(layout.width);
+  const auto height = static_cast<size_t>(layout.height);
+  Bytes rows(stride * height);
+  bmp::Decode(data, layout, rows.data(), layout.stride);
+  picture->width = layout.width;
+  picture->height = layout.height;
   picture->channels = 3;
   picture->color = JpegColor::Bgr;
+  if (layout.bitsPerPixel == 24) {
+    picture->padBytes = static_cast<int32_t>(stride - 3 * width);
+    picture->storage = std::move(rows);
+    return {};
+  }
+  Bytes bgr(3 * width * height);
+  for (size_t y = 0; y < height; ++y)
+    bmp::ExpandRowToBgr(layout, rows.data() + y * stride, bgr.data() + y * 3 * width);
+  picture->storage = std::move(bgr);
   return {};
 }
 
@@ -326,7 +151,7 @@ std::string readPicture(const char* path, InputPicture* picture) {
   if (data.size() >= 2 && data[0] == 'P' && data[1] == '6') return readPpmOrPgm(&data, false, picture);
   if (data.size() >= 2 && data[0] == 'P' && data[1] == '5') return readPpmOrPgm(&data, true, picture);
   if (data.size() >= 2 && data[0] == 'P' && data[1] == '7') return readPam(&data, picture);
-  if (data.size() >= 2 && data[0] == 'B' && data[1] == 'M') return readBmp(&data, picture);
+  if (data.size() >= 2 && data[0] == 'B' && data[1] == 'M') return readBmp(data, picture);
   if (tool_files::endsWithIgnoringCase(path, ".ppm") || tool_files::endsWithIgnoringCase(path, ".pgm") ||
       tool_files::endsWithIgnoringCase(path, ".pam")) {
     return "bad header: not a binary PPM (P6), PGM (P5) or PAM (P7) file";

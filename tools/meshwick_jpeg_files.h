@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/uninitialised_bytes.h"
+
 namespace tool_files {
 
 // Why `path` cannot be read as a file: empty when it opens, else the system's reason
@@ -61,29 +63,6 @@ class MappedOutput {
 }  // namespace tool_files
 
 namespace tool_files {
-
-// Leaves new elements uninitialised: buffers that a read or the codec fills completely are not
-// cleared first.
-template <typename T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  UninitialisedAllocator() = default;
-  template <typename U>
-  explicit UninitialisedAllocator(const UninitialisedAllocator<U>&) {}
-  template <typename U>
-  void construct(U* place) {
-    ::new (static_cast<void*>(place)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* place, Args&&... args) {
-    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-  }
-};
-
-using Bytes = std::vector<uint8_t, UninitialisedAllocator<uint8_t>>;
 
 // Reads the whole of `path` into `bytes` with as few reads as its size allows. Empty on
 // success, else the reason; files above `limit` bytes are refused.

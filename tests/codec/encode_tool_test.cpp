@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encode_support.h"
+#include "tests/document/bmp/bmp_fixtures.h"
 
 namespace {
 
@@ -103,6 +104,35 @@ TEST(EncoderTool, InputFormatAndOutputPathDoNotChangeTheStream) {
   EXPECT_EQ(readFile(b), stream);
   EXPECT_EQ(readFile(c), stream);
   for (const std::string& path : {bmp, a, b, c}) std::remove(path.c_str());
+}
+
+// Every BMP kind the app reads, the tool reads too, as the pixels its PPM holds: both give one
+// and the same stream.
+TEST(EncoderTool, ReadsEveryBmpKindAsTheSamePixelsAsItsPpm) {
+  const std::string fromBmp = tempPath("bmp.jpg"), fromPpm = tempPath("ppm.jpg");
+  for (const test::BmpFixture& f : test::kBmpFixtures) {
+    SCOPED_TRACE(f.name);
+    const std::string base = std::string(MESHWICK_TEST_DATA) + "/bmp/" + f.name;
+    const std::string options = " --quality 95 --sampling 444";
+    ASSERT_EQ(runEncode(quoted(base + ".bmp") + " " + quoted(fromBmp) + options).exitCode, 0);
+    ASSERT_EQ(runEncode(quoted(base + ".ppm") + " " + quoted(fromPpm) + options).exitCode, 0);
+    EXPECT_EQ(readFile(fromBmp), readFile(fromPpm));
+  }
+  std::remove(fromBmp.c_str());
+  std::remove(fromPpm.c_str());
+}
+
+// A refused BMP is named with the reader's reason.
+TEST(EncoderTool, RefusedBmpNamesTheFileAndTheReason) {
+  const std::string in = tempPath("cut.bmp"), out = tempPath("cut.jpg");
+  Bytes bmp = bmpOf(encode_test::sourcePicture("photo_17x9.ppm"));
+  bmp.resize(bmp.size() - 1);
+  writeFile(in, bmp);
+  const ToolRun run = runEncode(quoted(in) + " " + quoted(out));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.errors.find(in + ": the pixel data is cut short"), std::string::npos) << run.errors;
+  std::remove(in.c_str());
+  std::remove(out.c_str());
 }
 
 TEST(EncoderTool, OptionsReachTheStream) {

@@ -1,5 +1,7 @@
+#include "document/bmp_file.h"
 #include "document/picture_convert.h"
 #include "document/picture_dib.h"
+#include "tests/document/bmp/bmp_fixtures.h"
 #include "tests/document/test_support.h"
 
 #include <QDir>
@@ -19,6 +21,10 @@ std::uint32_t PixelRgb(const CPictureDib& p, int x, int y) {
   return static_cast<std::uint32_t>((qRed(c) << 16) | (qGreen(c) << 8) | qBlue(c));
 }
 
+Bytes Valid24() {
+  return test::MakeBmp24(4, 4, [](int x, int y) { return static_cast<std::uint32_t>(x * y); });
+}
+
 class BmpFileTest : public ::testing::Test {
  protected:
   QString Write(const char* name, const Bytes& bytes) {
@@ -29,24 +35,19 @@ class BmpFileTest : public ::testing::Test {
   QTemporaryDir m_dir;
 };
 
-// Fixtures written by ImageMagick, compared with the pixels ImageMagick decodes from them.
-TEST_F(BmpFileTest, LoadsPaletteAndTrueColourFilesAsAnIndependentWriterMadeThem) {
-  struct Case {
-    const char* bmp;
-    const char* ppm;
-    int bits;
-  } cases[] = {{"bmp/mono-13x5.bmp", "bmp/mono-13x5.ppm", 1},
-               {"bmp/pal4-9x6.bmp", "bmp/pal4-9x6.ppm", 4},
-               {"bmp/pal8-41x3.bmp", "bmp/pal8-41x3.ppm", 8},
-               {"bmp/rgb24-9x6.bmp", "bmp/rgb24-9x6.ppm", 24}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.bmp);
+// Every committed kind (ImageMagick's files with the pixels ImageMagick decodes from them, and
+// make_kinds.py's), read into the picture's section and compared through it.
+TEST_F(BmpFileTest, LoadsEveryKindOfFixtureAsItsExpectedPixels) {
+  for (const test::BmpFixture& f : test::kBmpFixtures) {
+    SCOPED_TRACE(f.name);
+    const std::string base = std::string("bmp/") + f.name;
     CPictureDib picture;
-    ASSERT_EQ(picture.LoadFile(test::DataPath(c.bmp)), S_OK);
-    const test::Ppm expected = test::ReadPpm(test::DataPath(c.ppm));
+    ASSERT_EQ(picture.LoadFile(test::DataPath((base + ".bmp").c_str())), S_OK);
+    const test::Ppm expected = test::ReadPpm(test::DataPath((base + ".ppm").c_str()));
     ASSERT_EQ(picture.Width(), expected.width);
     ASSERT_EQ(picture.Height(), expected.height);
-    EXPECT_EQ(picture.BitsPerPixel(), c.bits);
+    EXPECT_EQ(picture.BitsPerPixel(), f.decodedBits);
+    EXPECT_TRUE(picture.Bitmap()->topDown());
     for (int y = 0; y < expected.height; ++y)
       for (int x = 0; x < expected.width; ++x)
         ASSERT_EQ(PixelRgb(picture, x, y), expected.At(x, y)) << x << "," << y;
@@ -151,22 +152,18 @@ TEST_F(BmpFileTest, EightBitWithColoursUsedZeroReadsAFullTable) {
   EXPECT_EQ(picture.Header()->colors[255].red, 0);
 }
 
-Bytes Valid24() {
-  return test::MakeBmp24(4, 4, [](int x, int y) { return static_cast<std::uint32_t>(x * y); });
-}
-
 TEST_F(BmpFileTest, RejectsWhatItCannotReadSafely) {
   struct Case {
     const char* what;
     std::function<void(Bytes&)> corrupt;
   } cases[] = {
-      {"108-byte header", [](Bytes& b) { test::Put32(b, 14, 108); }},
-      {"124-byte header", [](Bytes& b) { test::Put32(b, 14, 124); }},
-      {"12-byte header", [](Bytes& b) { test::Put32(b, 14, 12); }},
+      {"108-byte header running into the rows", [](Bytes& b) { test::Put32(b, 14, 108); }},
+      {"124-byte header running into the rows", [](Bytes& b) { test::Put32(b, 14, 124); }},
+      {"12-byte header giving height 0", [](Bytes& b) { test::Put32(b, 14, 12); }},
       {"signature", [](Bytes& b) { b[1] = 'A'; }},
-      {"run-length 8", [](Bytes& b) { test::Put32(b, 30, 1); }},
-      {"run-length 4", [](Bytes& b) { test::Put32(b, 30, 2); }},
-      {"bit-field masks", [](Bytes& b) { test::Put32(b, 30, 3); }},
+      {"run-length 8 on 24 bits", [](Bytes& b) { test::Put32(b, 30, 1); }},
+      {"run-length 4 on 24 bits", [](Bytes& b) { test::Put32(b, 30, 2); }},
+      {"bit-field masks on 24 bits", [](Bytes& b) { test::Put32(b, 30, 3); }},
       {"colours used 257", [](Bytes& b) { test::Put32(b, 46, 257); }},
       {"colours used huge", [](Bytes& b) { test::Put32(b, 46, 0xffffffffu); }},
       {"zero width", [](Bytes& b) { test::Put32(b, 18, 0); }},
@@ -219,11 +216,38 @@ TEST_F(BmpFileTest, RejectsATruncatedColourTable) {
   EXPECT_EQ(picture.LoadFile(Write("t.bmp", file)), E_FAIL);
 }
 
-TEST_F(BmpFileTest, RejectsFixturesOfOtherWriterVariants) {
-  for (const char* name : {"bmp/rle8-9x6.bmp", "bmp/v5header-9x6.bmp"}) {
-    CPictureDib picture;
-    EXPECT_EQ(picture.LoadFile(test::DataPath(name)), E_FAIL) << name;
-  }
+// The reason a file is refused comes with the refusal; a refused file leaves the picture alone.
+TEST_F(BmpFileTest, LoadBmpFileSaysWhyAndKeepsThePictureOnRefusal) {
+  CPictureDib picture;
+  ASSERT_TRUE(picture.Create(5, 4, 24));
+  EXPECT_EQ(LoadBmpFile(m_dir.filePath("absent.bmp"), picture), bmp::Status::Unreadable);
+  Bytes runLength = Valid24();
+  test::Put32(runLength, 30, 1);
+  EXPECT_EQ(LoadBmpFile(Write("rle24.bmp", runLength), picture), bmp::Status::UnsupportedCompression);
+  Bytes cut = Valid24();
+  cut.pop_back();
+  EXPECT_EQ(LoadBmpFile(Write("cut.bmp", cut), picture), bmp::Status::TruncatedPixels);
+  EXPECT_EQ(picture.Width(), 5);
+  EXPECT_EQ(picture.BitsPerPixel(), 24);
+
+  ASSERT_EQ(LoadBmpFile(test::DataPath("bmp/rle4-13x7.bmp"), picture), bmp::Status::Ok);
+  EXPECT_EQ(picture.Width(), 13);
+  EXPECT_EQ(picture.BitsPerPixel(), 4);
+}
+
+// The bitmap byte limit is the reader's limit: a picture above it is refused before its section
+// or its rows exist, and one at it is read.
+TEST_F(BmpFileTest, TheBitmapByteLimitRefusesLargerPictures) {
+  const std::uint64_t saved = platform::BitmapByteLimit();
+  const QString path = Write("4x4.bmp", Valid24());  // 4 rows of 12 bytes
+  CPictureDib picture;
+  platform::SetBitmapByteLimit(47);
+  EXPECT_EQ(LoadBmpFile(path, picture), bmp::Status::TooLarge);
+  EXPECT_EQ(picture.LoadFile(path), E_FAIL);
+  EXPECT_FALSE(picture.HasBitmap());
+  platform::SetBitmapByteLimit(48);
+  EXPECT_EQ(picture.LoadFile(path), S_OK);
+  platform::SetBitmapByteLimit(saved);
 }
 
 TEST_F(BmpFileTest, MissingFileAndJpegDataNamedBmpFail) {

@@ -1,0 +1,126 @@
+// BMP files assembled byte by byte, and PPM pictures read back, for tests with or without Qt.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/pnm_image.h"
+#include "tests/support/test_files.h"
+
+namespace test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+  Put16(b, at, v);
+  Put16(b, at + 2, v >> 16);
+}
+inline std::uint32_t Get32(const Bytes& b, std::size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+struct BmpSpec {
+  int width = 1;
+  int height = 1;  // negative: rows stored top-down
+  int bits = 24;
+  std::vector<std::uint32_t> palette;  // 0x00RRGGBB per entry, written as B, G, R, 0
+  std::uint32_t clrUsed = 0;
+  std::uint32_t headerSize = 40;
+  std::uint32_t compression = 0;
+  // Red, green, blue (and alpha) masks: after a 40-byte header, inside a longer one. Either way
+  // they start at offset 54.
+  std::vector<std::uint32_t> masks;
+  // Packed pixel bytes of each image row, top row first, without padding.
+  std::vector<Bytes> rows;
+  // When not empty, the pixel data as it is (a run-length stream), in place of `rows`.
+  Bytes stream;
+};
+
+inline int Stride(int width, int bits) {
+  return (bits * width + 31) / 32 * 4;
+}
+
+inline Bytes MakeBmp(const BmpSpec& s) {
+  const int height = s.height < 0 ? -s.height : s.height;
+  const int stride = Stride(s.width, s.bits);
+  const std::size_t masksAfter = s.headerSize == 40 ? 4 * s.masks.size() : 0;
+  const std::size_t tableAt = 14 + s.headerSize + masksAfter;
+  const std::size_t offset = tableAt + 4 * s.palette.size();
+  const std::size_t pixelBytes = s.stream.empty()
+                                     ? static_cast<std::size_t>(stride) * static_cast<std::size_t>(height)
+                                     : s.stream.size();
+  Bytes b(offset + pixelBytes, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  Put32(b, 2, static_cast<std::uint32_t>(b.size()));
+  Put32(b, 10, static_cast<std::uint32_t>(offset));
+  Put32(b, 14, s.headerSize);
+  Put32(b, 18, static_cast<std::uint32_t>(s.width));
+  Put32(b, 22, static_cast<std::uint32_t>(s.height));
+  Put16(b, 26, 1);
+  Put16(b, 28, static_cast<std::uint32_t>(s.bits));
+  Put32(b, 30, s.compression);
+  Put32(b, 46, s.clrUsed);
+  for (std::size_t i = 0; i < s.masks.size(); ++i) Put32(b, 54 + 4 * i, s.masks[i]);
+  for (std::size_t i = 0; i < s.palette.size(); ++i) Put32(b, tableAt + 4 * i, s.palette[i]);
+  std::copy(s.stream.begin(), s.stream.end(), b.begin() + static_cast<std::ptrdiff_t>(offset));
+  for (int y = 0; s.stream.empty() && y < height && y < static_cast<int>(s.rows.size()); ++y) {
+    const int fileRow = s.height < 0 ? y : height - 1 - y;
+    std::copy(s.rows[static_cast<std::size_t>(y)].begin(), s.rows[static_cast<std::size_t>(y)].end(),
+              b.begin() + static_cast<std::ptrdiff_t>(offset + static_cast<std::size_t>(fileRow) * stride));
+  }
+  return b;
+}
+
+// A 24-bit BMP whose pixel (x, y) is rgb(x, y) (0xRRGGBB).
+inline Bytes MakeBmp24(int width, int height, const std::function<std::uint32_t(int, int)>& rgb) {
+  BmpSpec s;
+  s.width = width;
+  s.height = height;
+  const int rows = height < 0 ? -height : height;
+  for (int y = 0; y < rows; ++y) {
+    Bytes row;
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t c = rgb(x, y);
+      row.push_back(static_cast<std::uint8_t>(c));
+      row.push_back(static_cast<std::uint8_t>(c >> 8));
+      row.push_back(static_cast<std::uint8_t>(c >> 16));
+    }
+    s.rows.push_back(row);
+  }
+  return MakeBmp(s);
+}
+
+inline Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Ppm {
+  int width = 0;
+  int height = 0;
+  Bytes rgb;  // R, G, B per pixel, top row first
+  std::uint32_t At(int x, int y) const {
+    const std::size_t i = 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + x);
+    return (rgb[i] << 16) | (rgb[i + 1] << 8) | rgb[i + 2];
+  }
+};
+
+inline Ppm ReadPpm(const std::string& path) {
+  const std::optional<Image> image = parsePnm(readBytes(path));
+  if (!image || image->channels != 3) return {};
+  return {image->width, image->height, image->pixels};
+}
+
+}  // namespace test
