@@ -54,6 +54,8 @@ const int kToolBarTemplate[] = {ID_FILE_NEW,  ID_FILE_OPEN, ID_FILE_SAVE_AS, 0,
                                 ID_EDIT_CUT,  ID_EDIT_COPY, ID_EDIT_PASTE,   0,
                                 ID_APP_ABOUT, ID_ZOOM_IN,   ID_ZOOM_OUT};
 
+const char* const kToolBarTitle = "工具栏";
+
 const char* const kIndicators[] = {"CAP", "NUM", "SCRL"};
 
 }  // namespace
@@ -113,6 +115,8 @@ void CMainFrame::CreateMenu() {
 bool CMainFrame::CreateToolBar() {
   m_wndToolBar = new QToolBar(this);
   m_wndToolBar->setObjectName("AFX_IDW_TOOLBAR");
+  // The title names the bar in the window's right-click menu and when it floats.
+  m_wndToolBar->setWindowTitle(kToolBarTitle);
   m_wndToolBar->setIconSize(QSize(kToolbarImageWidth, kToolbarImageHeight));
   m_wndToolBar->setMovable(true);
   m_wndToolBar->setFloatable(true);
@@ -226,8 +230,8 @@ void CMainFrame::ShowWithState(int state) {
   }
 }
 
-void CMainFrame::SetDocumentTitle(const QString& title) {
-  setWindowTitle(title + " - " + strings::kAppTitle);
+void CMainFrame::SetDocumentTitle(const QString& title, bool modified) {
+  setWindowTitle(title + (modified ? "*" : "") + " - " + strings::kAppTitle);
 }
 
 void CMainFrame::OnClose() {
@@ -235,6 +239,10 @@ void CMainFrame::OnClose() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (m_closeGuard && !m_closeGuard()) {
+    event->ignore();
+    return;
+  }
   OnClose();
   event->accept();
 }

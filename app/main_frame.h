@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -41,7 +42,10 @@ class CMainFrame : public QMainWindow, public platform::CommandTarget {
   void OnClose();
   int CurrentShowState() const;
   void ShowWithState(int state);
-  void SetDocumentTitle(const QString& title);
+  // "name - Meshwick", with a star after the name while there are unsaved changes.
+  void SetDocumentTitle(const QString& title, bool modified);
+  // Asked before the window closes; false keeps it open.
+  void SetCloseGuard(std::function<bool()> guard) { m_closeGuard = std::move(guard); }
 
   bool HandlesCommand(int id) const override;
   bool OnCommand(int id) override;
@@ -72,4 +76,5 @@ class CMainFrame : public QMainWindow, public platform::CommandTarget {
   QStatusBar* m_wndStatusBar = nullptr;
   QToolBar* m_wndToolBar = nullptr;
   std::map<int, QAction*> m_actions;
+  std::function<bool()> m_closeGuard;
 };

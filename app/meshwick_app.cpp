@@ -50,6 +50,8 @@ bool CMeshwickApp::InitInstance(const QStringList& arguments) {
   m_view = new CMeshwickView(*m_document, m_dialogs);
   m_frame->setCentralWidget(m_view);
   m_document->SetDialogParent(m_frame.get());
+  m_document->SetChangeListener([this] { UpdateTitle(); });
+  m_frame->SetCloseGuard([this] { return m_document->SaveModified(); });
   m_router.SetTargets({m_view, m_document.get(), m_frame.get(), this});
   QObject::connect(m_view, &CMeshwickView::gridChanged, &m_router, &CommandRouter::UpdateActions);
   if (!m_frame->OnCreate()) return false;
@@ -62,10 +64,11 @@ bool CMeshwickApp::InitInstance(const QStringList& arguments) {
 }
 
 void CMeshwickApp::UpdateTitle() {
-  m_frame->SetDocumentTitle(m_document->GetTitle());
+  m_frame->SetDocumentTitle(m_document->GetTitle(), m_document->IsModified());
 }
 
 void CMeshwickApp::OnFileNew() {
+  if (!m_document->SaveModified()) return;
   m_document->OnNewDocument();
   m_view->OnInitialUpdate();
   UpdateTitle();
@@ -82,6 +85,7 @@ bool CMeshwickApp::OpenDocumentFile(const QString& path) {
 }
 
 void CMeshwickApp::OnFileOpen() {
+  if (!m_document->SaveModified()) return;
   const auto path = m_dialogs.GetOpenFileName(m_frame.get(), {"All Files (*)"});
   if (path) OpenDocumentFile(*path);
 }

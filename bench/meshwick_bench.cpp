@@ -8,7 +8,10 @@
 // timing includes the record's whole call sequence (jpegInit, parameters read, image read,
 // jpegFree), as a caller pays it.
 //
-// Usage: meshwick_bench [--seconds S] [--only TEXT]
+// With --file PATH the decode rows run on that JPEG instead (accurate, fast, interpolating, and the
+// 1/2, 1/4 and 1/8 scales against TurboJPEG's scaled decode; four-component files decode to CMYK).
+//
+// Usage: meshwick_bench [--seconds S] [--only TEXT] [--file PATH]
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -16,7 +19,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,24 +87,32 @@ std::vector<uint8_t> tjEncode(tjhandle tj, const std::vector<uint8_t>& pixels, i
 
 // --- our side -------------------------------------------------------------------------------
 
+// What one of our decodes produces: the mode picks the scale, the rest the output pixels.
+struct DecodeTarget {
+  int width = kWidth;
+  int height = kHeight;
+  int channels = 3;
+  JpegColor color = JpegColor::Bgr;
+  JpegIoMode mode = JpegIoMode::BufferReadImage;
+};
+
 // The application's call sequence: zeroed record, jpegInit, parameters read, image read, jpegFree.
-bool ourDecode(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& bgr, int dctVariant,
-               int upsamplingMode = 0) {
+bool ourDecode(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int dctVariant, int upsamplingMode = 0,
+               const DecodeTarget& target = {}) {
   auto record = std::make_unique<JPEG_CODEC_PROPERTIES>();
   if (jpegInit(record.get()) != JpegStatus::Ok) return false;
   record->jpegBuffer = jpeg.data();
   record->jpegBufferSize = static_cast<int32_t>(jpeg.size());
   record->state.dctVariant = dctVariant;
   record->state.upsamplingMode = upsamplingMode;
-  bool ok = jpegRead(record.get(), JpegIoMode::BufferReadParams) == JpegStatus::Ok &&
-            record->jpegWidth == kWidth && record->jpegHeight == kHeight;
+  bool ok = jpegRead(record.get(), JpegIoMode::BufferReadParams) == JpegStatus::Ok;
   if (ok) {
-    record->pixelData = bgr.data();
-    record->pixelWidth = kWidth;
-    record->pixelHeight = kHeight;
-    record->pixelChannels = 3;
-    record->pixelColor = JpegColor::Bgr;
-    ok = jpegRead(record.get(), JpegIoMode::BufferReadImage) == JpegStatus::Ok;
+    record->pixelData = out.data();
+    record->pixelWidth = target.width;
+    record->pixelHeight = target.height;
+    record->pixelChannels = target.channels;
+    record->pixelColor = target.color;
+    ok = jpegRead(record.get(), target.mode) == JpegStatus::Ok;
   }
   return jpegFree(record.get()) == JpegStatus::Ok && ok;
 }
@@ -157,15 +170,106 @@ std::vector<uint8_t> luma(const std::vector<uint8_t>& rgb) {
   return grey;
 }
 
+// Measures each case picked by `only` and prints ours beside theirs; decode rows first compare the
+// two outputs (both buffers cleared, so a smaller scaled picture leaves no stale bytes).
+void runCases(const std::vector<Case>& cases, double seconds, const std::string& only,
+              std::vector<uint8_t>& oursOut, std::vector<uint8_t>& theirsOut) {
+  std::printf("%-46s %12s %12s %8s %s\n", "case", "ours MP/s", "TJ MP/s", "ratio",
+              "(best run; median in brackets)");
+  for (const Case& c : cases) {
+    if (!only.empty() && c.name.find(only) == std::string::npos) continue;
+    std::string note;
+    std::fill(oursOut.begin(), oursOut.end(), 0);
+    std::fill(theirsOut.begin(), theirsOut.end(), 0);
+    if (c.name.rfind("decode", 0) == 0 && c.ours() && c.theirs()) {
+      note = " max diff " + std::to_string(maxDifference(oursOut, theirsOut));
+    }
+    const Timing ours = measure(c.ours, seconds);
+    const Timing theirs = measure(c.theirs, seconds);
+    if (ours.bestSeconds == 0) {
+      std::printf("%-46s %12s %12.1f %8s (ours failed)\n", c.name.c_str(), "n/a",
+                  c.megapixels / theirs.bestSeconds, "-");
+      continue;
+    }
+    std::printf("%-46s %5.1f [%4.1f] %5.1f [%4.1f] %8.2f%s\n", c.name.c_str(),
+                c.megapixels / ours.bestSeconds, c.megapixels / ours.medianSeconds,
+                c.megapixels / theirs.bestSeconds, c.megapixels / theirs.medianSeconds,
+                theirs.bestSeconds / ours.bestSeconds, note.c_str());
+  }
+}
+
+// The decode rows on a JPEG from disk. MP/s counts the full-size picture's pixels at every scale,
+// as the work starts from the same stream.
+int runFileCases(const std::string& path, double seconds, const std::string& only) {
+  std::ifstream stream(path, std::ios::binary);
+  std::vector<uint8_t> jpeg((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+  TjHandle decompressor(tjInitDecompress());
+  int width = 0, height = 0, subsampling = 0, colorspace = 0;
+  if (jpeg.empty() || tjDecompressHeader3(decompressor.handle, jpeg.data(), jpeg.size(), &width, &height,
+                                          &subsampling, &colorspace) != 0) {
+    std::fprintf(stderr, "%s: not a JPEG TurboJPEG can read\n", path.c_str());
+    return 1;
+  }
+  const bool fourComponents = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
+  const int channels = fourComponents ? 4 : 3;
+  const JpegColor color = fourComponents ? JpegColor::Cmyk : JpegColor::Bgr;
+  const int tjFormat = fourComponents ? TJPF_CMYK : TJPF_BGR;
+  const char* const samplingNames[] = {"4:4:4", "4:2:2", "4:2:0", "grey", "4:4:0", "4:1:1"};
+  const std::string label =
+      std::string(subsampling >= 0 && subsampling < 6 ? samplingNames[subsampling] : "?") +
+      (fourComponents ? " CMYK" : "");
+  std::vector<uint8_t> oursOut(static_cast<size_t>(width) * height * channels);
+  std::vector<uint8_t> theirsOut(oursOut.size());
+  const double megapixels = width * static_cast<double>(height) / 1e6;
+
+  struct Row {
+    std::string name;
+    int dctVariant;
+    int upsamplingMode;
+    int scale;
+  };
+  std::vector<Row> rows = {{"accurate", 1, 0, 1},
+                           {"fast", 0, 0, 1},
+                           {"1/2 accurate", 1, 0, 2},
+                           {"1/4 accurate", 1, 0, 4},
+                           {"1/8 accurate", 1, 0, 8}};
+  if (subsampling == TJSAMP_420 || subsampling == TJSAMP_422)
+    rows.insert(rows.begin() + 2, {"accurate fancy", 1, 1, 1});
+  std::vector<Case> cases;
+  for (const Row& row : rows) {
+    const JpegIoMode modes[] = {JpegIoMode::BufferReadImage, JpegIoMode::BufferReadHalf,
+                                JpegIoMode::BufferReadQuarter, JpegIoMode::BufferReadEighth};
+    const int modeIndex = row.scale == 1 ? 0 : row.scale == 2 ? 1 : row.scale == 4 ? 2 : 3;
+    const DecodeTarget target{(width + row.scale - 1) / row.scale, (height + row.scale - 1) / row.scale,
+                              channels, color, modes[modeIndex]};
+    const int tjFlags = (row.dctVariant == 1 ? TJFLAG_ACCURATEDCT : TJFLAG_FASTDCT) |
+                        (row.upsamplingMode == 1 ? 0 : TJFLAG_FASTUPSAMPLE);
+    cases.push_back(
+        {"decode " + label + " " + row.name + (fourComponents ? " -> CMYK" : " -> BGR"), megapixels,
+         [&, row, target] { return ourDecode(jpeg, oursOut, row.dctVariant, row.upsamplingMode, target); },
+         [&, target, tjFlags] {
+           return tjDecompress2(decompressor.handle, jpeg.data(), jpeg.size(), theirsOut.data(), target.width,
+                                0, target.height, tjFormat, tjFlags) == 0;
+         }});
+  }
+  std::printf("Meshwick codec vs TurboJPEG (libturbojpeg %s), %s: %dx%d %s, %.1f s per measurement\n",
+              MESHWICK_TURBOJPEG_VERSION, path.c_str(), width, height, label.c_str(), seconds);
+  runCases(cases, seconds, only, oursOut, theirsOut);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   double seconds = 1.0;
   std::string only;
+  std::string file;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atof(argv[i + 1]);
     if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
+    if (std::strcmp(argv[i], "--file") == 0) file = argv[i + 1];
   }
+  if (!file.empty()) return runFileCases(file, seconds, only);
 
   const std::vector<uint8_t> rgb = bench::photoRgb(kWidth, kHeight);
   const std::vector<uint8_t> bgr = swapRedBlue(rgb);
@@ -258,25 +362,6 @@ int main(int argc, char** argv) {
   std::printf(
       "Meshwick codec vs TurboJPEG (libturbojpeg %s), %dx%d photo-like picture, %.1f s per measurement\n",
       MESHWICK_TURBOJPEG_VERSION, kWidth, kHeight, seconds);
-  std::printf("%-46s %12s %12s %8s %s\n", "case", "ours MP/s", "TJ MP/s", "ratio",
-              "(best run; median in brackets)");
-  for (const Case& c : cases) {
-    if (!only.empty() && c.name.find(only) == std::string::npos) continue;
-    std::string note;
-    if (c.name.rfind("decode", 0) == 0 && c.ours() && c.theirs()) {
-      note = " max diff " + std::to_string(maxDifference(oursOut, theirsOut));
-    }
-    const Timing ours = measure(c.ours, seconds);
-    const Timing theirs = measure(c.theirs, seconds);
-    if (ours.bestSeconds == 0) {
-      std::printf("%-46s %12s %12.1f %8s (ours failed)\n", c.name.c_str(), "n/a",
-                  c.megapixels / theirs.bestSeconds, "-");
-      continue;
-    }
-    std::printf("%-46s %5.1f [%4.1f] %5.1f [%4.1f] %8.2f%s\n", c.name.c_str(),
-                c.megapixels / ours.bestSeconds, c.megapixels / ours.medianSeconds,
-                c.megapixels / theirs.bestSeconds, c.megapixels / theirs.medianSeconds,
-                theirs.bestSeconds / ours.bestSeconds, note.c_str());
-  }
+  runCases(cases, seconds, only, oursOut, theirsOut);
   return 0;
 }

@@ -82,13 +82,14 @@ JpegStatus installSuppliedTables(JPEG_PROPERTIES* state) {
     for (int32_t i = 0; i < 2 * state->huffmanTableCount && i < 8; ++i) {
       const HuffmanSpec& descriptor = state->huffmanSpecs[i];
       if (descriptor.counts == nullptr || descriptor.values == nullptr) continue;
-      if (descriptor.tableClass < 0 || descriptor.tableClass > 1 || descriptor.tableId < 0 || descriptor.tableId > 3) {
+      if (descriptor.tableClass < 0 || descriptor.tableClass > 1 || descriptor.tableId < 0 ||
+          descriptor.tableId > 3) {
         return JpegStatus::BadHuffmanTable;
       }
-      HuffmanTable* table =
-          descriptor.tableClass == 0 ? &state->dcTables[descriptor.tableId] : &state->acTables[descriptor.tableId];
-      if (deriveHuffmanTable(descriptor.counts, descriptor.values, descriptor.tableClass, descriptor.tableId, table) !=
-          JpegStatus::Ok) {
+      HuffmanTable* table = descriptor.tableClass == 0 ? &state->dcTables[descriptor.tableId]
+                                                       : &state->acTables[descriptor.tableId];
+      if (deriveHuffmanTable(descriptor.counts, descriptor.values, descriptor.tableClass, descriptor.tableId,
+                             table) != JpegStatus::Ok) {
         return JpegStatus::BadHuffmanTable;
       }
       state->definedHuffmanTables |= 1 << (descriptor.tableId + 4 * descriptor.tableClass);
@@ -103,6 +104,14 @@ void resetTableCounts(JPEG_PROPERTIES* state) {
   state->acTablesRead = 0;
   state->dcTablesRead = 0;
   state->huffmanTableCount = 0;
+}
+
+// Image reads start from the tables the caller supplied, if any; the other reads count the
+// tables of the stream afresh.
+JpegStatus prepareTables(JPEG_PROPERTIES* state, int32_t mode) {
+  if (isImageReadMode(mode)) return installSuppliedTables(state);
+  resetTableCounts(state);
+  return JpegStatus::Ok;
 }
 
 }  // namespace
@@ -130,7 +139,10 @@ JpegStatus prepareInput(JPEG_PROPERTIES* state, int32_t mode) {
   ByteInput* input = &state->input;
   if (state->scan != nullptr) return JpegStatus::Ok;
   if (isFileMode(mode)) {
-    if (mode == 20 && !fileSeek(input->file, 0, SeekOrigin::Start)) return JpegStatus::FileError;
+    if (static_cast<JpegIoMode>(mode) == JpegIoMode::FileReadThumbnail &&
+        !fileSeek(input->file, 0, SeekOrigin::Start)) {
+      return JpegStatus::FileError;
+    }
     input->start = nullptr;
     input->size = 0;
   } else {
@@ -144,7 +156,7 @@ JpegStatus prepareInput(JPEG_PROPERTIES* state, int32_t mode) {
 void settleColors(JPEG_PROPERTIES* state, int32_t mode) {
   const int32_t count = state->componentCount;
   if (state->adobeSeen != 0) {
-    if (mode == 0 || mode == 1) {
+    if (isParametersMode(mode)) {
       state->pixelChannels = count;
       if (count == 1) {
         state->jpegColor = JpegColor::Gray;
@@ -207,7 +219,23 @@ void copyResults(JPEG_CODEC_PROPERTIES* p, const JPEG_PROPERTIES* state) {
   p->pixelChannels = state->pixelChannels;
 }
 
-// Steps 8 to 11 of a read that returned 0 or 1.
+// File reads that leave the file open at the last SOS marker, for the next call to read on.
+bool leavesFileAtScan(int32_t mode) {
+  const JpegIoMode operation = operationOf(mode);
+  return isFileMode(mode) && operation != JpegIoMode::FileReadImage &&
+         operation != JpegIoMode::FileReadTables;
+}
+
+bool closesFileAfterRead(int32_t mode) {
+  const JpegIoMode m = static_cast<JpegIoMode>(mode);
+  return m == JpegIoMode::FileReadImage || m == JpegIoMode::FileReadTables ||
+         m == JpegIoMode::FileReadImageNoTables;
+}
+
+// The end of a read that returned 0 or 1. An interrupted read turns the MCU reached into pixel
+// extents. A finished one settles the colour spaces, leaves the input at the last SOS marker for
+// the next call, copies the results to the caller's fields and closes the file of the modes that
+// finish with it.
 JpegStatus completeRead(JPEG_CODEC_PROPERTIES* p, int32_t mode, JpegStatus status) {
   JPEG_PROPERTIES* state = &p->state;
   if (status == JpegStatus::InterruptOk) {
@@ -221,17 +249,41 @@ JpegStatus completeRead(JPEG_CODEC_PROPERTIES* p, int32_t mode, JpegStatus statu
   if (status != JpegStatus::Ok) return status;
   settleColors(state, mode);
   ByteInput* input = &state->input;
-  if (input->file != 0 && (mode == 0 || mode == 6 || mode == 14 || mode == 16 || mode == 18 || mode == 20)) {
+  if (input->file != 0 && leavesFileAtScan(mode)) {
     status = repositionFile(state);
     if (status != JpegStatus::Ok) return status;
   }
-  if (mode == 1 || mode == 21) {
+  if (!isFileMode(mode) && (isParametersMode(mode) || isThumbnailMode(mode))) {
     const int32_t headerSize = input->kernels->lastScanHeaderSize;
     if (input->current - input->start >= headerSize) input->start = input->current - headerSize;
   }
   copyResults(p, state);
-  if ((mode == 2 || mode == 4 || mode == 6) && !closeOpenFile(input)) return JpegStatus::CloseFileError;
+  if (closesFileAfterRead(mode) && !closeOpenFile(input)) return JpegStatus::CloseFileError;
   return JpegStatus::Ok;
+}
+
+void dropScanInProgress(JPEG_PROPERTIES* state) {
+  releaseScanRecord(state->scan);
+  state->scan = nullptr;
+  if (state->regionIsProgress != 0) {
+    std::memset(state->regionOfInterest, 0, sizeof state->regionOfInterest);
+    state->regionIsProgress = 0;
+  }
+}
+
+// The mode decides where the bytes come from, not whatever an earlier call left open: a buffer
+// read closes a file that an earlier file read left open, and a scan left in progress by a read
+// from the other source is not resumed from this one (its position means nothing here).
+JpegStatus selectByteSource(JPEG_PROPERTIES* state, int32_t mode) {
+  ByteInput* input = &state->input;
+  const bool fileOpen = input->file != 0;
+  if (isFileMode(mode) == fileOpen) return JpegStatus::Ok;
+  if (!fileOpen) {
+    dropScanInProgress(state);  // left by a buffer read; the file is opened next
+    return JpegStatus::Ok;
+  }
+  dropScanInProgress(state);
+  return closeOpenFile(input) ? JpegStatus::Ok : JpegStatus::CloseFileError;
 }
 
 JpegStatus openInputFile(JPEG_PROPERTIES* state, const char* name) {
@@ -285,13 +337,9 @@ JpegStatus jpegRead(JPEG_CODEC_PROPERTIES* properties, JpegIoMode ioMode) {
     return JpegStatus::InvalidProperties;
   }
 
-  JpegStatus status = JpegStatus::Ok;
   if (isHeaderOnlyMode(mode)) state->noFrameYet = 1;
-  if (isImageReadMode(mode)) {
-    status = installSuppliedTables(state);
-  } else {
-    resetTableCounts(state);
-  }
+  JpegStatus status = selectByteSource(state, mode);
+  if (status == JpegStatus::Ok) status = prepareTables(state, mode);
   if (status == JpegStatus::Ok && isFileMode(mode)) {
     const char* name = properties->useStateAsIs != 0 ? state->jpegFileName : properties->jpegFileName;
     status = openInputFile(state, name);
@@ -301,7 +349,7 @@ JpegStatus jpegRead(JPEG_CODEC_PROPERTIES* properties, JpegIoMode ioMode) {
     status = prepareInput(state, mode);
   }
   if (status == JpegStatus::Ok) {
-    if (mode == 20) state->inputBaseOffset = 0;
+    if (static_cast<JpegIoMode>(mode) == JpegIoMode::FileReadThumbnail) state->inputBaseOffset = 0;
     state->input.currentRow = state->pixelData;
     state->scratch = alignedScratch(state);
     if (state->scan != nullptr && state->regionIsProgress != 0) {

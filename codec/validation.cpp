@@ -102,19 +102,26 @@ JpegStatus validatePixelBuffer(const JPEG_CODEC_PROPERTIES* p, int32_t mode) {
 }  // namespace
 
 bool needsPixelBuffer(int32_t mode) {
-  return mode == 2 || mode == 3 || mode == 6 || mode == 7 || mode == 8 || mode == 9 || mode == 12 ||
-         mode == 13 || (mode >= 14 && mode <= 21);
+  const JpegIoMode operation = operationOf(mode);
+  return isImageReadMode(mode) || isThumbnailMode(mode) || operation == JpegIoMode::FileWriteImage ||
+         operation == JpegIoMode::FileWriteImageNoTables;
 }
 
 int32_t scaleOfMode(int32_t mode) {
-  if (mode == 14 || mode == 15) return 2;
-  if (mode == 16 || mode == 17) return 4;
-  if (mode == 18 || mode == 19) return 8;
-  return 1;
+  switch (operationOf(mode)) {
+    case JpegIoMode::FileReadHalf:
+      return 2;
+    case JpegIoMode::FileReadQuarter:
+      return 4;
+    case JpegIoMode::FileReadEighth:
+      return 8;
+    default:
+      return 1;
+  }
 }
 
 JpegStatus validateProperties(const JPEG_CODEC_PROPERTIES* p, int32_t mode) {
-  if (mode < 0 || mode > 21) return JpegStatus::InvalidProperties;
+  if (!isReadMode(mode) && !isWriteMode(mode)) return JpegStatus::InvalidProperties;
 
   if (needsPixelBuffer(mode) && p->state.blockPlanes == nullptr) {
     const JpegStatus status = validatePixelBuffer(p, mode);

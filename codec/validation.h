@@ -8,25 +8,43 @@
 inline bool isFileMode(int32_t mode) {
   return (mode & 1) == 0;
 }
-inline bool isReadMode(int32_t mode) {
-  return (mode >= 0 && mode <= 7) || (mode >= 14 && mode <= 21);
-}
-inline bool isWriteMode(int32_t mode) {
-  return mode >= 8 && mode <= 13;
+// Modes come in pairs that differ only in the byte source: the file variant names the operation.
+inline JpegIoMode operationOf(int32_t mode) {
+  return static_cast<JpegIoMode>(mode & ~1);
 }
 inline bool isThumbnailMode(int32_t mode) {
-  return mode == 20 || mode == 21;
+  return operationOf(mode) == JpegIoMode::FileReadThumbnail;
+}
+inline bool isParametersMode(int32_t mode) {
+  return operationOf(mode) == JpegIoMode::FileReadParams;
+}
+inline bool isTablesOnlyReadMode(int32_t mode) {
+  return operationOf(mode) == JpegIoMode::FileReadTables;
 }
 // Modes that stop before the entropy-coded data: parameters, tables, thumbnail.
 inline bool isHeaderOnlyMode(int32_t mode) {
-  return mode == 0 || mode == 1 || mode == 4 || mode == 5 || mode == 20 || mode == 21;
-}
-inline bool isTablesOnlyReadMode(int32_t mode) {
-  return mode == 4 || mode == 5;
+  return isParametersMode(mode) || isTablesOnlyReadMode(mode) || isThumbnailMode(mode);
 }
 // Read modes that decode entropy-coded data into the pixel buffer.
 inline bool isImageReadMode(int32_t mode) {
-  return (mode >= 2 && mode <= 3) || (mode >= 6 && mode <= 7) || (mode >= 14 && mode <= 19);
+  switch (operationOf(mode)) {
+    case JpegIoMode::FileReadImage:
+    case JpegIoMode::FileReadImageNoTables:
+    case JpegIoMode::FileReadHalf:
+    case JpegIoMode::FileReadQuarter:
+    case JpegIoMode::FileReadEighth:
+      return true;
+    default:
+      return false;
+  }
+}
+inline bool isReadMode(int32_t mode) {
+  return isHeaderOnlyMode(mode) || isImageReadMode(mode);
+}
+inline bool isWriteMode(int32_t mode) {
+  const JpegIoMode operation = operationOf(mode);
+  return operation == JpegIoMode::FileWriteImage || operation == JpegIoMode::FileWriteTables ||
+         operation == JpegIoMode::FileWriteImageNoTables;
 }
 bool needsPixelBuffer(int32_t mode);
 
@@ -37,8 +55,9 @@ int32_t scaleOfMode(int32_t mode);
 // and blockPlanes, dctVariant and upsamplingMode from `state`.
 JpegStatus validateProperties(const JPEG_CODEC_PROPERTIES* properties, int32_t mode);
 
-// Step 5 of jpegRead: the public fields a read copies into `state` (pixel fields, stride and
-// working address, JPEG file name and buffer, jpegColor, the two flags, quality).
+// The public fields a read copies into `state` before reading (pixel fields, stride and working
+// address, JPEG file name and buffer, jpegColor, the two flags, quality). The JPEG size and
+// channel count are not among them: they come from the stream.
 void copyReadFields(const JPEG_CODEC_PROPERTIES* properties, JPEG_PROPERTIES* state);
 
 // Bytes from one row to the next, before the bottom-up negation: width * channels + padding

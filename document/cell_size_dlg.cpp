@@ -1,5 +1,6 @@
 #include "document/cell_size_dlg.h"
 
+#include "platform/bitmap.h"
 #include "platform/dialogs.h"
 
 #include <QGridLayout>
@@ -10,6 +11,7 @@
 namespace {
 
 const char* const kNotAPositiveWholeNumber = "请输入一个不小于 1 的整数。";
+const char* const kCellTooLarge = "单元格太大：每个单元格的图片最多 %1 MB，请输入较小的宽或高。";
 
 QLineEdit* SizeEdit(int value, int id, QWidget* parent) {
   auto* edit = new QLineEdit(QString::number(value), parent);
@@ -55,6 +57,12 @@ bool CCellSizeDlg::ExchangeFromControls() {
   int height = 0;
   int width = 0;
   if (!TakeSize(m_heightEdit, height) || !TakeSize(m_widthEdit, width)) return false;
+  if (!CellBitmapFits(width, height)) {
+    m_dialogs.MessageBox(this, QString(kCellTooLarge).arg(platform::BitmapByteLimit() >> 20));
+    m_widthEdit->setFocus();
+    m_widthEdit->selectAll();
+    return false;
+  }
   m_nHeight = height;
   m_nWidth = width;
   return true;
@@ -71,4 +79,11 @@ bool CCellSizeDlg::TakeSize(QLineEdit* edit, int& member) {
   edit->setFocus();
   edit->selectAll();
   return false;
+}
+
+bool CellBitmapFits(int width, int height) {
+  if (width < 1 || height < 1) return false;
+  const auto bytes =
+      static_cast<std::uint64_t>(platform::DibStride(width, 24)) * static_cast<std::uint64_t>(height);
+  return bytes <= platform::BitmapByteLimit();
 }

@@ -14,6 +14,10 @@ inline constexpr int IDD_CELL_SIZE = 130;
 inline constexpr int IDC_CELL_WIDTH = 1000;
 inline constexpr int IDC_CELL_HEIGHT = 1001;
 
+// Whether a 24-bit picture of this size stays within the bitmap byte limit, so every
+// placed picture can be brought to it.
+bool CellBitmapFits(int width, int height);
+
 class CCellSizeDlg : public QDialog {
  public:
   CCellSizeDlg(int width, int height, platform::DialogService& dialogs, QWidget* parent = nullptr);
@@ -26,7 +30,8 @@ class CCellSizeDlg : public QDialog {
   QPushButton* OkButton() const { return m_ok; }
   QPushButton* CancelButton() const { return m_cancel; }
 
-  // OK: the dialog closes only when both entries are whole numbers from 1 up.
+  // OK: the dialog closes only when both entries are whole numbers from 1 up and a cell
+  // of that size fits the bitmap byte limit.
   void accept() override;
 
  private:

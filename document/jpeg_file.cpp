@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -66,6 +67,41 @@ bool ChooseOutput(JPEG_CODEC_PROPERTIES& r) {
   }
 }
 
+// What a failed read says to the user. A stream cut short shows up as a missing end marker
+// whatever status the decoder stopped with.
+PictureProblem ProblemOf(JpegStatus status, const QString& path) {
+  switch (status) {
+    case JpegStatus::MemoryError:
+      return PictureProblem::TooLarge;
+    case JpegStatus::UnsupportedSubsampling:
+    case JpegStatus::UnsupportedBytesPerPixel:
+    case JpegStatus::NotSupported:
+    case JpegStatus::UnsupportedFrame:
+      return PictureProblem::UnsupportedKind;
+    default:
+      break;
+  }
+  if (!JpegEndsWithEoi(path)) return PictureProblem::Truncated;
+  switch (status) {
+    case JpegStatus::EofError:
+    case JpegStatus::FileError:
+    case JpegStatus::NoFrame:
+    case JpegStatus::NoImage:
+      return PictureProblem::Truncated;
+    default:
+      return PictureProblem::Damaged;
+  }
+}
+
+bool FitsByteLimit(int width, int height, int channels) {
+  const auto bytes = static_cast<std::uint64_t>(platform::DibStride(width, channels * 8)) *
+                     static_cast<std::uint64_t>(height);
+  // Four-channel pictures become three-channel ones when placed, so that copy counts too.
+  const auto placed =
+      static_cast<std::uint64_t>(platform::DibStride(width, 24)) * static_cast<std::uint64_t>(height);
+  return std::max(bytes, placed) <= platform::BitmapByteLimit();
+}
+
 int ScaledSide(int side, int scale) {
   return static_cast<int>((std::int64_t{side} + scale - 1) / scale);
 }
@@ -83,37 +119,45 @@ JpegIoMode FileReadMode(int scale) {
   }
 }
 
-// After the parameters read: the image at 1/scale into a new top-down section of the picture.
-JpegStatus DecodeImage(CodecRecord& r, CPictureDib& picture, int scale) {
-  if (r->jpegWidth <= 0 || r->jpegHeight <= 0) return JpegStatus::NoImage;
-  if (!ChooseOutput(*r.get())) return JpegStatus::NotSupported;
-  const int width = ScaledSide(r->jpegWidth, scale);
-  const int height = ScaledSide(r->jpegHeight, scale);
+// Reads the file into a new top-down section of the picture at 1/scale, the scale chosen by
+// chooseScale(width, height) from the full size. On failure the picture may hold a section
+// the caller releases.
+template <typename ChooseScale>
+PictureProblem ReadJpeg(const QString& path, CPictureDib& picture, ChooseScale chooseScale, int* scale) {
+  CodecRecord r;
+  if (!r.initialised()) return PictureProblem::Damaged;
+  const QByteArray name = QFile::encodeName(path);
+  r->jpegFileName = name.constData();
+  const JpegStatus params = jpegRead(r.get(), JpegIoMode::FileReadParams);
+  if (params != JpegStatus::Ok) return ProblemOf(params, path);
+  if (r->jpegWidth <= 0 || r->jpegHeight <= 0) return ProblemOf(JpegStatus::NoFrame, path);
+  if (!ChooseOutput(*r.get())) return PictureProblem::UnsupportedKind;
+
+  *scale = chooseScale(r->jpegWidth, r->jpegHeight);
+  const int width = ScaledSide(r->jpegWidth, *scale);
+  const int height = ScaledSide(r->jpegHeight, *scale);
   r->pixelWidth = width;
   r->pixelHeight = height;
   r->pixelPadBytes = PadBytes(width, r->pixelChannels);
-  if (!picture.Create(width, height, r->pixelChannels * 8)) return JpegStatus::MemoryError;
+  if (!FitsByteLimit(width, height, r->pixelChannels) || !picture.Create(width, height, r->pixelChannels * 8))
+    return PictureProblem::TooLarge;
 
   r->pixelData = picture.Row(0);
-  const JpegStatus status = jpegRead(r.get(), FileReadMode(scale));
-  if (status != JpegStatus::Ok) return status;
+  const JpegStatus image = jpegRead(r.get(), FileReadMode(*scale));
+  if (image != JpegStatus::Ok) return ProblemOf(image, path);
   if (r->pixelColor == JpegColor::Cmyk) CmykToBgr(picture.Row(0), width, height, picture.RowStep());
-  return JpegStatus::Ok;
+  return PictureProblem::None;
 }
 
 }  // namespace
 
-HRESULT CPictureDib::LoadJpeg(const QString& path) {
-  CodecRecord r;
-  if (!r.initialised()) return E_FAIL;
-  const QByteArray name = QFile::encodeName(path);
-  r->jpegFileName = name.constData();
-  if (jpegRead(r.get(), JpegIoMode::FileReadParams) != JpegStatus::Ok) return E_FAIL;
-  if (DecodeImage(r, *this, 1) != JpegStatus::Ok) {
-    Release();
-    return E_FAIL;
-  }
-  return S_OK;
+HRESULT CPictureDib::LoadJpeg(const QString& path, PictureProblem& problem) {
+  int scale = 1;
+  const auto fullSize = [](int, int) { return 1; };
+  problem = ReadJpeg(path, *this, fullSize, &scale);
+  if (problem == PictureProblem::None) return S_OK;
+  Release();
+  return E_FAIL;
 }
 
 int CoveringJpegScale(int width, int height, int minWidth, int minHeight) {
@@ -124,19 +168,12 @@ int CoveringJpegScale(int width, int height, int minWidth, int minHeight) {
 
 ReducedJpeg LoadJpegCovering(const QString& path, int minWidth, int minHeight) {
   ReducedJpeg result;
-  CodecRecord r;
-  if (!r.initialised()) {
-    result.status = JpegStatus::InternalError;
-    return result;
-  }
-  const QByteArray name = QFile::encodeName(path);
-  r->jpegFileName = name.constData();
-  result.status = jpegRead(r.get(), JpegIoMode::FileReadParams);
-  if (result.status != JpegStatus::Ok) return result;
-  result.scale = CoveringJpegScale(r->jpegWidth, r->jpegHeight, minWidth, minHeight);
   auto picture = std::make_unique<CPictureDib>();
-  result.status = DecodeImage(r, *picture, result.scale);
-  if (result.status == JpegStatus::Ok) result.picture = std::move(picture);
+  const auto covering = [&](int width, int height) {
+    return CoveringJpegScale(width, height, minWidth, minHeight);
+  };
+  result.problem = ReadJpeg(path, *picture, covering, &result.scale);
+  if (result.problem == PictureProblem::None) result.picture = std::move(picture);
   return result;
 }
 

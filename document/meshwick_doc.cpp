@@ -4,6 +4,7 @@
 #include "document/picture_convert.h"
 #include "platform/dialogs.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -15,6 +16,7 @@ namespace {
 const char* const kUntitled = "无标题";
 const char* const kCannotCreateDib = "Cannot create DIB";
 const char* const kCannotSave = "无法保存文件";
+const char* const kSaveChangesQuestion = "是否保存对“%1”的更改？";
 
 std::size_t Index(int column, int row, int columns) {
   return static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) + static_cast<std::size_t>(column);
@@ -29,6 +31,7 @@ CMeshwickDoc::~CMeshwickDoc() = default;
 bool CMeshwickDoc::OnNewDocument() {
   m_pathName.clear();
   ClearGrid();
+  SetModifiedFlag(false);
   if (CDocumentView* view = GetFirstView()) view->RebuildCanvas();
   return true;
 }
@@ -36,6 +39,7 @@ bool CMeshwickDoc::OnNewDocument() {
 bool CMeshwickDoc::OnOpenDocument(const QString& path) {
   if (!QFileInfo(path).isReadable()) return false;
   m_pathName = QFileInfo(path).absoluteFilePath();
+  if (m_changeListener) m_changeListener();
   return true;
 }
 
@@ -88,20 +92,34 @@ bool CMeshwickDoc::GrowGrid(int& column, int& row) {
 }
 
 bool CMeshwickDoc::PlacePicture(const QString& path, int column, int row) {
-  if (column < 0 || row < 0 || !GrowGrid(column, row)) return false;
+  const PictureProblem problem = TryPlacePicture(path, column, row);
+  if (problem == PictureProblem::None) return true;
+  m_dialogs.MessageBox(m_dialogParent, PlacementFailureText(path, problem));
+  return false;
+}
 
-  // Read into a picture of its own, so a file that cannot be read leaves the cell as it was.
+// The picture is read and brought to the cell size before the grid is touched, so a file
+// that cannot be placed leaves every cell, row and column as it was.
+PictureProblem CMeshwickDoc::TryPlacePicture(const QString& path, int column, int row) {
+  if (column < 0 || row < 0) return PictureProblem::CannotOpen;
   auto picture = std::make_unique<CPictureDib>();
-  if (picture->LoadFile(path) != S_OK) return false;
+  PictureProblem problem = PictureProblem::None;
+  if (picture->LoadFile(path, &problem) != S_OK) return problem;
   if (picture->BitsPerPixel() != 24) {
     picture = ConvertTo24Bit(*picture);
-    if (!picture) return false;
+    if (!picture) return PictureProblem::TooLarge;
   }
-  if (!EnsureCellSize(*picture)) return false;
+  if (!EnsureCellSize(*picture)) return PictureProblem::TooLarge;
   picture = FitToCell(std::move(picture));
-  if (!picture) return false;
+  if (!picture) return PictureProblem::TooLarge;
+  if (!GrowGrid(column, row)) return PictureProblem::TooLarge;
   m_cells[Index(column, row, m_columns)] = std::move(picture);
-  return true;
+  SetModifiedFlag(true);
+  return PictureProblem::None;
+}
+
+QString PlacementFailureText(const QString& path, PictureProblem problem) {
+  return QString("无法放入图片“%1”：%2。").arg(QDir::toNativeSeparators(path), PictureProblemText(problem));
 }
 
 // The first picture asks for the cell size, initialised with its own size; Cancel keeps that.
@@ -144,20 +162,45 @@ std::unique_ptr<CPictureDib> CMeshwickDoc::BuildComposite() const {
   return composite;
 }
 
-void CMeshwickDoc::OnFileSaveAs() {
+void CMeshwickDoc::SetModifiedFlag(bool modified) {
+  m_modified = modified;
+  if (m_changeListener) m_changeListener();
+}
+
+bool CMeshwickDoc::SaveModified() {
+  if (!m_modified) return true;
+  switch (m_dialogs.AskSaveChanges(m_dialogParent, QString(kSaveChangesQuestion).arg(GetTitle()))) {
+    case platform::SaveChoice::Save:
+      return OnFileSaveAs();
+    case platform::SaveChoice::Discard:
+      return true;
+    case platform::SaveChoice::Cancel:
+      break;
+  }
+  return false;
+}
+
+bool CMeshwickDoc::OnFileSaveAs() {
   const auto path =
       m_dialogs.GetSaveFileName(m_dialogParent, {"JPEG Files (*.jpg *.jpeg)", "Bitmap Files (*.bmp)"}, "jpg");
-  if (!path) return;
+  if (!path) return false;
   const auto composite = BuildComposite();
   if (!composite) {
     m_dialogs.MessageBox(m_dialogParent, kCannotCreateDib);
-    return;
+    return false;
   }
-  if (composite->SaveFile(*path) != S_OK) m_dialogs.MessageBox(m_dialogParent, kCannotSave);
+  if (composite->SaveFile(*path) != S_OK) {
+    m_dialogs.MessageBox(m_dialogParent, kCannotSave);
+    return false;
+  }
+  m_pathName = QFileInfo(*path).absoluteFilePath();
+  SetModifiedFlag(false);
+  return true;
 }
 
 void CMeshwickDoc::OnUpdateFileSaveAs(platform::CommandUi& ui) const {
-  ui.Enable(m_rows > 0 && m_columns > 0);
+  // A grid whose first picture failed has no cell size yet, and nothing to save.
+  ui.Enable(m_rows > 0 && m_columns > 0 && m_cellWidth > 0 && m_cellHeight > 0);
 }
 
 bool CMeshwickDoc::HandlesCommand(int id) const {

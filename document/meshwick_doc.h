@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,9 @@ class QWidget;
 namespace platform {
 class DialogService;
 }
+
+// The message shown when a picture cannot be placed: the file and the reason.
+QString PlacementFailureText(const QString& path, PictureProblem problem);
 
 class CMeshwickDoc : public platform::CommandTarget {
  public:
@@ -31,11 +35,22 @@ class CMeshwickDoc : public platform::CommandTarget {
   void ClearGrid();
 
   // Puts the picture read from path into the cell, growing the grid by at most one column
-  // and one row when the cell lies outside it. False when the file cannot be read or the
-  // picture cannot be brought to the cell size; the cell then keeps what it held.
+  // and one row when the cell lies outside it. When the file cannot be read or the picture
+  // cannot be brought to the cell size, a message names the file and the reason, the grid
+  // stays exactly as it was and the result is false.
   bool PlacePicture(const QString& path, int column, int row);
+  // The same without the message: what went wrong, or None.
+  PictureProblem TryPlacePicture(const QString& path, int column, int row);
 
-  void OnFileSaveAs();
+  // The composite save; true when the grid was written.
+  bool OnFileSaveAs();
+  // Before the grid is given up: with unsaved changes, asks whether to save them. False
+  // when the user cancels or the save does not happen.
+  bool SaveModified();
+  bool IsModified() const { return m_modified; }
+  void SetModifiedFlag(bool modified);
+  // Called whenever the title or the modified mark may have changed.
+  void SetChangeListener(std::function<void()> listener) { m_changeListener = std::move(listener); }
   void OnUpdateFileSaveAs(platform::CommandUi& ui) const;
   // The whole grid as one white 24-bit picture with the cells copied in; null when it cannot be made.
   std::unique_ptr<CPictureDib> BuildComposite() const;
@@ -68,6 +83,8 @@ class CMeshwickDoc : public platform::CommandTarget {
   QWidget* m_dialogParent = nullptr;
   std::vector<CDocumentView*> m_views;
   QString m_pathName;
+  bool m_modified = false;
+  std::function<void()> m_changeListener;
 
   std::vector<std::unique_ptr<CPictureDib>> m_cells;  // row-major; empty exactly when there are no cells
   int m_rows = 0;

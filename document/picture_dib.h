@@ -2,6 +2,7 @@
 // a signed row step and a drawing context borrowed from DcCache while it is blitted.
 #pragma once
 
+#include "document/picture_file.h"
 #include "platform/bitmap.h"
 #include "platform/drawing.h"
 
@@ -39,8 +40,9 @@ class CPictureDib {
   // be made or the depth is not whole bytes per pixel (8, 24, 32).
   std::unique_ptr<CPictureDib> Resample(int newWidth, int newHeight) const;
 
-  // Reads a BMP or JPEG file (by extension), releasing what the picture held first.
-  HRESULT LoadFile(const QString& path);
+  // Reads a JPEG or BMP file, told apart by its first bytes, releasing what the picture
+  // held first. On failure *problem, when given, says why.
+  HRESULT LoadFile(const QString& path, PictureProblem* problem = nullptr);
   // Writes the 24-bit picture as BMP or JPEG (by extension). The file is written beside the
   // target under a temporary name and renamed over it, so a failed write leaves any
   // existing file as it was.
@@ -62,7 +64,7 @@ class CPictureDib {
   void Release();
   void DeriveRowAddressing(bool bottomUp);
   HRESULT LoadBmp(const QString& path);
-  HRESULT LoadJpeg(const QString& path);
+  HRESULT LoadJpeg(const QString& path, PictureProblem& problem);
   HRESULT WriteBmp(std::FILE* file) const;
   HRESULT WriteJpeg(const QString& path) const;
 

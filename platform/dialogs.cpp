@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
 
 namespace platform {
 
@@ -18,6 +20,17 @@ std::optional<QString> RunFileDialog(QFileDialog& dialog) {
 }
 
 }  // namespace
+
+QString FilterSuffix(const QString& filter) {
+  static const QRegularExpression firstPattern(R"(\(\s*\*\.([A-Za-z0-9]+)[\s)])");
+  const QRegularExpressionMatch match = firstPattern.match(filter);
+  return match.hasMatch() ? match.captured(1) : QString();
+}
+
+void FollowFilterSuffix(QFileDialog& dialog) {
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&dialog](const QString& filter) { dialog.setDefaultSuffix(FilterSuffix(filter)); });
+}
 
 std::optional<QString> QtDialogService::GetOpenFileName(QWidget* parent, const QStringList& filters) {
   QFileDialog dialog(parent);
@@ -34,6 +47,7 @@ std::optional<QString> QtDialogService::GetSaveFileName(QWidget* parent, const Q
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters(filters);
   dialog.setDefaultSuffix(defaultSuffix);
+  FollowFilterSuffix(dialog);
   return RunFileDialog(dialog);
 }
 
@@ -47,6 +61,22 @@ void QtDialogService::MessageBox(QWidget* parent, const QString& text) {
   box.setText(text);
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();
+}
+
+SaveChoice QtDialogService::AskSaveChanges(QWidget* parent, const QString& text) {
+  QMessageBox box(parent);
+  box.setWindowTitle(QApplication::applicationName());
+  box.setIcon(QMessageBox::Question);
+  box.setText(text);
+  QPushButton* save = box.addButton("保存", QMessageBox::AcceptRole);
+  QPushButton* discard = box.addButton("不保存", QMessageBox::DestructiveRole);
+  QPushButton* cancel = box.addButton("取消", QMessageBox::RejectRole);
+  box.setDefaultButton(save);
+  box.setEscapeButton(cancel);
+  box.exec();
+  if (box.clickedButton() == save) return SaveChoice::Save;
+  if (box.clickedButton() == discard) return SaveChoice::Discard;
+  return SaveChoice::Cancel;
 }
 
 }  // namespace platform

@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh build|test|ci|bench|gui
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-translations-l10n fonts-wqy-microhei libcli11-dev)
+build=(cmake ninja-build g++ pkg-config libcli11-dev qt6-base-dev qt6-translations-l10n fonts-wqy-microhei)
 test=(libgtest-dev libjpeg-turbo-progs imagemagick)
 fuzz=(clang libclang-rt-14-dev)
 bench=(libturbojpeg0-dev)

@@ -1,18 +1,17 @@
-// meshwick-jpeg: command-line front end to the codec.
+// meshwick-jpeg: command-line front end to the codec. `meshwick-jpeg --help` lists the commands
+// and every option.
 //
-//   meshwick-jpeg info IN.jpg
-//   meshwick-jpeg decode IN.jpg OUT.{ppm,pgm,pam,bmp} [--scale 2|4|8] [--thumbnail] [--dct 0|1] [--fancy]
-//                        [--buffer] [--max-bytes N] [--region X,Y,W,H]
-//   meshwick-jpeg encode ...
-//
-// Exit status: 0 success, 1 codec or file error (status and text on stderr), 2 usage error.
+// Exit status: 0 success, 1 codec or file error (the file and the reason on stderr), 2 usage error.
+#include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -22,38 +21,32 @@
 #include "codec/decode/region_decoder.h"
 #include "codec/jpeg.h"
 #include "tools/meshwick_jpeg_commands.h"
+#include "tools/meshwick_jpeg_files.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr uint64_t kDefaultMaxBytes = uint64_t{1} << 30;
 constexpr int kCommentCapacity = 65535;
 constexpr int32_t kMaxThumbnailSide = 255;
 
-void printUsage() {
-  std::fprintf(stderr,
-               "usage: meshwick-jpeg info IN.jpg\n"
-               "       meshwick-jpeg decode IN.jpg OUT.{ppm,pgm,pam,bmp} [--scale 2|4|8] [--thumbnail]\n"
-               "                            [--dct 0|1] [--fancy] [--buffer] [--max-bytes N]\n"
-               "                            [--region X,Y,W,H]\n"
-               "       meshwick-jpeg encode ...\n");
-}
-
-int usageError(const char* message) {
-  std::fprintf(stderr, "meshwick-jpeg: %s\n", message);
-  printUsage();
-  return kExitUsage;
-}
-
-int codecFailure(const char* what, JpegStatus status) {
-  std::fprintf(stderr, "meshwick-jpeg: %s: status %d: %s\n", what, static_cast<int>(status),
-               jpegErrorString(status));
+int fileFailure(const std::string& path, const std::string& reason) {
+  std::fprintf(stderr, "meshwick-jpeg: %s: %s\n", path.c_str(), reason.c_str());
   return kExitFailure;
 }
 
-bool readWholeFile(const char* path, std::vector<uint8_t>* bytes) {
+int cannotOpen(const std::string& path, const std::string& reason) {
+  return fileFailure("cannot open " + path, reason);
+}
+
+// What a failed read of `path` means to the user: a file that ends inside the image data is
+// truncated, whatever the codec's own status number.
+std::string readFailureText(JpegStatus status) {
+  if (status == JpegStatus::FileError || status == JpegStatus::EofError)
+    return "the file is truncated (it ends inside the image data)";
+  return std::string(jpegErrorString(status)) + " (status " + std::to_string(static_cast<int>(status)) + ")";
+}
+
+bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
   bytes->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -98,20 +91,25 @@ const char* subsamplingName(JpegSubsampling subsampling) {
 
 // Where the JPEG comes from: the file itself, or its bytes in memory (--buffer).
 struct Source {
-  const char* path = nullptr;
+  std::string path;
   bool useBuffer = false;
   std::vector<uint8_t> bytes;
 };
 
-bool attachSource(CodecRecord& record, Source& source) {
+// Empty when the source is attached, else why its file cannot be read.
+std::string attachSource(CodecRecord& record, Source& source) {
+  std::string problem = tool_files::readProblem(source.path);
+  if (!problem.empty()) return problem;
   if (!source.useBuffer) {
-    record->jpegFileName = source.path;
-    return true;
+    record->jpegFileName = source.path.c_str();
+    return {};
   }
-  if (!readWholeFile(source.path, &source.bytes)) return false;
+  errno = 0;
+  if (!readWholeFile(source.path, &source.bytes)) return tool_files::errnoText("the read failed");
+  if (source.bytes.size() > INT32_MAX) return "too large to read into one memory buffer (--buffer)";
   record->jpegBuffer = source.bytes.data();
   record->jpegBufferSize = static_cast<int32_t>(source.bytes.size());
-  return true;
+  return {};
 }
 
 JpegIoMode modeFor(JpegIoMode fileMode, const Source& source) {
@@ -128,16 +126,28 @@ JpegStatus readParameters(CodecRecord& record, const Source& source, std::vector
   return status;
 }
 
-// Progressive scans of the image, as the decoder counts them (0 for a sequential image): only a
-// decode sees every scan header. An eighth-scale decode is the cheapest; -1 when it fails.
-int32_t countProgressiveScans(const Source& source) {
+// What a trial decode learns: the progressive scans the decoder counted (0 for a sequential
+// image; only a decode sees every scan header) and how the decode ended.
+struct ScanSurvey {
+  int32_t progressiveScans = 0;
+  JpegStatus status = JpegStatus::Ok;
+};
+
+// An eighth-scale decode is the cheapest way through every scan.
+ScanSurvey surveyScans(const Source& source) {
+  ScanSurvey survey;
   CodecRecord record;
-  if (record.init() != JpegStatus::Ok) return -1;
+  survey.status = record.init();
+  if (survey.status != JpegStatus::Ok) return survey;
   Source copy;
   copy.path = source.path;
   copy.useBuffer = source.useBuffer;
-  if (!attachSource(record, copy)) return -1;
-  if (jpegRead(record.get(), modeFor(JpegIoMode::FileReadParams, copy)) != JpegStatus::Ok) return -1;
+  if (!attachSource(record, copy).empty()) {
+    survey.status = JpegStatus::FileError;
+    return survey;
+  }
+  survey.status = jpegRead(record.get(), modeFor(JpegIoMode::FileReadParams, copy));
+  if (survey.status != JpegStatus::Ok) return survey;
   const int32_t width = (record->jpegWidth + 7) / 8;
   const int32_t height = (record->jpegHeight + 7) / 8;
   const int32_t components = record->jpegChannels;
@@ -148,39 +158,53 @@ int32_t countProgressiveScans(const Source& source) {
   record->pixelHeight = height;
   record->pixelChannels = channels;
   record->pixelColor = components == 1 ? JpegColor::Gray : components == 4 ? JpegColor::Cmyk : JpegColor::Rgb;
-  if (jpegRead(record.get(), modeFor(JpegIoMode::FileReadEighth, copy)) != JpegStatus::Ok) return -1;
-  return record->state.progressive;
+  survey.status = jpegRead(record.get(), modeFor(JpegIoMode::FileReadEighth, copy));
+  survey.progressiveScans = record->state.progressive;
+  return survey;
 }
 
-int runInfo(int argc, char** argv) {
-  if (argc != 2) return usageError("info takes one input file");
+struct InfoOptions {
+  std::string input;
+};
+
+int runInfo(const InfoOptions& options) {
   Source source;
-  source.path = argv[1];
+  source.path = options.input;
   CodecRecord record;
   JpegStatus status = record.init();
-  if (status != JpegStatus::Ok) return codecFailure("init", status);
-  attachSource(record, source);
+  if (status != JpegStatus::Ok) return fileFailure(source.path, readFailureText(status));
+  if (const std::string problem = attachSource(record, source); !problem.empty())
+    return cannotOpen(source.path, problem);
   std::vector<uint8_t> comment;
   status = readParameters(record, source, &comment);
-  if (status != JpegStatus::Ok) return codecFailure(source.path, status);
+  if (status != JpegStatus::Ok) return fileFailure(source.path, readFailureText(status));
   const JPEG_PROPERTIES& state = record->state;
   std::printf("size: %dx%d\n", record->jpegWidth, record->jpegHeight);
   std::printf("components: %d\n", record->jpegChannels);
   std::printf("color: %s\n", colorName(record->jpegColor));
   std::printf("subsampling: %s\n", subsamplingName(record->jpegSubsampling));
   // The scans decide, not the frame marker: an SOF0 frame may carry progressive scans.
-  const int32_t scans = countProgressiveScans(source);
-  std::printf("coding: %s\n", state.frameMarker == 0xC2 || scans > 0 ? "progressive" : "sequential");
-  if (scans < 0) {
-    std::printf("progressive scans: unknown (the image does not decode)\n");
+  const ScanSurvey survey = surveyScans(source);
+  const bool truncated = survey.status == JpegStatus::FileError || survey.status == JpegStatus::EofError;
+  const bool progressive = state.frameMarker == 0xC2 || survey.progressiveScans > 0;
+  std::printf("coding: %s\n", progressive ? "progressive" : "sequential");
+  if (survey.status == JpegStatus::Ok) {
+    std::printf("progressive scans: %d\n", survey.progressiveScans);
+  } else if (truncated) {
+    std::printf("progressive scans: %d before the end of the file\n", survey.progressiveScans);
   } else {
-    std::printf("progressive scans: %d\n", scans);
+    std::printf("progressive scans: unknown (the image does not decode)\n");
   }
   std::printf("restart interval: %d\n", state.restartInterval);
   std::printf("thumbnail: %dx%d\n", record->thumbWidth, record->thumbHeight);
   // A comment holds at most 65533 bytes, so the untouched capacity means "no comment".
   const int commentLength = state.commentLength == kCommentCapacity ? 0 : state.commentLength;
   std::printf("comment length: %d\n", commentLength);
+  if (survey.status == JpegStatus::Ok)
+    std::printf("image data: complete\n");
+  else
+    std::printf("image data: %s\n", truncated ? "truncated (the file ends inside the image data)"
+                                              : readFailureText(survey.status).c_str());
   return kExitOk;
 }
 
@@ -189,16 +213,13 @@ int runInfo(int argc, char** argv) {
 enum class ImageFormat { Ppm, Pgm, Pam, Bmp };
 
 bool formatOfPath(std::string_view path, ImageFormat* format) {
-  const auto endsWith = [&](std::string_view suffix) {
-    return path.size() >= suffix.size() && path.substr(path.size() - suffix.size()) == suffix;
-  };
-  if (endsWith(".ppm"))
+  if (tool_files::endsWithIgnoringCase(path, ".ppm"))
     *format = ImageFormat::Ppm;
-  else if (endsWith(".pgm"))
+  else if (tool_files::endsWithIgnoringCase(path, ".pgm"))
     *format = ImageFormat::Pgm;
-  else if (endsWith(".pam"))
+  else if (tool_files::endsWithIgnoringCase(path, ".pam"))
     *format = ImageFormat::Pam;
-  else if (endsWith(".bmp"))
+  else if (tool_files::endsWithIgnoringCase(path, ".bmp"))
     *format = ImageFormat::Bmp;
   else
     return false;
@@ -206,8 +227,8 @@ bool formatOfPath(std::string_view path, ImageFormat* format) {
 }
 
 struct DecodeOptions {
-  const char* input = nullptr;
-  const char* output = nullptr;
+  std::string input;
+  std::string output;
   int32_t scale = 1;
   bool thumbnail = false;
   int32_t dctVariant = 1;
@@ -216,81 +237,72 @@ struct DecodeOptions {
   uint64_t maxBytes = kDefaultMaxBytes;
   ImageFormat format = ImageFormat::Ppm;
   // Region of interest in pixels of the (scaled) image: left, top, width, height.
+  std::string regionText;
   bool hasRegion = false;
   int32_t region[4] = {};
 };
 
 template <typename T>
-bool parseNumber(const char* text, T* value) {
-  const char* end = text + std::strlen(text);
-  const auto [stop, error] = std::from_chars(text, end, *value);
-  return error == std::errc() && stop == end;
+bool parseNumber(std::string_view text, T* value) {
+  const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return error == std::errc() && stop == text.data() + text.size();
 }
 
 // "X,Y,W,H" with X, Y >= 0 and W, H >= 1 whose right and bottom edges fit 32 bits.
-bool parseRegion(const char* text, int32_t* region) {
-  std::string_view rest = text;
+bool parseRegion(std::string_view rest, int32_t* region) {
   for (int i = 0; i < 4; ++i) {
     const size_t comma = rest.find(',');
     if ((comma == std::string_view::npos) != (i == 3)) return false;
-    const std::string part(rest.substr(0, comma));
-    if (!parseNumber(part.c_str(), &region[i]) || region[i] < (i < 2 ? 0 : 1)) return false;
+    if (!parseNumber(rest.substr(0, comma), &region[i]) || region[i] < (i < 2 ? 0 : 1)) return false;
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
   }
   return int64_t{region[0]} + region[2] <= INT32_MAX && int64_t{region[1]} + region[3] <= INT32_MAX;
 }
 
-// Returns 0 when the options are valid, else the usage exit code after printing why.
-int parseDecodeOptions(int argc, char** argv, DecodeOptions* options) {
-  std::vector<const char*> positional;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--scale") {
-      if (!hasValue || !parseNumber(argv[++i], &options->scale) ||
-          (options->scale != 2 && options->scale != 4 && options->scale != 8)) {
-        return usageError("--scale takes 2, 4 or 8");
-      }
-    } else if (arg == "--thumbnail") {
-      options->thumbnail = true;
-    } else if (arg == "--dct") {
-      if (!hasValue || !parseNumber(argv[++i], &options->dctVariant) ||
-          (options->dctVariant != 0 && options->dctVariant != 1)) {
-        return usageError("--dct takes 0 or 1");
-      }
-    } else if (arg == "--fancy") {
-      options->fancy = true;
-    } else if (arg == "--buffer") {
-      options->useBuffer = true;
-    } else if (arg == "--max-bytes") {
-      if (!hasValue || !parseNumber(argv[++i], &options->maxBytes) || options->maxBytes == 0) {
-        return usageError("--max-bytes takes a positive byte count");
-      }
-    } else if (arg == "--region") {
-      if (!hasValue || !parseRegion(argv[++i], options->region)) {
-        return usageError("--region takes X,Y,W,H with X, Y >= 0 and W, H > 0");
-      }
-      options->hasRegion = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return usageError("unknown option");
-    } else {
-      positional.push_back(argv[i]);
-    }
-  }
-  if (positional.size() != 2) return usageError("decode takes an input and an output file");
-  if (options->thumbnail && options->scale != 1)
-    return usageError("--thumbnail and --scale exclude each other");
-  if (options->thumbnail && options->hasRegion)
-    return usageError("--thumbnail and --region exclude each other");
-  options->input = positional[0];
-  options->output = positional[1];
-  if (!formatOfPath(options->output, &options->format)) {
-    return usageError("output must end in .ppm, .pgm, .pam or .bmp");
-  }
-  if (options->thumbnail && options->format == ImageFormat::Pgm) {
-    return usageError("a thumbnail is written as .ppm, .pam or .bmp");
-  }
-  return 0;
+std::string checkRegion(std::string& text) {
+  int32_t region[4];
+  return parseRegion(text, region) ? std::string()
+                                   : "takes X,Y,W,H with X, Y >= 0 and W, H > 0, edges within 32 bits";
+}
+
+std::string checkImageName(std::string& name) {
+  ImageFormat format;
+  return formatOfPath(name, &format) ? std::string() : "the output name must end in .ppm, .pgm, .pam or .bmp";
+}
+
+CLI::App* addDecodeCommand(CLI::App& app, DecodeOptions* options) {
+  CLI::App* command = app.add_subcommand("decode", "decode a JPEG file into a PPM, PGM, PAM or BMP picture");
+  command->add_option("input", options->input, "JPEG file")->required()->type_name("IN.jpg");
+  command->add_option("output", options->output, "picture to write; the extension picks the format")
+      ->required()
+      ->type_name("OUT.{ppm,pgm,pam,bmp}")
+      ->check(CLI::Validator(checkImageName, "", "image-name"));
+  CLI::Option* scale = command->add_option("--scale", options->scale, "decode at 1/2, 1/4 or 1/8 of the size")
+                           ->check(CLI::IsMember({2, 4, 8}))
+                           ->type_name("2|4|8");
+  CLI::Option* region =
+      command->add_option("--region", options->regionText, "decode only this rectangle of the (scaled) image")
+          ->check(CLI::Validator(checkRegion, "", "region"))
+          ->type_name("X,Y,W,H");
+  command->add_flag("--thumbnail", options->thumbnail, "decode the JFIF thumbnail instead of the image")
+      ->excludes(scale)
+      ->excludes(region);
+  command->add_option("--dct", options->dctVariant, "inverse transform: 0 fast, 1 accurate")
+      ->check(CLI::IsMember({0, 1}))
+      ->capture_default_str()
+      ->type_name("0|1");
+  command->add_flag("--fancy", options->fancy, "interpolate subsampled chroma instead of repeating it");
+  command->add_flag("--buffer", options->useBuffer, "read the whole JPEG into memory first");
+  command->add_option("--max-bytes", options->maxBytes, "refuse pictures needing more bytes than this")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str()
+      ->type_name("N");
+  command->callback([options] {
+    formatOfPath(options->output, &options->format);
+    options->hasRegion = !options->regionText.empty();
+    if (options->hasRegion) parseRegion(options->regionText, options->region);
+  });
+  return command;
 }
 
 // The decoded picture as the codec wrote it.
@@ -309,7 +321,8 @@ struct Picture {
   }
 };
 
-// Pixel layout the output format wants from a JPEG with `components` components.
+// Pixel layout the output format wants from a JPEG with `components` components. Four
+// components are decoded as four channels and converted afterwards where the format has three.
 void choosePixelLayout(ImageFormat format, int32_t components, Picture* picture) {
   switch (format) {
     case ImageFormat::Pgm:
@@ -317,23 +330,47 @@ void choosePixelLayout(ImageFormat format, int32_t components, Picture* picture)
       picture->channels = 1;
       break;
     case ImageFormat::Ppm:
-      picture->color = JpegColor::Rgb;
-      picture->channels = 3;
+      picture->color = components == 4 ? JpegColor::Cmyk : JpegColor::Rgb;
+      picture->channels = components == 4 ? 4 : 3;
       break;
     case ImageFormat::Pam:
       picture->color = components == 1 ? JpegColor::Gray : components == 4 ? JpegColor::Cmyk : JpegColor::Rgb;
       picture->channels = components == 1 ? 1 : components == 4 ? 4 : 3;
       break;
     case ImageFormat::Bmp:
-      picture->color = components == 1 ? JpegColor::Gray : JpegColor::Bgr;
-      picture->channels = components == 1 ? 1 : 3;
+      picture->color = components == 1 ? JpegColor::Gray : components == 4 ? JpegColor::Cmyk : JpegColor::Bgr;
+      picture->channels = components == 1 ? 1 : components == 4 ? 4 : 3;
       picture->bottomUp = true;
       break;
   }
 }
 
-bool writeNetpbm(const char* path, const Picture& picture, ImageFormat format) {
-  std::FILE* file = std::fopen(path, "wb");
+// C, M, Y, K as the codec gives them (Adobe's inverted form) become colour bytes as the app
+// shows them: each of the first three scaled by K, (c * k + 1) >> 8, which stays a byte.
+// `redFirst` orders the result R, G, B, else B, G, R. Rows are rewritten in place, packed to
+// three bytes per pixel at the start of each row.
+void cmykToThreeChannels(Picture* picture, bool redFirst) {
+  const auto scale = [](unsigned channel, unsigned k) {
+    return static_cast<uint8_t>((channel * k + 1) >> 8);
+  };
+  for (int32_t y = 0; y < picture->height; ++y) {
+    uint8_t* row = picture->pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(picture->stride);
+    const uint8_t* in = row;
+    uint8_t* out = row;
+    for (int32_t x = 0; x < picture->width; ++x, in += 4, out += 3) {
+      const unsigned c = in[0], m = in[1], yellow = in[2], k = in[3];
+      const uint8_t first = scale(c, k), second = scale(m, k), third = scale(yellow, k);
+      out[0] = redFirst ? first : third;
+      out[1] = second;
+      out[2] = redFirst ? third : first;
+    }
+  }
+  picture->channels = 3;
+  picture->color = redFirst ? JpegColor::Rgb : JpegColor::Bgr;
+}
+
+bool writeNetpbm(const std::string& path, const Picture& picture, ImageFormat format) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   if (format == ImageFormat::Pam) {
     const char* tuple = picture.channels == 1 ? "GRAYSCALE" : picture.channels == 4 ? "CMYK" : "RGB";
@@ -347,7 +384,10 @@ bool writeNetpbm(const char* path, const Picture& picture, ImageFormat format) {
   bool ok = true;
   for (int32_t y = 0; y < picture.height && ok; ++y)
     ok = std::fwrite(picture.row(y), 1, rowBytes, file) == rowBytes;
-  return std::fclose(file) == 0 && ok;
+  const int saved = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!ok) errno = saved;
+  return closed && ok;
 }
 
 void putLittleEndian(std::vector<uint8_t>* out, uint32_t value, int bytes) {
@@ -355,7 +395,7 @@ void putLittleEndian(std::vector<uint8_t>* out, uint32_t value, int bytes) {
 }
 
 // Bottom-up BMP: 8-bit with a grey palette for one channel, else 24-bit B, G, R.
-bool writeBmp(const char* path, const Picture& picture) {
+bool writeBmp(const std::string& path, const Picture& picture) {
   const uint32_t paletteBytes = picture.channels == 1 ? 256 * 4 : 0;
   const uint32_t offset = 14 + 40 + paletteBytes;
   const uint32_t rowBytes = static_cast<uint32_t>(picture.width * picture.channels);
@@ -382,7 +422,7 @@ bool writeBmp(const char* path, const Picture& picture) {
     header.insert(header.end(),
                   {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0});
   }
-  std::FILE* file = std::fopen(path, "wb");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
   const uint8_t padding[3] = {};
@@ -390,7 +430,10 @@ bool writeBmp(const char* path, const Picture& picture) {
     ok = std::fwrite(picture.row(y), 1, rowBytes, file) == rowBytes &&
          std::fwrite(padding, 1, paddedRow - rowBytes, file) == paddedRow - rowBytes;
   }
-  return std::fclose(file) == 0 && ok;
+  const int saved = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!ok) errno = saved;
+  return closed && ok;
 }
 
 // Sizes the pixel buffer; false when it would pass the limit.
@@ -436,28 +479,39 @@ JpegIoMode imageMode(const DecodeOptions& options) {
   return static_cast<JpegIoMode>(static_cast<int32_t>(fileMode) + (options.useBuffer ? 1 : 0));
 }
 
-int runDecode(int argc, char** argv) {
-  DecodeOptions options;
-  if (const int usage = parseDecodeOptions(argc, argv, &options); usage != 0) return usage;
+// Cuts the region to the part inside a picture of `width` x `height` and says so on stderr
+// when that changes it (a region that starts outside is refused by the codec later).
+void cutRegion(const DecodeOptions& options, Picture* picture) {
+  const int32_t* r = options.region;
+  const int32_t width = std::clamp(picture->width - r[0], 1, r[2]);
+  const int32_t height = std::clamp(picture->height - r[1], 1, r[3]);
+  const bool inside = r[0] < picture->width && r[1] < picture->height;
+  if (inside && (width != r[2] || height != r[3])) {
+    std::fprintf(stderr, "meshwick-jpeg: region %d,%d,%d,%d passes the %dx%d image; cut to %d,%d,%d,%d\n",
+                 r[0], r[1], r[2], r[3], picture->width, picture->height, r[0], r[1], width, height);
+  }
+  picture->width = width;
+  picture->height = height;
+}
+
+int runDecode(const DecodeOptions& options) {
   Source source;
   source.path = options.input;
   source.useBuffer = options.useBuffer;
 
   CodecRecord record;
   JpegStatus status = record.init();
-  if (status != JpegStatus::Ok) return codecFailure("init", status);
-  if (!attachSource(record, source)) {
-    std::fprintf(stderr, "meshwick-jpeg: cannot read %s\n", source.path);
-    return kExitFailure;
-  }
+  if (status != JpegStatus::Ok) return fileFailure(source.path, readFailureText(status));
+  if (const std::string problem = attachSource(record, source); !problem.empty())
+    return cannotOpen(source.path, problem);
   record->state.dctVariant = options.dctVariant;
   record->state.upsamplingMode = options.fancy ? 1 : 0;
   std::vector<uint8_t> comment;
   status = readParameters(record, source, &comment);
-  if (status != JpegStatus::Ok) return codecFailure(source.path, status);
+  if (status != JpegStatus::Ok) return fileFailure(source.path, readFailureText(status));
 
   if (record->jpegWidth == 0 || record->jpegHeight == 0)
-    return codecFailure(source.path, JpegStatus::NoImage);
+    return fileFailure(source.path, readFailureText(JpegStatus::NoImage));
 
   Picture picture;
   choosePixelLayout(options.format, record->jpegChannels, &picture);
@@ -473,51 +527,86 @@ int runDecode(int argc, char** argv) {
     picture.width = (record->jpegWidth + options.scale - 1) / options.scale;
     picture.height = (record->jpegHeight + options.scale - 1) / options.scale;
   }
-  if (options.hasRegion) {
-    // The picture is the part of the region inside the image (an empty one is refused below).
-    picture.width = std::clamp(picture.width - options.region[0], 1, options.region[2]);
-    picture.height = std::clamp(picture.height - options.region[1], 1, options.region[3]);
-  }
+  if (options.hasRegion) cutRegion(options, &picture);
   if (!allocatePicture(&picture, options.maxBytes)) return kExitFailure;
   describePixels(record.get(), &picture);
 
   if (options.hasRegion) {
     const int32_t* r = options.region;
     status = prepareRegionRead(record.get(), imageMode(options), r[0], r[1], r[0] + r[2], r[1] + r[3]);
-    if (status != JpegStatus::Ok) return codecFailure(source.path, status);
+    if (status != JpegStatus::Ok) return fileFailure(source.path, readFailureText(status));
   }
   status = jpegRead(record.get(), imageMode(options));
   if (status != JpegStatus::Ok && !(options.hasRegion && status == JpegStatus::RoiOk))
-    return codecFailure(source.path, status);
+    return fileFailure(source.path, readFailureText(status));
   if (options.thumbnail) {
-    if (record->thumbWidth == 0 || record->thumbHeight == 0) {
-      std::fprintf(stderr, "meshwick-jpeg: %s has no thumbnail\n", source.path);
-      return kExitFailure;
-    }
+    if (record->thumbWidth == 0 || record->thumbHeight == 0)
+      return fileFailure(source.path, "has no thumbnail");
     picture.width = record->thumbWidth;
     picture.height = record->thumbHeight;
   }
+  if (picture.color == JpegColor::Cmyk && options.format != ImageFormat::Pam)
+    cmykToThreeChannels(&picture, options.format != ImageFormat::Bmp);
 
+  errno = 0;
   const bool written = options.format == ImageFormat::Bmp
                            ? writeBmp(options.output, picture)
                            : writeNetpbm(options.output, picture, options.format);
   if (!written) {
-    std::fprintf(stderr, "meshwick-jpeg: cannot write %s\n", options.output);
-    return kExitFailure;
+    const std::string reason = tool_files::errnoText("the write failed");
+    std::remove(options.output.c_str());
+    return fileFailure("cannot write " + options.output, reason);
   }
   return kExitOk;
+}
+
+bool knownCommand(std::string_view command) {
+  return command == "info" || command == "decode" || command == "encode";
+}
+
+// A first word that is neither an option nor a command.
+bool unknownCommand(int argc, char** argv) {
+  return argc >= 2 && argv[1][0] != '-' && !knownCommand(argv[1]);
+}
+
+// The command a parse error belongs to, for the message's prefix.
+std::string commandPrefix(int argc, char** argv) {
+  if (argc < 2) return "meshwick-jpeg";
+  if (knownCommand(argv[1])) return "meshwick-jpeg " + std::string(argv[1]);
+  return "meshwick-jpeg";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    printUsage();
+  CLI::App app("Command-line front end to the Meshwick JPEG codec.", "meshwick-jpeg");
+  app.require_subcommand(1, 1);
+  app.footer(
+      "Exit status: 0 success, 1 unreadable input, unwritable output or codec failure, 2 usage error.\n"
+      "MESHWICK_USECPU=0..6 forces the codec's processor class (0: portable kernels).");
+  InfoOptions info;
+  CLI::App* infoCommand =
+      app.add_subcommand("info", "print the size, colour, sampling and coding of a JPEG file");
+  infoCommand->add_option("input", info.input, "JPEG file")->required()->type_name("IN.jpg");
+  DecodeOptions decode;
+  CLI::App* decodeCommand = addDecodeCommand(app, &decode);
+  EncodeOptions encode;
+  CLI::App* encodeCommand = addEncodeCommand(app, &encode);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help("", CLI::AppFormatMode::All);
+    return kExitOk;
+  } catch (const CLI::ParseError& error) {
+    const std::string message = unknownCommand(argc, argv)
+                                    ? "unknown command " + std::string(argv[1]) + " (info, decode or encode)"
+                                    : error.what();
+    std::fprintf(stderr, "%s: %s\nRun 'meshwick-jpeg --help' for the usage.\n",
+                 commandPrefix(argc, argv).c_str(), message.c_str());
     return kExitUsage;
   }
-  const std::string_view command = argv[1];
-  if (command == "info") return runInfo(argc - 1, argv + 1);
-  if (command == "decode") return runDecode(argc - 1, argv + 1);
-  if (command == "encode") return runEncodeCommand(argc - 1, argv + 1);
-  return usageError("unknown command");
+  if (infoCommand->parsed()) return runInfo(info);
+  if (decodeCommand->parsed()) return runDecode(decode);
+  if (encodeCommand->parsed()) return runEncodeCommand(encode);
+  return kExitUsage;
 }

@@ -1,10 +1,12 @@
-// meshwick-jpeg encode IN.{ppm,pgm,pam,bmp} OUT.jpg [--quality Q] [--sampling 444|422|420]
-//                      [--gray] [--rgb] [--restart N] [--dct 0|1] [--buffer] [--comment TEXT]
-//                      [--progressive]
-//
-// Reads an 8-bit picture and writes it as a baseline (--progressive: progressive) JPEG stream
-// through jpegWrite, straight into the file or (--buffer) into memory first. Exit status:
-// 0 written, 1 unreadable input or codec failure, 2 usage error.
+// meshwick-jpeg encode IN.{ppm,pgm,pam,bmp} OUT.jpg [options]: reads an 8-bit picture and
+// writes it as a baseline (--progressive: progressive) JPEG stream through jpegWrite, straight
+// into the file or (--buffer) into memory first. Exit status: 0 written, 1 unreadable input,
+// unwritable output or codec failure, 2 usage error.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -19,12 +21,10 @@
 
 #include "codec/jpeg.h"
 #include "tools/meshwick_jpeg_commands.h"
+#include "tools/meshwick_jpeg_files.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 constexpr int64_t kMaxSide = 65535;
 constexpr size_t kMaxInputBytes = size_t{1} << 31;
 constexpr size_t kMaxCommentBytes = 65535;
@@ -35,24 +35,14 @@ constexpr uint64_t kBufferHeaderBytes = 4096 + kMaxCommentBytes;
 // Progressive streams add up to eleven scans, each with two DHT segments and an SOS.
 constexpr uint64_t kBufferProgressiveBytes = 11 * (2 * 277 + 14);
 
-const char kUsage[] =
-    "usage: meshwick-jpeg encode IN.{ppm,pgm,pam,bmp} OUT.jpg [--quality Q] [--sampling 444|422|420]\n"
-    "                            [--gray] [--rgb] [--restart N] [--dct 0|1] [--buffer] [--comment TEXT]\n"
-    "                            [--progressive]\n";
-
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "meshwick-jpeg encode: %s\n%s", message.c_str(), kUsage);
+  std::fprintf(stderr, "meshwick-jpeg encode: %s\nRun 'meshwick-jpeg encode --help' for the usage.\n",
+               message.c_str());
   return kExitUsage;
 }
 
-int inputError(const char* path, const std::string& message) {
-  std::fprintf(stderr, "meshwick-jpeg encode: %s: %s\n", path, message.c_str());
-  return kExitFailure;
-}
-
-int codecFailure(const char* what, JpegStatus status) {
-  std::fprintf(stderr, "meshwick-jpeg encode: %s: status %d: %s\n", what, static_cast<int>(status),
-               jpegErrorString(status));
+int inputError(const std::string& path, const std::string& message) {
+  std::fprintf(stderr, "meshwick-jpeg encode: %s: %s\n", path.c_str(), message.c_str());
   return kExitFailure;
 }
 
@@ -64,89 +54,63 @@ bool parseNumber(std::string_view text, T* value) {
 
 // --- options --------------------------------------------------------------------------------
 
-struct EncodeOptions {
-  const char* input = nullptr;
-  const char* output = nullptr;
-  int32_t quality = 75;
-  JpegSubsampling sampling = JpegSubsampling::H2V2;
-  bool samplingGiven = false;
-  bool gray = false;
-  bool rgb = false;
-  int32_t restartInterval = 0;
-  int32_t dctVariant = 1;
-  bool buffer = false;
-  bool progressive = false;
-  bool hasComment = false;
-  std::string comment;
-};
-
-bool parseSampling(std::string_view text, JpegSubsampling* sampling) {
-  if (text == "444")
-    *sampling = JpegSubsampling::H1V1;
-  else if (text == "422")
-    *sampling = JpegSubsampling::H2V1;
-  else if (text == "420")
-    *sampling = JpegSubsampling::H2V2;
-  else
-    return false;
-  return true;
+JpegSubsampling samplingOf(std::string_view text) {
+  if (text == "444") return JpegSubsampling::H1V1;
+  if (text == "422") return JpegSubsampling::H2V1;
+  return JpegSubsampling::H2V2;
 }
 
-// Returns kExitOk or the usage exit status (the message already printed).
-int parseOptions(int argc, char** argv, EncodeOptions* options) {
-  std::vector<const char*> positional;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--quality") {
-      if (!hasValue || !parseNumber(argv[++i], &options->quality) || options->quality < 0 ||
-          options->quality > 100) {
-        return usageError("--quality takes a number from 0 to 100");
-      }
-    } else if (arg == "--sampling") {
-      if (!hasValue || !parseSampling(argv[++i], &options->sampling)) {
-        return usageError("--sampling takes 444, 422 or 420");
-      }
-      options->samplingGiven = true;
-    } else if (arg == "--restart") {
-      if (!hasValue || !parseNumber(argv[++i], &options->restartInterval) || options->restartInterval < 0 ||
-          options->restartInterval > 65535) {
-        return usageError("--restart takes a number of MCUs from 0 to 65535");
-      }
-    } else if (arg == "--dct") {
-      if (!hasValue || !parseNumber(argv[++i], &options->dctVariant) ||
-          (options->dctVariant != 0 && options->dctVariant != 1)) {
-        return usageError("--dct takes 0 or 1");
-      }
-    } else if (arg == "--comment") {
-      if (!hasValue) return usageError("--comment takes a text");
-      options->comment = argv[++i];
-      options->hasComment = true;
-      if (options->comment.size() > kMaxCommentBytes)
-        return usageError("--comment text is longer than 65535 bytes");
-    } else if (arg == "--gray") {
-      options->gray = true;
-    } else if (arg == "--rgb") {
-      options->rgb = true;
-    } else if (arg == "--buffer") {
-      options->buffer = true;
-    } else if (arg == "--progressive") {
-      options->progressive = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return usageError("unknown option " + std::string(arg));
-    } else {
-      positional.push_back(argv[i]);
-    }
-  }
-  if (positional.size() != 2) return usageError("expected an input picture and an output file");
-  if (options->gray && options->rgb) return usageError("--gray and --rgb exclude each other");
-  if (options->rgb && options->samplingGiven && options->sampling != JpegSubsampling::H1V1) {
-    return usageError("--rgb writes every component at full resolution (--sampling 444)");
-  }
-  options->input = positional[0];
-  options->output = positional[1];
-  return kExitOk;
+std::string checkJpegName(std::string& name) {
+  const bool jpeg =
+      tool_files::endsWithIgnoringCase(name, ".jpg") || tool_files::endsWithIgnoringCase(name, ".jpeg");
+  return jpeg ? std::string() : "the output name must end in .jpg or .jpeg";
 }
+
+std::string checkComment(std::string& text) {
+  return text.size() <= kMaxCommentBytes ? std::string() : "the text is longer than 65535 bytes";
+}
+
+}  // namespace
+
+CLI::App* addEncodeCommand(CLI::App& app, EncodeOptions* options) {
+  CLI::App* command = app.add_subcommand("encode", "write a PPM, PGM, PAM or BMP picture as a JPEG file");
+  command->add_option("input", options->input, "picture: binary PPM (P6), PGM (P5), PAM (P7) or BMP")
+      ->required()
+      ->type_name("IN");
+  command->add_option("output", options->output, "JPEG file to write")
+      ->required()
+      ->type_name("OUT.jpg")
+      ->check(CLI::Validator(checkJpegName, "", "jpeg-name"));
+  command->add_option("--quality", options->quality, "quality 0 to 100")
+      ->check(CLI::Range(0, 100))
+      ->capture_default_str();
+  command->add_option("--sampling", options->sampling, "chroma sampling of YCbCr output")
+      ->check(CLI::IsMember({"444", "422", "420"}))
+      ->capture_default_str()
+      ->type_name("444|422|420");
+  CLI::Option* gray = command->add_flag("--gray", options->gray, "write one grey component");
+  command->add_flag("--rgb", options->rgb, "write R, G, B components without conversion (Adobe marker)")
+      ->excludes(gray);
+  command->add_option("--restart", options->restartInterval, "restart interval in MCUs, 0 for none")
+      ->check(CLI::Range(0, 65535))
+      ->capture_default_str();
+  command->add_option("--dct", options->dctVariant, "forward transform: 0 fast, 1 accurate")
+      ->check(CLI::IsMember({0, 1}))
+      ->capture_default_str()
+      ->type_name("0|1");
+  command->add_flag("--buffer", options->buffer, "encode into memory, then write the file");
+  command->add_option("--comment", options->comment, "comment (COM segment), at most 65535 bytes")
+      ->check(CLI::Validator(checkComment, "", "comment-length"))
+      ->type_name("TEXT");
+  command->add_flag("--progressive", options->progressive, "write a progressive stream");
+  command->callback([command, options] {
+    options->samplingGiven = command->count("--sampling") > 0;
+    options->hasComment = command->count("--comment") > 0;
+  });
+  return command;
+}
+
+namespace {
 
 // --- input pictures ---------------------------------------------------------------------------
 
@@ -360,15 +324,6 @@ std::string readBmp(std::vector<uint8_t>* data, InputPicture* picture) {
   return {};
 }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  if (text.size() < suffix.size()) return false;
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    const char c = text[text.size() - suffix.size() + i];
-    if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != suffix[i]) return false;
-  }
-  return true;
-}
-
 std::string readPicture(const char* path, InputPicture* picture) {
   std::vector<uint8_t> data;
   if (!readWholeFile(path, &data)) return "cannot read the file";
@@ -376,7 +331,8 @@ std::string readPicture(const char* path, InputPicture* picture) {
   if (data.size() >= 2 && data[0] == 'P' && data[1] == '5') return readPpmOrPgm(&data, true, picture);
   if (data.size() >= 2 && data[0] == 'P' && data[1] == '7') return readPam(&data, picture);
   if (data.size() >= 2 && data[0] == 'B' && data[1] == 'M') return readBmp(&data, picture);
-  if (endsWith(path, ".ppm") || endsWith(path, ".pgm") || endsWith(path, ".pam")) {
+  if (tool_files::endsWithIgnoringCase(path, ".ppm") || tool_files::endsWithIgnoringCase(path, ".pgm") ||
+      tool_files::endsWithIgnoringCase(path, ".pam")) {
     return "bad header: not a binary PPM (P6), PGM (P5) or PAM (P7) file";
   }
   return "unrecognised picture format (PPM, PGM, PAM or BMP)";
@@ -407,14 +363,16 @@ std::string describeJpeg(const InputPicture& picture, const EncodeOptions& optio
       p->jpegChannels = 1;
       p->jpegSubsampling = JpegSubsampling::H1V1;
       return {};
-    case JpegColor::Cmyk:
+    case JpegColor::Cmyk: {
       if (options.gray || options.rgb) return "a CMYK picture is written as YCCK only";
       p->jpegColor = JpegColor::Ycck;
       p->jpegChannels = 4;
-      p->jpegSubsampling = options.sampling == JpegSubsampling::H2V2   ? JpegSubsampling::H2V2K
-                           : options.sampling == JpegSubsampling::H2V1 ? JpegSubsampling::H2V1K
-                                                                       : JpegSubsampling::H1V1;
+      const JpegSubsampling sampling = samplingOf(options.sampling);
+      p->jpegSubsampling = sampling == JpegSubsampling::H2V2   ? JpegSubsampling::H2V2K
+                           : sampling == JpegSubsampling::H2V1 ? JpegSubsampling::H2V1K
+                                                               : JpegSubsampling::H1V1;
       return {};
+    }
     default:
       if (options.gray) {
         if (picture.channels != 3) return "--gray needs 3-byte RGB pixels";
@@ -429,23 +387,86 @@ std::string describeJpeg(const InputPicture& picture, const EncodeOptions& optio
       } else {
         p->jpegColor = JpegColor::YCbCr;
         p->jpegChannels = 3;
-        p->jpegSubsampling = options.sampling;
+        p->jpegSubsampling = samplingOf(options.sampling);
       }
       return {};
   }
 }
 
-bool writeWholeFile(const char* path, const uint8_t* bytes, size_t size) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  file.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-  return static_cast<bool>(file.flush());
+// Empty or the reason the stream could not be written.
+std::string writeWholeFile(const std::string& path, const uint8_t* bytes, size_t size) {
+  errno = 0;
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (descriptor < 0) return tool_files::errnoText("cannot create the file");
+  std::string problem = tool_files::writeAll(descriptor, bytes, size);
+  errno = 0;
+  if (::close(descriptor) != 0 && problem.empty()) problem = tool_files::errnoText("cannot close the file");
+  return problem;
+}
+
+int cannotWrite(const std::string& path, const std::string& reason) {
+  std::fprintf(stderr, "meshwick-jpeg encode: cannot write %s: %s\n", path.c_str(), reason.c_str());
+  return kExitFailure;
+}
+
+// Creates (or empties) the output so that a path that cannot be written is reported with the
+// system's reason before any work; the codec then writes the stream into it.
+std::string createOutput(const std::string& path) {
+  errno = 0;
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (descriptor < 0) return tool_files::errnoText("cannot create the file");
+  ::close(descriptor);
+  return {};
+}
+
+// Room for any stream of the record's picture; 0 when it passes what one buffer can address.
+uint64_t streamBufferSize(const JPEG_CODEC_PROPERTIES* p, bool progressive) {
+  const uint64_t samples = uint64_t{static_cast<uint32_t>(p->jpegWidth)} *
+                           static_cast<uint32_t>(p->jpegHeight) * static_cast<uint32_t>(p->jpegChannels);
+  const uint64_t size =
+      samples * kBufferBytesPerSample + kBufferHeaderBytes + (progressive ? kBufferProgressiveBytes : 0);
+  return size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ? 0 : size;
+}
+
+int encodeIntoBuffer(const EncodeOptions& options, JPEG_CODEC_PROPERTIES* p) {
+  const uint64_t size = streamBufferSize(p, options.progressive);
+  if (size == 0) return inputError(options.input, "too large to encode into one memory buffer (--buffer)");
+  std::vector<uint8_t> buffer(static_cast<size_t>(size));
+  p->jpegBuffer = buffer.data();
+  p->jpegBufferSize = static_cast<int32_t>(size);
+  const JpegStatus status = jpegWrite(p, JpegIoMode::BufferWriteImage);
+  if (status != JpegStatus::Ok)
+    return inputError(options.input, std::string("cannot encode: ") + jpegErrorString(status));
+  const std::string problem =
+      writeWholeFile(options.output, buffer.data(), static_cast<size_t>(p->jpegBufferSize));
+  if (!problem.empty()) {
+    std::remove(options.output.c_str());
+    return cannotWrite(options.output, problem);
+  }
+  return kExitOk;
+}
+
+// Through the codec's file mode; a failed write leaves no partial file behind.
+int encodeIntoFile(const EncodeOptions& options, JPEG_CODEC_PROPERTIES* p) {
+  const std::string problem = createOutput(options.output);
+  if (!problem.empty()) return cannotWrite(options.output, problem);
+  p->jpegFileName = options.output.c_str();
+  errno = 0;
+  const JpegStatus status = jpegWrite(p, JpegIoMode::FileWriteImage);
+  if (status == JpegStatus::Ok) return kExitOk;
+  const std::string reason = tool_files::errnoText(jpegErrorString(status));
+  std::remove(options.output.c_str());
+  if (status == JpegStatus::FileError || status == JpegStatus::InvalidFileName ||
+      status == JpegStatus::CloseFileError)
+    return cannotWrite(options.output, reason);
+  return inputError(options.input, std::string("cannot encode: ") + jpegErrorString(status));
 }
 
 int encode(const EncodeOptions& options, InputPicture& picture) {
   CodecRecord record;
   const JpegStatus initStatus = record.init();
-  if (initStatus != JpegStatus::Ok) return codecFailure("jpegInit", initStatus);
+  if (initStatus != JpegStatus::Ok)
+    return inputError(options.input, std::string("cannot set up the codec: ") + jpegErrorString(initStatus));
   JPEG_CODEC_PROPERTIES* p = record.get();
   const std::string mismatch = describeJpeg(picture, options, p);
   if (!mismatch.empty()) return usageError(mismatch);
@@ -453,41 +474,18 @@ int encode(const EncodeOptions& options, InputPicture& picture) {
     p->state.commentBuffer = reinterpret_cast<uint8_t*>(const_cast<char*>(options.comment.data()));
     p->state.commentLength = static_cast<uint16_t>(options.comment.size());
   }
-
-  std::vector<uint8_t> buffer;
-  if (options.buffer) {
-    const uint64_t samples = uint64_t{static_cast<uint32_t>(p->jpegWidth)} *
-                             static_cast<uint32_t>(p->jpegHeight) * static_cast<uint32_t>(p->jpegChannels);
-    const uint64_t size = samples * kBufferBytesPerSample + kBufferHeaderBytes +
-                          (options.progressive ? kBufferProgressiveBytes : 0);
-    if (size > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
-      return inputError(options.input, "too large to encode into one memory buffer (--buffer)");
-    }
-    buffer.resize(static_cast<size_t>(size));
-    p->jpegBuffer = buffer.data();
-    p->jpegBufferSize = static_cast<int32_t>(size);
-  } else {
-    p->jpegFileName = options.output;
-  }
-  const JpegStatus status =
-      jpegWrite(p, options.buffer ? JpegIoMode::BufferWriteImage : JpegIoMode::FileWriteImage);
-  if (status != JpegStatus::Ok) return codecFailure("jpegWrite", status);
-  if (options.buffer &&
-      !writeWholeFile(options.output, buffer.data(), static_cast<size_t>(p->jpegBufferSize))) {
-    std::fprintf(stderr, "meshwick-jpeg encode: %s: cannot write the file\n", options.output);
-    return kExitFailure;
-  }
-  return kExitOk;
+  return options.buffer ? encodeIntoBuffer(options, p) : encodeIntoFile(options, p);
 }
 
 }  // namespace
 
-int runEncodeCommand(int argc, char** argv) {
-  EncodeOptions options;
-  const int parsed = parseOptions(argc, argv, &options);
-  if (parsed != kExitOk) return parsed;
+int runEncodeCommand(EncodeOptions& options) {
+  if (options.rgb && options.samplingGiven && options.sampling != "444")
+    return usageError("--rgb writes every component at full resolution (--sampling 444)");
+  const std::string unreadable = tool_files::readProblem(options.input);
+  if (!unreadable.empty()) return inputError("cannot open " + options.input, unreadable);
   InputPicture picture;
-  const std::string problem = readPicture(options.input, &picture);
+  const std::string problem = readPicture(options.input.c_str(), &picture);
   if (!problem.empty()) return inputError(options.input, problem);
   return encode(options, picture);
 }

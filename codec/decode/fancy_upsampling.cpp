@@ -6,6 +6,7 @@
 
 #include "codec/decode/output_stage.h"
 #include "codec/kernel_table.h"
+#include "codec/kernels/ycc_terms.h"
 #include "codec/record_memory.h"
 
 namespace {
@@ -260,6 +261,94 @@ bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& componen
     } else {
       copyAcross(source, x0, sampleRow, out, outWidth);
     }
+  }
+  return true;
+}
+
+namespace {
+
+constexpr int32_t kMcuChroma = kBlockSide;     // chroma samples across one MCU
+constexpr int32_t kMcuWidth = 2 * kBlockSide;  // pixels across one MCU
+
+bool isFancyYccLayout(const JPEG_PROPERTIES& state) {
+  if (state.componentCount != 3 || state.components == nullptr) return false;
+  const JpegComponent* c = state.components;
+  return c[0].horizontalFactor == 2 && c[0].verticalFactor == state.maxVerticalFactor &&
+         c[1].horizontalFactor == 1 && c[1].verticalFactor == 1 && c[2].horizontalFactor == 1 &&
+         c[2].verticalFactor == 1;
+}
+
+SampleSource ringSource(const JPEG_PROPERTIES& state, const RingLayout& ring, int32_t c, int32_t bandHeight) {
+  return {ringBytes(state) + ring.offset[c], ring.width[c], ring.sampleWidth[c] - 1, ring.sampleHeight[c] - 1,
+          bandHeight};
+}
+
+// One output row of a chroma component: filterBoth (2x2) or filterHorizontal (2x1) over samples
+// x0 - 1 .. x0 + 8, all inside the image. Column sums are recomputed per output pair rather than
+// kept in an array: the loop then stays in registers.
+void filterChromaRow(const SampleSource& source, int32_t x0, int32_t sampleRow, int32_t outputRow,
+                     bool vertical, uint8_t* out) {
+  const uint8_t* near = source.row(sampleRow) + x0 - 1;
+  if (vertical) {
+    const uint8_t* far = source.row((outputRow & 1) != 0 ? sampleRow + 1 : sampleRow - 1) + x0 - 1;
+    for (int32_t i = 0; i < kMcuChroma; ++i) {
+      const int32_t left = 3 * near[i] + far[i];
+      const int32_t centre = 3 * near[i + 1] + far[i + 1];
+      const int32_t right = 3 * near[i + 2] + far[i + 2];
+      out[2 * i] = static_cast<uint8_t>((3 * centre + left + 8) >> 4);
+      out[2 * i + 1] = static_cast<uint8_t>((3 * centre + right + 7) >> 4);
+    }
+    return;
+  }
+  for (int32_t i = 0; i < kMcuChroma; ++i) {
+    out[2 * i] = static_cast<uint8_t>((3 * near[i + 1] + near[i] + 1) >> 2);
+    out[2 * i + 1] = static_cast<uint8_t>((3 * near[i + 1] + near[i + 2] + 2) >> 2);
+  }
+}
+
+// Colour terms first over the whole row (a loop the compiler vectorises), then the 3-byte pixels.
+void convertYccRow(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, bool bgr, uint8_t* out) {
+  uint8_t red[kMcuWidth];
+  uint8_t green[kMcuWidth];
+  uint8_t blue[kMcuWidth];
+  for (int32_t x = 0; x < kMcuWidth; ++x) {
+    red[x] = clampToByte(luma[x] + chromaRed(cr[x]));
+    green[x] = clampToByte(luma[x] + chromaGreenInPlace(cb[x], cr[x]));
+    blue[x] = clampToByte(luma[x] + chromaBlue(cb[x]));
+  }
+  const uint8_t* first = bgr ? blue : red;
+  const uint8_t* third = bgr ? red : blue;
+  for (int32_t x = 0; x < kMcuWidth; ++x, out += 3) {
+    out[0] = first[x];
+    out[1] = green[x];
+    out[2] = third[x];
+  }
+}
+
+}  // namespace
+
+bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, bool bgr,
+                         uint8_t* destination, ptrdiff_t stride) {
+  if (!ringIsLive(state) || !isFancyYccLayout(state)) return false;
+  const int32_t factorV = state.maxVerticalFactor;
+  const RingLayout ring = ringLayout(state);
+  const SampleSource luma = ringSource(state, ring, 0, factorV * kBlockSide);
+  const SampleSource cb = ringSource(state, ring, 1, kBlockSide);
+  const SampleSource cr = ringSource(state, ring, 2, kBlockSide);
+  const int32_t chromaX = column * kMcuChroma;
+  const int32_t lumaX = column * kMcuWidth;
+  // The border columns repeat samples: those MCUs take the general path.
+  if (chromaX < 1 || chromaX + kMcuChroma > std::min(cb.lastX, cr.lastX) ||
+      lumaX + kMcuWidth - 1 > luma.lastX)
+    return false;
+  const int32_t height = factorV * kBlockSide;
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t cbRow[kMcuWidth];
+    uint8_t crRow[kMcuWidth];
+    const int32_t sampleRow = row * kBlockSide + (factorV == 2 ? y / 2 : y);
+    filterChromaRow(cb, chromaX, sampleRow, y, factorV == 2, cbRow);
+    filterChromaRow(cr, chromaX, sampleRow, y, factorV == 2, crRow);
+    convertYccRow(luma.row(row * height + y) + lumaX, cbRow, crRow, bgr, destination + y * stride);
   }
   return true;
 }

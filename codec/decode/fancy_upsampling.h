@@ -11,6 +11,7 @@
 // the ring; reduced scales and every other layout replicate.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/jpeg.h"
@@ -44,3 +45,10 @@ struct FancyComponent {
 // it (32-byte rows), filtered where the component's ratio is 2:1.
 bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& component, int32_t column,
                     int32_t row, uint8_t* plane, int32_t planeStride);
+
+// A whole MCU of a three-component frame with 2x1 or 2x2 luminance and 1x1 chroma, away from the
+// image's left and right borders, filtered and converted to 3-byte RGB or BGR (bgr) straight
+// from the ring into the rows at `destination`: the bytes the planes of expandFromRing and the
+// one-pass YCbCr conversion give. False (nothing written) for any other MCU or layout.
+bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, bool bgr,
+                         uint8_t* destination, ptrdiff_t stride);

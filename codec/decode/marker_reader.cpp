@@ -588,7 +588,9 @@ JpegStatus dispatchMarker(JPEG_PROPERTIES* state, int32_t marker, LoopState* loo
       return readRestartInterval(state);
     case kMarkerApp0:
       // The file variant of the no-tables mode does not interpret APP0.
-      return mode(state) == 6 ? skipWholeSegment(state) : readApp0(state);
+      return static_cast<JpegIoMode>(mode(state)) == JpegIoMode::FileReadImageNoTables
+                 ? skipWholeSegment(state)
+                 : readApp0(state);
     case kMarkerApp14: {
       const JpegStatus status = readApp14(state);
       if (status != JpegStatus::Ok || state->noFrameYet != 0) return status;

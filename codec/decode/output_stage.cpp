@@ -442,6 +442,12 @@ int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_
       return 0;
     }
   }
+  if (convert && placement == Placement::Channels && isWholeMcu(where.rect, mcu.width, mcu.height) &&
+      convertsInOnePass(*state, mcu) &&
+      storeFancyYccDirect(*state, column, row, state->pixelColor == JpegColor::Bgr, where.destination,
+                          state->lineStride)) {
+    return 0;
+  }
   uint8_t planes[4][kPlaneSize];
   for (int32_t i = 0; i < mcu.count; ++i) expandComponent(*state, mcu.slots[i], column, row, planes[i]);
   if (placement == Placement::Packed) {

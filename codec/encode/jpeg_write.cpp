@@ -21,14 +21,15 @@ constexpr int32_t kMaxRestartInterval = 65535;
 constexpr int32_t kMaxDimension = 65535;
 constexpr uintptr_t kScratchAlignment = 32;
 
-bool writesTableSegments(int32_t mode) {
-  return mode >= 8 && mode <= 11;
-}
 bool isTablesOnly(int32_t mode) {
-  return mode == 10 || mode == 11;
+  return operationOf(mode) == JpegIoMode::FileWriteTables;
 }
 bool writesImage(int32_t mode) {
-  return mode == 8 || mode == 9 || mode == 12 || mode == 13;
+  const JpegIoMode operation = operationOf(mode);
+  return operation == JpegIoMode::FileWriteImage || operation == JpegIoMode::FileWriteImageNoTables;
+}
+bool writesTableSegments(int32_t mode) {
+  return operationOf(mode) == JpegIoMode::FileWriteImage || isTablesOnly(mode);
 }
 
 struct Factors {
@@ -51,7 +52,7 @@ Factors factorsOf(JpegSubsampling subsampling) {
   }
 }
 
-// Step 2 of a fresh write: the public fields the encoder works from.
+// The JPEG-side public fields a fresh write works from.
 void copyPublicFields(const JPEG_CODEC_PROPERTIES* p, JPEG_PROPERTIES* s) {
   s->jpegWidth = p->jpegWidth;
   s->jpegHeight = p->jpegHeight;
@@ -84,7 +85,8 @@ bool conversionNeeded(const JPEG_PROPERTIES* s) {
          s->pixelColor != JpegColor::Other;
 }
 
-// Step 5: component table and, unless the caller supplied quantisation tables, selectors.
+// Component table from the sampling layout and, unless the caller supplied quantisation tables,
+// each component's table selector.
 void setupComponents(JPEG_PROPERTIES* s, bool callerConversion, bool quantSupplied) {
   const Factors factors = factorsOf(s->jpegSubsampling);
   s->componentCount = s->jpegChannels;
@@ -117,7 +119,8 @@ void setupComponents(JPEG_PROPERTIES* s, bool callerConversion, bool quantSuppli
   }
 }
 
-// Step 6: frame geometry.
+// Frame geometry: image size, largest factors, MCU size and counts, and whether any component is
+// subsampled.
 void setupGeometry(JPEG_PROPERTIES* s) {
   s->precision = 8;
   s->imageWidth = s->jpegWidth;
@@ -262,7 +265,10 @@ void dropDecoderScan(JPEG_PROPERTIES* s, int32_t previousMode) {
   s->scan = nullptr;
 }
 
-// Steps 2 to 8 of jpegWrite, after validation.
+// A validated write: opens the output, copies the public fields (fresh writes), checks what the
+// encoder relies on, sets up tables, components and geometry, writes the headers of a fresh write
+// (a tables-only write ends there with its EOI), then codes the scans, resuming an interrupted
+// write where it stopped, and reports the bytes produced.
 JpegStatus runWrite(JPEG_CODEC_PROPERTIES* p, int32_t mode) {
   JPEG_PROPERTIES* s = &p->state;
   const bool fresh = s->scan == nullptr;

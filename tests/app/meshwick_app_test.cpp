@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -109,6 +110,18 @@ TEST_F(MeshwickAppTest, ToolbarHasElevenEntriesWithSixteenByFifteenImages) {
   }
   for (std::size_t i = 0; i < images.size(); ++i)
     for (std::size_t j = i + 1; j < images.size(); ++j) EXPECT_NE(images[i], images[j]) << i << " " << j;
+}
+
+// The window's right-click menu lists the bars by their titles; a blank entry helps nobody.
+TEST_F(MeshwickAppTest, ToolbarIsNamedInTheWindowsBarMenu) {
+  auto app = Start();
+  EXPECT_EQ(app->MainFrame()->ToolBar()->windowTitle(), "工具栏");
+  std::unique_ptr<QMenu> menu(app->MainFrame()->createPopupMenu());
+  ASSERT_NE(menu, nullptr);
+  QStringList entries;
+  for (const QAction* action : menu->actions())
+    if (!action->isSeparator()) entries << action->text();
+  EXPECT_EQ(entries, QStringList{"工具栏"});
 }
 
 TEST_F(MeshwickAppTest, PromptsAndTooltipsComeFromTheStringTable) {
@@ -228,6 +241,7 @@ TEST_F(MeshwickAppTest, SaveAsIsEnabledOnceTheGridHasACell) {
   PressKey(app->View()->viewport(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_FALSE(m_dialogs.saveFilters.isEmpty());
 
+  m_dialogs.saveChoices.push_back(SaveChoice::Discard);
   app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
   EXPECT_FALSE(saveAs->isEnabled());
 }
@@ -292,8 +306,9 @@ TEST_F(MeshwickAppTest, FileOpenChangesOnlyTheTitle) {
   const CPictureDib* cell = app->Document()->Cell(0, 0);
   ASSERT_NE(cell, nullptr);
   m_dialogs.openAnswers.push_back(Bitmap("other.bmp"));
+  m_dialogs.saveChoices = {SaveChoice::Discard, SaveChoice::Discard};
   app->MainFrame()->MenuAction(ID_FILE_OPEN)->trigger();
-  EXPECT_EQ(app->MainFrame()->windowTitle(), "other.bmp - Meshwick");
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "other.bmp* - Meshwick");
   EXPECT_EQ(app->Document()->Cell(0, 0), cell);
   EXPECT_EQ(app->Document()->Columns(), 1);
   EXPECT_EQ(app->View()->TotalWidth(), 120);  // the grid still scrolls as before
@@ -311,6 +326,102 @@ TEST_F(MeshwickAppTest, FileArgumentIsOpenedAndAMissingOneEndsStartUp) {
   CMeshwickApp failing(m_dialogs, m_profile);
   EXPECT_FALSE(failing.InitInstance({m_dir.filePath("absent.bmp")}));
   EXPECT_EQ(m_dialogs.messages.size(), 1);
+}
+
+TEST_F(MeshwickAppTest, PlacingMarksTheTitleAndSavingClearsTheMarkAndNamesTheFile) {
+  auto app = Start();
+  EXPECT_FALSE(app->Document()->IsModified());
+  PlaceThroughView(*app);
+  EXPECT_TRUE(app->Document()->IsModified());
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "无标题* - Meshwick");
+  m_dialogs.saveAnswers.push_back(m_dir.filePath("grid.bmp"));
+  app->MainFrame()->MenuAction(ID_FILE_SAVE_AS)->trigger();
+  EXPECT_TRUE(QFile::exists(m_dir.filePath("grid.bmp")));
+  EXPECT_FALSE(app->Document()->IsModified());
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "grid.bmp - Meshwick");
+  PlaceThroughView(*app, {500, 5});  // a second picture: changed again
+  EXPECT_EQ(app->MainFrame()->windowTitle(), "grid.bmp* - Meshwick");
+
+  // A save that fails keeps the mark.
+  m_dialogs.saveAnswers.push_back(m_dir.filePath("missing/grid.bmp"));
+  app->MainFrame()->MenuAction(ID_FILE_SAVE_AS)->trigger();
+  EXPECT_TRUE(app->Document()->IsModified());
+  EXPECT_TRUE(m_dialogs.questions.isEmpty());
+}
+
+// Each way of giving up the grid asks first while it has unsaved changes; 取消 (or a save
+// that does not happen) keeps everything, 不保存 goes on, 保存 saves and goes on.
+TEST_F(MeshwickAppTest, UnsavedChangesAreAskedAboutBeforeNewOpenExitAndClose) {
+  enum class Way { New, Open, Exit, CloseWindow };
+  enum class Outcome { Kept, WentOn };
+  const struct {
+    Way way;
+    SaveChoice choice;
+    bool saveDialogConfirms;
+    Outcome outcome;
+  } cases[] = {
+      {Way::New, SaveChoice::Cancel, false, Outcome::Kept},
+      {Way::New, SaveChoice::Discard, false, Outcome::WentOn},
+      {Way::New, SaveChoice::Save, true, Outcome::WentOn},
+      {Way::New, SaveChoice::Save, false, Outcome::Kept},
+      {Way::Open, SaveChoice::Cancel, false, Outcome::Kept},
+      {Way::Open, SaveChoice::Discard, false, Outcome::WentOn},
+      {Way::Open, SaveChoice::Save, true, Outcome::WentOn},
+      {Way::Exit, SaveChoice::Cancel, false, Outcome::Kept},
+      {Way::Exit, SaveChoice::Discard, false, Outcome::WentOn},
+      {Way::Exit, SaveChoice::Save, true, Outcome::WentOn},
+      {Way::Exit, SaveChoice::Save, false, Outcome::Kept},
+      {Way::CloseWindow, SaveChoice::Cancel, false, Outcome::Kept},
+      {Way::CloseWindow, SaveChoice::Discard, false, Outcome::WentOn},
+      {Way::CloseWindow, SaveChoice::Save, true, Outcome::WentOn},
+  };
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(round);
+    m_dialogs.questions.clear();
+    m_dialogs.saveChoices.clear();
+    m_dialogs.saveAnswers.clear();
+    m_dialogs.openAnswers.clear();
+    auto app = Start();
+    PlaceThroughView(*app);
+    const QString saved = m_dir.filePath(QString("saved%1.bmp").arg(round++));
+    m_dialogs.saveChoices.push_back(c.choice);
+    m_dialogs.saveAnswers.push_back(c.saveDialogConfirms ? saved : QString());
+    m_dialogs.openAnswers.push_back(QString());  // the open dialog, when it comes, is cancelled
+    switch (c.way) {
+      case Way::New:
+        app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
+        break;
+      case Way::Open:
+        app->MainFrame()->MenuAction(ID_FILE_OPEN)->trigger();
+        break;
+      case Way::Exit:
+        app->MainFrame()->MenuAction(ID_APP_EXIT)->trigger();
+        break;
+      case Way::CloseWindow:
+        app->MainFrame()->close();
+        break;
+    }
+    EXPECT_EQ(m_dialogs.questions, QStringList{"是否保存对“无标题”的更改？"});
+    EXPECT_EQ(QFile::exists(saved), c.choice == SaveChoice::Save && c.saveDialogConfirms);
+    const bool kept = c.outcome == Outcome::Kept;
+    // What shows that the command stopped: the grid, the unused open answer, the window.
+    const bool stopped = c.way == Way::New    ? app->Document()->Columns() == 1
+                         : c.way == Way::Open ? !m_dialogs.openAnswers.empty()
+                                              : app->MainFrame()->isVisible();
+    EXPECT_EQ(stopped, kept);
+  }
+}
+
+TEST_F(MeshwickAppTest, NothingIsAskedWithoutUnsavedChanges) {
+  auto app = Start();
+  app->MainFrame()->MenuAction(ID_FILE_NEW)->trigger();
+  PlaceThroughView(*app);
+  m_dialogs.saveAnswers.push_back(m_dir.filePath("grid.bmp"));
+  app->MainFrame()->MenuAction(ID_FILE_SAVE_AS)->trigger();
+  app->MainFrame()->MenuAction(ID_APP_EXIT)->trigger();
+  EXPECT_FALSE(app->MainFrame()->isVisible());
+  EXPECT_TRUE(m_dialogs.questions.isEmpty());
 }
 
 TEST_F(MeshwickAppTest, FirstRunShowsTheWindowMaximised) {

@@ -20,6 +20,7 @@
 #include "codec/decode/region_decoder.h"
 #include "codec/jpeg.h"
 #include "tests/codec/codec_test_support.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -29,34 +30,8 @@ using Bytes = std::vector<uint8_t>;
 const fs::path kJpegs = fs::path(MESHWICK_TEST_DATA) / "jpeg";
 constexpr int16_t kUntouched = 0x7777;
 
-Bytes readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/meshwick_planes_XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  ~TempDir() { fs::remove_all(dir_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  fs::path file(const std::string& name) const { return dir_ / name; }
-
-  // Runs `command` with IN and OUT replaced by the paths given.
-  fs::path run(const std::string& tool, const fs::path& in, const std::string& name) const {
-    const fs::path out = dir_ / name;
-    const std::string command = tool + " " + in.string() + " > " + out.string() + " 2>/dev/null";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return out;
-  }
-
- private:
-  fs::path dir_;
-};
+using test::readBytes;
+using test::TempDir;
 
 // One plane per frame component, sized by blockPlaneSize.
 struct Planes {

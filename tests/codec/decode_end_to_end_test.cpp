@@ -16,73 +16,41 @@
 
 #include "codec/jpeg.h"
 #include "tests/codec/codec_test_support.h"
+#include "tests/support/pnm_image.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-Bytes readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct Pixels {
-  int width = 0;
-  int height = 0;
-  int channels = 0;
-  Bytes data;  // top-down, no padding
-};
+using test::readBytes;
+using Pixels = test::Image;
 
 Pixels parsePnm(const Bytes& bytes) {
-  Pixels out;
-  if (bytes.size() < 3 || bytes[0] != 'P') return out;
-  out.channels = bytes[1] == '5' ? 1 : 3;
-  size_t pos = 2;
-  int fields[3] = {};
-  for (int& field : fields) {
-    while (pos < bytes.size() && std::isspace(bytes[pos])) ++pos;
-    while (pos < bytes.size() && std::isdigit(bytes[pos])) field = field * 10 + (bytes[pos++] - '0');
-  }
-  ++pos;
-  out.width = fields[0];
-  out.height = fields[1];
-  out.data.assign(bytes.begin() + static_cast<ptrdiff_t>(std::min(pos, bytes.size())), bytes.end());
-  return out;
+  return test::parsePnm(bytes).value_or(Pixels{});
 }
 
 // A temporary directory with a photo-like source picture and JPEGs made from it.
 class Workspace {
  public:
-  Workspace() {
-    char pattern[] = "/tmp/meshwick_e2e_XXXXXX";
-    dir_ = mkdtemp(pattern);
-    writeSource(61, 37);
-  }
-  ~Workspace() { fs::remove_all(dir_); }
+  Workspace() { writeSource(61, 37); }
 
   // cjpeg with `options` on the source; the path of the result.
   fs::path encode(const std::string& name, const std::string& options) const {
-    const fs::path out = dir_ / (name + ".jpg");
-    const std::string command =
-        "cjpeg " + options + " " + (dir_ / "source.ppm").string() + " > " + out.string();
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return out;
+    return dir_.run("cjpeg " + options, dir_.file("source.ppm"), name + ".jpg");
   }
 
   // djpeg's pixels of a JPEG (PGM for one component, PPM otherwise).
   Pixels reference(const fs::path& jpeg, const std::string& options = "") const {
-    const fs::path out = dir_ / "reference.pnm";
-    const std::string command =
-        "djpeg -dct int -nosmooth " + options + " -pnm " + jpeg.string() + " > " + out.string();
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return parsePnm(readBytes(out));
+    return parsePnm(
+        readBytes(dir_.run("djpeg -dct int -nosmooth " + options + " -pnm", jpeg, "reference.pnm")));
   }
 
  private:
   // Smooth gradients with a few sharp edges, like a photograph at small scale.
   void writeSource(int width, int height) {
-    std::ofstream out(dir_ / "source.ppm", std::ios::binary);
+    std::ofstream out(dir_.file("source.ppm"), std::ios::binary);
     out << "P6\n" << width << " " << height << "\n255\n";
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
@@ -94,7 +62,7 @@ class Workspace {
     }
   }
 
-  fs::path dir_;
+  test::TempDir dir_{"e2e"};
 };
 
 // Decodes a JPEG file into top-down pixels of `color` with `channels` bytes.
@@ -112,8 +80,8 @@ JpegStatus decodeFile(const fs::path& path, JpegIoMode fileMode, JpegColor color
   pixels->width = (record->jpegWidth + scale - 1) / scale;
   pixels->height = (record->jpegHeight + scale - 1) / scale;
   pixels->channels = channels;
-  pixels->data.assign(static_cast<size_t>(pixels->width * pixels->height * channels), 0);
-  record->pixelData = pixels->data.data();
+  pixels->pixels.assign(static_cast<size_t>(pixels->width * pixels->height * channels), 0);
+  record->pixelData = pixels->pixels.data();
   record->pixelWidth = pixels->width;
   record->pixelHeight = pixels->height;
   record->pixelChannels = channels;
@@ -130,15 +98,15 @@ Difference compare(const Pixels& a, const Pixels& b) {
   Difference d;
   EXPECT_EQ(a.width, b.width);
   EXPECT_EQ(a.height, b.height);
-  EXPECT_EQ(a.data.size(), b.data.size());
-  if (a.data.size() != b.data.size() || a.data.empty()) return {999, 999};
+  EXPECT_EQ(a.pixels.size(), b.pixels.size());
+  if (a.pixels.size() != b.pixels.size() || a.pixels.empty()) return {999, 999};
   double sum = 0;
-  for (size_t i = 0; i < a.data.size(); ++i) {
-    const int diff = std::abs(a.data[i] - b.data[i]);
+  for (size_t i = 0; i < a.pixels.size(); ++i) {
+    const int diff = std::abs(a.pixels[i] - b.pixels[i]);
     d.max = std::max(d.max, diff);
     sum += diff;
   }
-  d.mean = sum / static_cast<double>(a.data.size());
+  d.mean = sum / static_cast<double>(a.pixels.size());
   return d;
 }
 
@@ -230,15 +198,15 @@ TEST(DecodeDriver, InterruptedDecodeResumesToTheSameImage) {
     const int offset = useBuffer ? 1 : 0;
     ASSERT_EQ(record.read(static_cast<JpegIoMode>(offset)), JpegStatus::Ok);
     Pixels pieces = whole;
-    std::fill(pieces.data.begin(), pieces.data.end(), 0);
-    record->pixelData = pieces.data.data();
+    std::fill(pieces.pixels.begin(), pieces.pixels.end(), 0);
+    record->pixelData = pieces.pixels.data();
     record->pixelWidth = pieces.width;
     record->pixelHeight = pieces.height;
     int interruptions = 0;
     ASSERT_EQ(decodeInterrupted(record, static_cast<JpegIoMode>(2 + offset), &interruptions), JpegStatus::Ok);
     // One interruption after every MCU but the last: 4 x 3 MCUs of 16 x 16.
     EXPECT_EQ(interruptions, 4 * 3 - 1);
-    EXPECT_EQ(pieces.data, whole.data) << "buffer " << useBuffer;
+    EXPECT_EQ(pieces.pixels, whole.pixels) << "buffer " << useBuffer;
   }
 }
 
@@ -262,7 +230,7 @@ TEST(DecodeDriver, BottomUpBufferHoldsTheRowsInReverse) {
   ASSERT_EQ(record.read(JpegIoMode::BufferReadImage), JpegStatus::Ok);
   for (int y = 0; y < topDown.height; ++y) {
     const uint8_t* memoryRow = memory.data() + (topDown.height - 1 - y) * stride;
-    const uint8_t* expectedRow = topDown.data.data() + y * topDown.width * 3;
+    const uint8_t* expectedRow = topDown.pixels.data() + y * topDown.width * 3;
     ASSERT_TRUE(std::equal(expectedRow, expectedRow + topDown.width * 3, memoryRow)) << "row " << y;
     EXPECT_EQ(memoryRow[topDown.width * 3], 0xCD) << "padding of row " << y;
   }
@@ -308,15 +276,15 @@ TEST(DecodeDriver, MemoryStreamCutInsideTheScanDecodesToTheEnd) {
   record.useBuffer(cut);
   ASSERT_EQ(record.read(JpegIoMode::BufferReadParams), JpegStatus::Ok);
   Pixels ours = full;
-  std::fill(ours.data.begin(), ours.data.end(), 0);
-  record->pixelData = ours.data.data();
+  std::fill(ours.pixels.begin(), ours.pixels.end(), 0);
+  record->pixelData = ours.pixels.data();
   record->pixelWidth = ours.width;
   record->pixelHeight = ours.height;
   record->pixelColor = JpegColor::Rgb;
   EXPECT_EQ(record.read(JpegIoMode::BufferReadImage), JpegStatus::Ok);
   EXPECT_LE(record->state.input.consumed, cut.size());
   // The first rows came from real data.
-  EXPECT_TRUE(std::equal(full.data.begin(), full.data.begin() + ours.width * 3 * 8, ours.data.begin()));
+  EXPECT_TRUE(std::equal(full.pixels.begin(), full.pixels.begin() + ours.width * 3 * 8, ours.pixels.begin()));
 }
 
 // A file whose entropy-coded data ends without a marker is a file error.
@@ -325,10 +293,8 @@ TEST(DecodeDriver, FileCutInsideTheScanIsAFileError) {
   const fs::path jpeg = workspace.encode("filecut", "-sample 2x2");
   Bytes whole = readBytes(jpeg);
   const fs::path cutPath = jpeg.parent_path() / "cut.jpg";
-  {
-    std::ofstream out(cutPath, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(whole.data()), static_cast<std::streamsize>(whole.size() - 200));
-  }
+  whole.resize(whole.size() - 200);
+  test::writeBytes(cutPath, whole);
   Pixels ours;
   EXPECT_EQ(decodeFile(cutPath, JpegIoMode::FileReadImage, JpegColor::Rgb, 3, 1, false, &ours),
             JpegStatus::FileError);
@@ -373,13 +339,13 @@ TEST(DecodeDriver, TablesReadFirstServeAnImageWithoutTables) {
     ASSERT_EQ(record.read(JpegIoMode::BufferReadTables), JpegStatus::Ok);
     EXPECT_EQ(record->state.noFrameYet, 1);
     Pixels ours = expected;
-    std::fill(ours.data.begin(), ours.data.end(), 0);
+    std::fill(ours.pixels.begin(), ours.pixels.end(), 0);
     record.useBuffer(image);
-    record->pixelData = ours.data.data();
+    record->pixelData = ours.pixels.data();
     record->pixelWidth = ours.width;
     record->pixelHeight = ours.height;
     ASSERT_EQ(record.read(JpegIoMode::BufferReadImageNoTables), JpegStatus::Ok);
-    EXPECT_EQ(ours.data, expected.data);
+    EXPECT_EQ(ours.pixels, expected.pixels);
   }
   // One stream: tables, EOI, SOI, image, read in the image mode.
   {
@@ -388,19 +354,19 @@ TEST(DecodeDriver, TablesReadFirstServeAnImageWithoutTables) {
     TestRecord record;
     record.useBuffer(joined);
     Pixels ours = expected;
-    std::fill(ours.data.begin(), ours.data.end(), 0);
-    record->pixelData = ours.data.data();
+    std::fill(ours.pixels.begin(), ours.pixels.end(), 0);
+    record->pixelData = ours.pixels.data();
     record->pixelWidth = ours.width;
     record->pixelHeight = ours.height;
     ASSERT_EQ(record.read(JpegIoMode::BufferReadImage), JpegStatus::Ok);
-    EXPECT_EQ(ours.data, expected.data);
+    EXPECT_EQ(ours.pixels, expected.pixels);
   }
   // The image alone, without tables anywhere.
   {
     TestRecord record;
     record.useBuffer(image);
     Pixels ours = expected;
-    record->pixelData = ours.data.data();
+    record->pixelData = ours.pixels.data();
     record->pixelWidth = ours.width;
     record->pixelHeight = ours.height;
     EXPECT_EQ(record.read(JpegIoMode::BufferReadImage), JpegStatus::NoHuffmanTable);
@@ -426,12 +392,12 @@ TEST(DecodeDriver, SecondImageOnTheSameRecordStartsAfresh) {
     Pixels ours;
     ours.width = record->jpegWidth;
     ours.height = record->jpegHeight;
-    ours.data.assign(static_cast<size_t>(ours.width * ours.height * 3), 0);
-    record->pixelData = ours.data.data();
+    ours.pixels.assign(static_cast<size_t>(ours.width * ours.height * 3), 0);
+    record->pixelData = ours.pixels.data();
     record->pixelWidth = ours.width;
     record->pixelHeight = ours.height;
     ASSERT_EQ(record.read(JpegIoMode::BufferReadImage), JpegStatus::Ok) << path;
-    EXPECT_EQ(ours.data, path == sequential ? expectedSecond.data : expectedFirst.data) << path;
+    EXPECT_EQ(ours.pixels, path == sequential ? expectedSecond.pixels : expectedFirst.pixels) << path;
   }
 }
 
@@ -459,7 +425,7 @@ TEST(DecodeDriver, RestartMarkersOutOfSequenceDecodeTheSame) {
             JpegStatus::Ok);
   ASSERT_EQ(decodeFile(shuffled, JpegIoMode::FileReadImage, JpegColor::Rgb, 3, 1, false, &ours),
             JpegStatus::Ok);
-  EXPECT_EQ(ours.data, expected.data);
+  EXPECT_EQ(ours.pixels, expected.pixels);
 }
 
 // One scan per component: each is stored into its channel, then the whole picture is converted
@@ -497,7 +463,7 @@ TEST(DecodeDriver, ComponentByComponentScansGiveTheInterleavedPicture) {
   ASSERT_EQ(decodeFile(separate, JpegIoMode::FileReadImage, JpegColor::Bgr, 3, 1, true, &whole),
             JpegStatus::Ok);
   ASSERT_EQ(decodeFile(cut, JpegIoMode::FileReadImage, JpegColor::Bgr, 3, 1, true, &ours), JpegStatus::Ok);
-  EXPECT_EQ(ours.data, whole.data);
+  EXPECT_EQ(ours.pixels, whole.pixels);
 }
 
 // The command-line tool: exit 0 on success, 1 with the status on failure, 2 on usage errors.

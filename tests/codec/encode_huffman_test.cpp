@@ -15,6 +15,7 @@
 #include "codec/file_io.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/quantize.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -117,7 +118,8 @@ TEST(EncoderOutput, EntropyBytesFailWhenTheBufferIsFull) {
 }
 
 TEST(EncoderOutput, FileFormFlushesEveryFullBufferAndReportsShortWrites) {
-  const std::string path = testing::TempDir() + "meshwick_encoder_output.bin";
+  const test::TempDir dir("encoder_output");
+  const std::string path = dir.file("output.bin").string();
   KernelTable kernels{};
   kernels.putBytes = putBytes;
   auto* writer = new ByteInput{};
@@ -138,9 +140,7 @@ TEST(EncoderOutput, FileFormFlushesEveryFullBufferAndReportsShortWrites) {
   ASSERT_EQ(flushOutput(writer), JpegStatus::Ok);
   EXPECT_EQ(writer->consumed, expected.size());
   ASSERT_TRUE(fileClose(writer->file));
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<uint8_t> onDisk{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  EXPECT_EQ(onDisk, expected);
+  EXPECT_EQ(test::readBytes(path), expected);
 
   // A device that takes no bytes: the first full buffer fails with FileError.
   writer->file = fileOpen("/dev/full", FileAccess::ReadWrite);

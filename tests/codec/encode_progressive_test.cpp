@@ -307,12 +307,8 @@ ScanShape shapeOf(const StreamSegment& sos) {
 
 // --- oracles -------------------------------------------------------------------------------
 
-// A file name for this test's scratch files; parameterised names carry '/'.
 std::string scratchPath(const std::string& name) {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string id = std::string(info->test_suite_name()) + "_" + info->name();
-  std::replace(id.begin(), id.end(), '/', '_');
-  return testing::TempDir() + "meshwick_" + id + "_" + name;
+  return encode_test::tempPath(name);
 }
 
 // Runs `command` on `jpeg` written to a file; returns its exit status, stderr and output file.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 #include "codec/jpeg.h"
+#include "tests/support/pnm_image.h"
+#include "tests/support/test_files.h"
 
 namespace encode_test {
 
@@ -57,54 +60,22 @@ inline Picture swapRedBlue(Picture p) {
 }
 
 inline std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return test::readBytes(path);
 }
 
 inline void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  test::writeBytes(path, bytes);
 }
 
 // Binary PGM (P5) or PPM (P6) with maxval 255; an empty picture when the file is not one.
 inline Picture readPnm(const std::string& path) {
-  const std::vector<uint8_t> data = readFile(path);
-  Picture p;
-  size_t pos = 0;
-  auto token = [&]() {
-    std::string t;
-    while (pos < data.size()) {
-      if (data[pos] == '#') {
-        while (pos < data.size() && data[pos] != '\n') ++pos;
-      } else if (std::isspace(data[pos])) {
-        if (!t.empty()) break;
-        ++pos;
-      } else {
-        t += static_cast<char>(data[pos++]);
-      }
-    }
-    return t;
-  };
-  const std::string magic = token();
-  if (magic != "P5" && magic != "P6") return p;
-  p.channels = magic == "P5" ? 1 : 3;
-  p.width = std::atoi(token().c_str());
-  p.height = std::atoi(token().c_str());
-  if (std::atoi(token().c_str()) != 255) return {};
-  ++pos;
-  const size_t size = static_cast<size_t>(p.width) * p.height * p.channels;
-  if (data.size() < pos + size) return {};
-  p.bytes.assign(data.begin() + static_cast<std::ptrdiff_t>(pos),
-                 data.begin() + static_cast<std::ptrdiff_t>(pos + size));
-  return p;
+  const std::optional<test::Image> image = test::parsePnm(readFile(path));
+  if (!image) return {};
+  return {image->width, image->height, image->channels, image->pixels};
 }
 
 inline void writePnm(const std::string& path, const Picture& p) {
-  std::string header = (p.channels == 1 ? "P5\n" : "P6\n") + std::to_string(p.width) + " " +
-                       std::to_string(p.height) + "\n255\n";
-  std::vector<uint8_t> bytes(header.begin(), header.end());
-  bytes.insert(bytes.end(), p.bytes.begin(), p.bytes.end());
-  writeFile(path, bytes);
+  writeFile(path, test::toPnm({p.width, p.height, p.channels, p.bytes}));
 }
 
 inline Picture sourcePicture(const std::string& name) {
@@ -122,11 +93,13 @@ inline double psnr(const Picture& a, const Picture& b) {
   return 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.bytes.size()) / sum);
 }
 
-// The process id keeps the portable and native runs of one test apart when ctest runs them at once.
+// The process id keeps the portable and native runs of one test apart when ctest runs them at once;
+// parameterised test names carry '/'.
 inline std::string tempPath(const std::string& name) {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  return testing::TempDir() + "meshwick_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" +
-         info->name() + "_" + name;
+  std::string id = std::string(info->test_suite_name()) + "_" + info->name();
+  std::replace(id.begin(), id.end(), '/', '_');
+  return testing::TempDir() + "meshwick_" + std::to_string(getpid()) + "_" + id + "_" + name;
 }
 
 // djpeg's verdict on a stream: exit status, whatever it printed on stderr, the pixels.

@@ -518,4 +518,31 @@ TEST(FancyUpsampling, ConvertingRoutinesFilter) {
   }
 }
 
+// Converted 3-byte output, whether an MCU is filtered and converted straight from the kept rows
+// (away from the left and right borders) or through the planes (border MCUs), against 4-byte
+// pixels, which always take the planes and then the in-place conversion: the same colours.
+TEST(FancyUpsampling, ThreeBytePixelsMatchTheFourByteConversion) {
+  for (const char* name : {"p97_420.jpg", "p97_422.jpg", "p256_420.jpg", "p256_422_optimized.jpg"}) {
+    const Picture wide =
+        decodeFile(name, {.upsamplingMode = 1, .pixelColor = JpegColor::Cmyk, .channels = 4});
+    ASSERT_EQ(wide.status, JpegStatus::Ok) << name;
+    for (const JpegColor pixel : {JpegColor::Rgb, JpegColor::Bgr}) {
+      const Picture converted = decodeFile(name, {.upsamplingMode = 1, .pixelColor = pixel});
+      ASSERT_EQ(converted.status, JpegStatus::Ok) << name;
+      int wrong = 0;
+      for (int y = 0; y < wide.height; ++y) {
+        for (int x = 0; x < wide.width; ++x) {
+          for (int channel = 0; channel < 3; ++channel) {
+            const int source = pixel == JpegColor::Bgr ? 2 - channel : channel;
+            if (converted.at(x, y, channel) != wide.at(x, y, source) && ++wrong <= 5) {
+              ADD_FAILURE() << name << " pixel " << x << "," << y << " channel " << channel;
+            }
+          }
+        }
+      }
+      EXPECT_EQ(wrong, 0) << name;
+    }
+  }
+}
+
 }  // namespace

@@ -8,15 +8,13 @@
 #include <vector>
 
 #include "fuzz/jpeg_read_harness.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::readBytes;
 
 std::vector<fs::path> filesIn(const fs::path& dir, const char* extension) {
   std::vector<fs::path> files;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace stream_builder {
@@ -150,6 +151,69 @@ inline Bytes standardTables() {
   append(out, dht(0, 0, kDcLumaCounts, kDcLumaValues));
   append(out, dht(1, 0, kAcLumaCounts, kAcLumaValues));
   return out;
+}
+
+// Bits of a value of category `size` (T.81 F.1.2.1): negative values as value + 2^size - 1.
+inline void putMagnitudeBits(BitWriter& bits, int value, int size) {
+  bits.put(static_cast<uint32_t>(value > 0 ? value : value + (1 << size) - 1), size);
+}
+
+inline int magnitudeCategory(int value) {
+  int magnitude = value < 0 ? -value : value;
+  int size = 0;
+  for (; magnitude != 0; magnitude >>= 1) ++size;
+  return size;
+}
+
+// One block under standardTables(): a DC difference of category 0..11 (K.3 codes 00, 010..110,
+// then 1110, 11110, ...),
+// AC values of magnitude 1 or 2 at zig-zag positions 1, 2, ... (K.5 codes 00 and 01), then EOB
+// (1010).
+inline void putStandardBlock(BitWriter& bits, int dcDifference, const std::vector<int>& ac = {}) {
+  const int dcSize = magnitudeCategory(dcDifference);
+  if (dcSize == 0) {
+    bits.put(0, 2);
+  } else if (dcSize <= 5) {
+    bits.put(static_cast<uint32_t>(1 + dcSize), 3);
+  } else {
+    bits.put((1u << (dcSize - 2)) - 2, dcSize - 2);
+  }
+  if (dcSize != 0) putMagnitudeBits(bits, dcDifference, dcSize);
+  for (const int value : ac) {
+    const int size = magnitudeCategory(value);
+    bits.put(static_cast<uint32_t>(size - 1), 2);
+    putMagnitudeBits(bits, value, size);
+  }
+  bits.put(0b1010, 4);
+}
+
+// A baseline greyscale stream: `tables` (DQT and the like) after SOI, the standard Huffman
+// tables, and every 8x8 block (raster order) given by blockOf(index) as its DC level and AC
+// values. With a constant quantiser of 8, a DC-only block of level L decodes to the flat sample
+// 128 + L.
+template <typename BlockOf>
+Bytes grayStream(int width, int height, const Bytes& tables, BlockOf blockOf) {
+  Bytes out = marker(0xD8);
+  append(out, tables);
+  append(out, sof(0xC0, width, height, {{1, 1, 1, 0}}));
+  append(out, standardTables());
+  append(out, sos({{1, 0, 0}}));
+  BitWriter bits;
+  const int blocks = ((width + 7) / 8) * ((height + 7) / 8);
+  int predictor = 0;
+  for (int i = 0; i < blocks; ++i) {
+    const auto [level, ac] = blockOf(i);
+    putStandardBlock(bits, level - predictor, ac);
+    predictor = level;
+  }
+  append(out, bits.finish());
+  append(out, marker(0xD9));
+  return out;
+}
+
+// A flat greyscale image of the sample 128 + level.
+inline Bytes flatGrayStream(int width, int height, int level) {
+  return grayStream(width, height, dqt8(0, 8), [level](int) { return std::pair{level, std::vector<int>{}}; });
 }
 
 }  // namespace stream_builder

@@ -22,19 +22,19 @@
 #include <vector>
 
 #include "codec/jpeg.h"
+#include "tests/support/pnm_image.h"
+#include "tests/support/test_files.h"
 
 namespace oracle {
 
 namespace fs = std::filesystem;
 
 inline std::vector<uint8_t> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return test::readBytes(path);
 }
 
 inline void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  test::writeBytes(path, bytes);
 }
 
 // Statuses compared as numbers, so a failure prints -19 rather than the enum's bytes.
@@ -51,41 +51,8 @@ inline fs::path corpusDir() {
 
 // --- pixels ---------------------------------------------------------------------------------
 
-// Packed, top-down pixels without row padding.
-struct Image {
-  int width = 0;
-  int height = 0;
-  int channels = 0;
-  std::vector<uint8_t> pixels;
-
-  const uint8_t* at(int x, int y) const {
-    return pixels.data() + (static_cast<size_t>(y) * width + x) * channels;
-  }
-};
-
-// PGM (P5) or PPM (P6) with maxval 255.
-inline std::optional<Image> parsePnm(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < 2 || bytes[0] != 'P' || (bytes[1] != '5' && bytes[1] != '6')) return std::nullopt;
-  size_t pos = 2;
-  int fields[3] = {};
-  for (int& field : fields) {
-    while (pos < bytes.size() && (std::isspace(bytes[pos]) || bytes[pos] == '#')) {
-      if (bytes[pos] == '#') {
-        while (pos < bytes.size() && bytes[pos] != '\n') ++pos;
-      } else {
-        ++pos;
-      }
-    }
-    while (pos < bytes.size() && std::isdigit(bytes[pos])) field = field * 10 + (bytes[pos++] - '0');
-  }
-  ++pos;  // the single whitespace byte after maxval
-  Image image{fields[0], fields[1], bytes[1] == '5' ? 1 : 3, {}};
-  const size_t size = static_cast<size_t>(image.width) * image.height * image.channels;
-  if (fields[2] != 255 || pos + size > bytes.size()) return std::nullopt;
-  image.pixels.assign(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
-                      bytes.begin() + static_cast<std::ptrdiff_t>(pos + size));
-  return image;
-}
+using test::Image;
+using test::parsePnm;
 
 // --- decoding through the public API --------------------------------------------------------
 

@@ -21,6 +21,8 @@
 #include "codec/decode/region_decoder.h"
 #include "codec/jpeg.h"
 #include "tests/codec/codec_test_support.h"
+#include "tests/support/pnm_image.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -30,35 +32,8 @@ using Bytes = std::vector<uint8_t>;
 const fs::path kData = fs::path(MESHWICK_TEST_DATA);
 const fs::path kJpegs = kData / "jpeg";
 
-Bytes readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A temporary directory for JPEGs made at test time.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/meshwick_region_XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  ~TempDir() { fs::remove_all(dir_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const fs::path& path() const { return dir_; }
-
-  // cjpeg `options` on `source`, written to `name`.
-  fs::path cjpeg(const std::string& name, const std::string& options, const fs::path& source) const {
-    const fs::path out = dir_ / name;
-    const std::string command = "cjpeg " + options + " " + source.string() + " > " + out.string();
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return out;
-  }
-
- private:
-  fs::path dir_;
-};
+using test::readBytes;
+using test::TempDir;
 
 JpegIoMode imageMode(int scale, bool buffer) {
   int32_t mode = scale == 2 ? 14 : scale == 4 ? 16 : scale == 8 ? 18 : 2;
@@ -69,13 +44,7 @@ JpegIoMode paramsMode(bool buffer) {
   return buffer ? JpegIoMode::BufferReadParams : JpegIoMode::FileReadParams;
 }
 
-// Pixels as the codec stored them, rows top-down without padding.
-struct Image {
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t channels = 0;
-  Bytes pixels;
-};
+using test::Image;
 
 Image crop(const Image& image, int32_t left, int32_t top, int32_t right, int32_t bottom) {
   right = std::min(right, image.width);
@@ -340,7 +309,7 @@ TEST(Region, RestartIntervalsOfEveryLayoutGiveTheCutOfTheWholeImage) {
   };
   uint32_t seed = 100;
   for (const Case& c : cases) {
-    const fs::path file = dir.cjpeg(c.name, std::string("-quality 80 ") + c.options, c.source);
+    const fs::path file = dir.run(std::string("cjpeg -quality 80 ") + c.options, c.source, c.name);
     const PixelLayout layout = layoutFor(std::string(c.name).starts_with("grey") ? 1 : 3, false);
     for (const int scale : {1, 2, 8}) {
       const Image whole = wholeDecode(file, scale, layout);
@@ -552,7 +521,7 @@ TEST(RegionRestartIndex, RegionsPastTheIndexCapacityAreRight) {
   TempDir dir;
   const fs::path pgm = dir.path() / "texture.pgm";
   writeTexturePgm(pgm, 1040, 520);
-  const fs::path file = dir.cjpeg("many_rst.jpg", "-grayscale -quality 60 -restart 1B", pgm);
+  const fs::path file = dir.run("cjpeg -grayscale -quality 60 -restart 1B", pgm, "many_rst.jpg");
   const Image whole = wholeDecode(file, 1, {JpegColor::Gray, 1});
   for (const bool buffer : {true, false}) {
     SCOPED_TRACE(buffer ? "memory" : "file");

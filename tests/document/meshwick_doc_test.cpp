@@ -134,11 +134,11 @@ TEST_F(MeshwickDocTest, GridGrowsByAtMostOneColumnAndOneRow) {
   EXPECT_EQ(m_doc.Columns(), 3);
 }
 
-TEST_F(MeshwickDocTest, UnreadableFirstPictureKeepsTheNewCellAndAsksAgainNextTime) {
+TEST_F(MeshwickDocTest, UnreadableFirstPictureLeavesTheGridEmptyAndAsksAgainNextTime) {
   CancelCellSize();
   EXPECT_FALSE(m_doc.PlacePicture(m_dir.filePath("absent.bmp"), 0, 0));
-  EXPECT_EQ(m_doc.Rows(), 1);
-  EXPECT_EQ(m_doc.Columns(), 1);
+  EXPECT_EQ(m_doc.Rows(), 0);
+  EXPECT_EQ(m_doc.Columns(), 0);
   EXPECT_EQ(m_doc.Cell(0, 0), nullptr);
   EXPECT_EQ(m_doc.CellWidth(), 0);
   EXPECT_EQ(m_dialogs.modalRuns, 0);
@@ -147,6 +147,104 @@ TEST_F(MeshwickDocTest, UnreadableFirstPictureKeepsTheNewCellAndAsksAgainNextTim
   EXPECT_EQ(m_dialogs.modalRuns, 1);
   EXPECT_EQ(m_doc.CellWidth(), 6);
   EXPECT_EQ(m_doc.CellHeight(), 2);
+}
+
+// Everything the grid shows: its size, the cell size and which picture is in which cell.
+struct GridState {
+  int columns, rows, cellWidth, cellHeight;
+  std::vector<const CPictureDib*> cells;
+  bool operator==(const GridState&) const = default;
+};
+
+GridState StateOf(const CMeshwickDoc& doc) {
+  GridState state{doc.Columns(), doc.Rows(), doc.CellWidth(), doc.CellHeight(), {}};
+  for (int r = 0; r < doc.Rows(); ++r)
+    for (int c = 0; c < doc.Columns(); ++c) state.cells.push_back(doc.Cell(c, r));
+  return state;
+}
+
+test::Bytes Cut(const test::Bytes& bytes, std::size_t keep) {
+  return test::Bytes(bytes.begin(),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(std::min(keep, bytes.size())));
+}
+
+std::size_t StartOfScan(const test::Bytes& jpeg) {
+  for (std::size_t i = 0; i + 1 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) return i;
+  return jpeg.size();
+}
+
+// A file that cannot be placed, in whatever cell, names itself and its reason and leaves
+// the grid exactly as it was: no new column right of the grid, no new row below it.
+TEST_F(MeshwickDocTest, PictureThatCannotBePlacedIsReportedAndLeavesTheGridAlone) {
+  const test::Bytes bmp = test::MakeBmp24(6, 4, Pattern);
+  const test::Bytes jpeg = test::ReadFile(test::DataPath("jpeg/p97_420.jpg"));
+  ASSERT_FALSE(jpeg.empty());
+  test::BmpSpec odd;
+  odd.bits = 7;
+  test::Bytes hugeHeader = test::MakeBmp(test::BmpSpec{});
+  test::Put32(hugeHeader, 18, 100000);
+  test::Put32(hugeHeader, 22, 100000);
+  const struct {
+    const char* name;
+    test::Bytes bytes;
+    const char* reason;
+  } cases[] = {
+      {"text.bmp", {'h', 'e', 'l', 'l', 'o'}, "不是 JPEG 或 BMP 图片"},
+      {"empty.jpg", {}, "不是 JPEG 或 BMP 图片"},
+      {"rows-cut.bmp", Cut(bmp, bmp.size() - 5), "文件不完整（已被截断）"},
+      {"header-cut.bmp", Cut(bmp, 30), "文件不完整（已被截断）"},
+      {"soi-only.jpg", Cut(jpeg, 2), "文件不完整（已被截断）"},
+      {"tables-only.jpg", Cut(jpeg, 20), "文件不完整（已被截断）"},
+      {"no-scan.jpg", Cut(jpeg, StartOfScan(jpeg)), "文件不完整（已被截断）"},
+      {"seven-bit.bmp", test::MakeBmp(odd), "不支持这种图片"},
+      {"huge.bmp", hugeHeader, "图片太大"},
+  };
+  CancelCellSize();
+  ASSERT_TRUE(m_doc.PlacePicture(Bmp("p.bmp", 4, 4), 0, 0));
+  ASSERT_TRUE(m_doc.PlacePicture(Bmp("p.bmp", 4, 4), 1, 0));
+  for (const auto& c : cases) {
+    const QString path = m_dir.filePath(c.name);
+    test::WriteFile(path, c.bytes);
+    for (const auto& [column, row] : {std::pair{0, 0}, {2, 0}, {0, 1}, {7, 7}}) {
+      SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(column) + "," + std::to_string(row));
+      const GridState before = StateOf(m_doc);
+      m_dialogs.messages.clear();
+      EXPECT_FALSE(m_doc.PlacePicture(path, column, row));
+      EXPECT_EQ(StateOf(m_doc), before);
+      ASSERT_EQ(m_dialogs.messages.size(), 1);
+      EXPECT_EQ(m_dialogs.messages.front(), QString("无法放入图片“%1”：%2。").arg(path, c.reason));
+    }
+  }
+  m_dialogs.messages.clear();
+  EXPECT_FALSE(m_doc.PlacePicture(m_dir.filePath("absent.jpg"), 2, 0));
+  EXPECT_EQ(m_dialogs.messages,
+            QStringList{QString("无法放入图片“%1”：无法打开文件。").arg(m_dir.filePath("absent.jpg"))});
+}
+
+TEST_F(MeshwickDocTest, OnlyAPlacedPictureMarksTheGridModified) {
+  int changes = 0;
+  m_doc.SetChangeListener([&changes] { ++changes; });
+  CancelCellSize();
+  EXPECT_FALSE(m_doc.PlacePicture(m_dir.filePath("absent.bmp"), 0, 0));
+  EXPECT_FALSE(m_doc.IsModified());
+  ASSERT_TRUE(m_doc.PlacePicture(Bmp("p.bmp", 4, 4), 0, 0));
+  EXPECT_TRUE(m_doc.IsModified());
+  EXPECT_GT(changes, 0);
+  EXPECT_TRUE(m_doc.SaveModified() == false);  // the fake answers 取消
+  EXPECT_EQ(m_dialogs.questions, QStringList{"是否保存对“无标题”的更改？"});
+  m_doc.OnNewDocument();
+  EXPECT_FALSE(m_doc.IsModified());
+  EXPECT_TRUE(m_doc.SaveModified());
+  EXPECT_EQ(m_dialogs.questions.size(), 1);
+}
+
+TEST_F(MeshwickDocTest, JpegLargerThanTheBitmapLimitIsTooLarge) {
+  const QString path = test::DataPath("jpeg/p97_420.jpg");
+  ByteLimitGuard guard(1000);  // 97 x 97 needs 28 KB
+  EXPECT_EQ(m_doc.TryPlacePicture(path, 0, 0), PictureProblem::TooLarge);
+  EXPECT_EQ(m_doc.Columns(), 0);
+  EXPECT_EQ(m_dialogs.modalRuns, 0);
 }
 
 // The cell's picture is replaced only once the new one is ready.
@@ -325,12 +423,15 @@ TEST_F(MeshwickDocTest, CompositeThatCannotBeMadeShowsCannotCreateDib) {
   EXPECT_FALSE(QFile::exists(m_dir.filePath("grid.bmp")));
 }
 
-TEST_F(MeshwickDocTest, SaveAsIsEnabledExactlyWhileTheGridHasACell) {
+TEST_F(MeshwickDocTest, SaveAsIsEnabledExactlyWhileTheGridHasACellAndACellSize) {
   platform::CommandUi ui{platform::ID_FILE_SAVE_AS};
   ASSERT_TRUE(m_doc.OnUpdateCommand(ui));
   EXPECT_FALSE(ui.enabled);
   CancelCellSize();
-  EXPECT_FALSE(m_doc.PlacePicture(m_dir.filePath("absent.bmp"), 0, 0));  // grid 1x1, cell empty
+  EXPECT_FALSE(m_doc.PlacePicture(m_dir.filePath("absent.bmp"), 0, 0));  // no cell size yet
+  ASSERT_TRUE(m_doc.OnUpdateCommand(ui));
+  EXPECT_FALSE(ui.enabled);
+  ASSERT_TRUE(m_doc.PlacePicture(Bmp("p.bmp", 4, 4), 0, 0));
   ASSERT_TRUE(m_doc.OnUpdateCommand(ui));
   EXPECT_TRUE(ui.enabled);
   m_doc.OnNewDocument();
@@ -409,11 +510,51 @@ TEST_F(CellSizeDlgTest, OnlyWholeNumbersFromOneUpCloseTheDialog) {
     EXPECT_EQ(m_dialog.m_nHeight, 480);
   }
   m_dialog.WidthEdit()->setText(" 1 ");
-  m_dialog.HeightEdit()->setText("2147483647");
+  m_dialog.HeightEdit()->setText("2");
   m_dialog.OkButton()->click();
   EXPECT_EQ(m_dialog.result(), QDialog::Accepted);
   EXPECT_EQ(m_dialog.m_nWidth, 1);
-  EXPECT_EQ(m_dialog.m_nHeight, 2147483647);
+  EXPECT_EQ(m_dialog.m_nHeight, 2);
+}
+
+// A cell whose 24-bit bitmap would pass the byte limit could never hold a picture.
+TEST_F(CellSizeDlgTest, SizeWhoseCellBitmapPassesTheByteLimitIsRefusedAndTheDialogStaysOpen) {
+  ByteLimitGuard guard(1200);  // 20 x 20: stride 60, 1200 bytes
+  struct Case {
+    const char* width;
+    const char* height;
+    bool fits;
+  } cases[] = {{"20", "20", true},        {"20", "21", false},         {"21", "20", false},
+               {"1", "300", true},        {"1", "301", false},         {"400", "1", true},
+               {"401", "1", false},       {"100000", "100000", false}, {"1", "2147483647", false},
+               {"2147483647", "1", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.width) + " x " + c.height);
+    test::FakeDialogs dialogs;
+    CCellSizeDlg dialog(5, 5, dialogs);
+    dialog.WidthEdit()->setText(c.width);
+    dialog.HeightEdit()->setText(c.height);
+    dialog.OkButton()->click();
+    EXPECT_EQ(dialog.result() == QDialog::Accepted, c.fits);
+    EXPECT_EQ(dialogs.messages.size(), c.fits ? 0 : 1);
+    if (!c.fits) {
+      EXPECT_TRUE(dialogs.messages.front().startsWith("单元格太大"))
+          << dialogs.messages.front().toStdString();
+      EXPECT_EQ(dialog.m_nWidth, 5);
+      EXPECT_EQ(dialog.m_nHeight, 5);
+    }
+  }
+}
+
+TEST(CellBitmapFitsTest, FollowsTheRowStrideAndTheByteLimit) {
+  ByteLimitGuard guard(4 * 10);
+  EXPECT_TRUE(CellBitmapFits(1, 10));  // stride 4
+  EXPECT_FALSE(CellBitmapFits(1, 11));
+  EXPECT_TRUE(CellBitmapFits(2, 5));  // stride 8
+  EXPECT_FALSE(CellBitmapFits(2, 6));
+  EXPECT_FALSE(CellBitmapFits(0, 1));
+  EXPECT_FALSE(CellBitmapFits(1, 0));
+  EXPECT_FALSE(CellBitmapFits(-1, 1));
 }
 
 TEST_F(CellSizeDlgTest, CancelKeepsTheInitialValues) {

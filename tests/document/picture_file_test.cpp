@@ -30,17 +30,58 @@ TEST(PictureFileTest, ExtensionAloneChoosesJpeg) {
   for (const Case& c : cases) EXPECT_EQ(IsJpegPath(c.path), c.jpeg) << c.path;
 }
 
-TEST(PictureFileTest, BmpDataNamedJpgIsNotReadAsBmp) {
+// Pictures are read by what they hold; the name's extension decides only how a save is written.
+TEST(PictureFileTest, PicturesAreReadByContentAndSavedByExtension) {
   QTemporaryDir dir;
   CPictureDib source;
-  ASSERT_TRUE(source.Create(4, 4, 24));
-  const QString bmpPath = dir.filePath("real.bmp");
-  ASSERT_EQ(source.SaveFile(bmpPath), S_OK);
-  const QString jpgPath = dir.filePath("real.jpg");
-  ASSERT_TRUE(QFile::copy(bmpPath, jpgPath));
-  CPictureDib picture;
-  EXPECT_EQ(picture.LoadFile(jpgPath), E_FAIL);
-  EXPECT_FALSE(picture.HasBitmap());
+  ASSERT_TRUE(source.Create(8, 8, 24));
+  const struct {
+    const char* savedAs;
+    const char* renamedTo;
+    PictureKind kind;
+  } cases[] = {{"real.bmp", "bmp-named.jpg", PictureKind::Bmp},
+               {"real.jpg", "jpeg-named.bmp", PictureKind::Jpeg},
+               {"real.jpeg", "jpeg-without-extension", PictureKind::Jpeg},
+               {"real-bmp-without-extension", "bmp-named.jpeg", PictureKind::Bmp}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.renamedTo);
+    const QString saved = dir.filePath(c.savedAs);
+    ASSERT_EQ(source.SaveFile(saved), S_OK);
+    EXPECT_EQ(SniffPictureKind(saved), c.kind);
+    const QString renamed = dir.filePath(c.renamedTo);
+    ASSERT_TRUE(QFile::copy(saved, renamed));
+    CPictureDib picture;
+    PictureProblem problem = PictureProblem::Damaged;
+    ASSERT_EQ(picture.LoadFile(renamed, &problem), S_OK);
+    EXPECT_EQ(problem, PictureProblem::None);
+    EXPECT_EQ(picture.Width(), 8);
+    EXPECT_EQ(picture.Height(), 8);
+  }
+}
+
+TEST(PictureFileTest, SniffingLooksAtTheFirstTwoBytesOnly) {
+  QTemporaryDir dir;
+  const struct {
+    QByteArray bytes;
+    PictureKind kind;
+  } cases[] = {{QByteArray("\xFF\xD8", 2), PictureKind::Jpeg},
+               {QByteArray("\xFF\xD8\xFF\xE0rest", 8), PictureKind::Jpeg},
+               {"BM", PictureKind::Bmp},
+               {"BMxyz", PictureKind::Bmp},
+               {"bm", PictureKind::Other},
+               {"MB", PictureKind::Other},
+               {QByteArray("\xFF", 1), PictureKind::Other},
+               {"", PictureKind::Other},
+               {"GIF89a", PictureKind::Other}};
+  for (const auto& c : cases) {
+    const QString path = dir.filePath("f");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(c.bytes);
+    file.close();
+    EXPECT_EQ(SniffPictureKind(path), c.kind) << c.bytes.toHex().toStdString();
+  }
+  EXPECT_EQ(SniffPictureKind(dir.filePath("absent")), PictureKind::Unreadable);
 }
 
 TEST(PictureFileTest, FailedJpegSaveLeavesTheExistingFileAndNoLeftovers) {

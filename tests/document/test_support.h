@@ -3,6 +3,8 @@
 #pragma once
 
 #include "platform/dialogs.h"
+#include "tests/support/pnm_image.h"
+#include "tests/support/test_files.h"
 
 #include <QDialog>
 #include <QString>
@@ -35,6 +37,13 @@ class FakeDialogs : public platform::DialogService {
     return onModal ? onModal(dialog) : QDialog::Rejected;
   }
   void MessageBox(QWidget*, const QString& text) override { messages.push_back(text); }
+  platform::SaveChoice AskSaveChanges(QWidget*, const QString& text) override {
+    questions.push_back(text);
+    if (saveChoices.empty()) return platform::SaveChoice::Cancel;
+    const platform::SaveChoice choice = saveChoices.front();
+    saveChoices.pop_front();
+    return choice;
+  }
 
   // Paths the dialogs answer with, in order; a null QString cancels.
   std::deque<QString> openAnswers;
@@ -44,6 +53,9 @@ class FakeDialogs : public platform::DialogService {
   QStringList saveFilters;
   QString saveSuffix;
   QStringList messages;
+  // Answers to the save question, in order; Cancel once they run out.
+  std::deque<platform::SaveChoice> saveChoices;
+  QStringList questions;
   int modalRuns = 0;
 
  private:
@@ -131,13 +143,11 @@ inline Bytes MakeBmp24(int width, int height, const std::function<std::uint32_t(
 }
 
 inline void WriteFile(const QString& path, const Bytes& bytes) {
-  std::ofstream out(path.toStdString(), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  writeBytes(path.toStdString(), bytes);
 }
 
 inline Bytes ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return readBytes(path.toStdString());
 }
 
 struct Ppm {
@@ -151,15 +161,9 @@ struct Ppm {
 };
 
 inline Ppm ReadPpm(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::string magic;
-  int maxValue = 0;
-  Ppm ppm;
-  in >> magic >> ppm.width >> ppm.height >> maxValue;
-  in.get();
-  ppm.rgb.resize(3 * static_cast<std::size_t>(ppm.width) * static_cast<std::size_t>(ppm.height));
-  in.read(reinterpret_cast<char*>(ppm.rgb.data()), static_cast<std::streamsize>(ppm.rgb.size()));
-  return ppm;
+  const std::optional<Image> image = parsePnm(ReadFile(path));
+  if (!image || image->channels != 3) return {};
+  return {image->width, image->height, image->pixels};
 }
 
 inline QString DataPath(const char* name) {

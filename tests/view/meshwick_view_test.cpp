@@ -220,7 +220,8 @@ TEST_F(MeshwickViewTest, CancelledOrFailedPlacementChangesNothingShown) {
 
 TEST_F(MeshwickViewTest, CellSizeStillUnsetAfterAFailedFirstPictureTargetsTheFirstCell) {
   DoubleClick(m_dir.filePath("absent.bmp"), {0, 0});
-  ASSERT_EQ(m_doc.Columns(), 1);
+  ASSERT_EQ(m_doc.Columns(), 0);
+  EXPECT_EQ(m_dialogs.messages.size(), 1);
   ASSERT_EQ(m_doc.CellWidth(), 0);
   DoubleClick(Solid("p.bmp", 8, 8, 0x00ff00), {300, 200});
   EXPECT_EQ(m_doc.Columns(), 1);

@@ -1,0 +1,58 @@
+// The block decoder as the shared bit reader defines it, one call per symbol and per value (the
+// form the block kernels had before they kept the accumulator in locals). The kernels must leave
+// the same block, predictor, status and reader state after every block.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "codec/decode/byte_input.h"
+#include "codec/decode/huffman_decode_block.h"
+#include "codec/decode/huffman_table.h"
+
+namespace huffman_reference {
+
+// 1: continue; 0: the block ends quietly; negative: a status.
+inline int32_t takeValue(ByteInput* input, int32_t category, int32_t* value) {
+  const int32_t filled = fillBits(input, category);
+  if (filled == kStoppedAtMarker) return 0;
+  if (filled < 0) return filled;
+  *value = extendValue(getBits(input, category), category);
+  return 1;
+}
+
+inline int32_t decodeBlock(ByteInput* input, const HuffmanTable* dcTable, const HuffmanTable* acTable,
+                           int32_t* predictor, int16_t* block, bool storeAc) {
+  std::memset(block, 0, 64 * sizeof(int16_t));
+  const int32_t category = decodeSymbol(input, dcTable);
+  if (category == kSymbolAtMarker) return 0;
+  if (category < 0) return category;
+  if (category > 15) return static_cast<int32_t>(JpegStatus::DataError);
+  if (category > 0) {
+    int32_t difference = 0;
+    const int32_t taken = takeValue(input, category, &difference);
+    if (taken <= 0) return taken;
+    *predictor = static_cast<int16_t>(static_cast<uint32_t>(*predictor) + static_cast<uint32_t>(difference));
+  }
+  block[0] = static_cast<int16_t>(*predictor);
+  for (int32_t k = 1; k < 64;) {
+    const int32_t symbol = decodeSymbol(input, acTable);
+    if (symbol == kSymbolAtMarker) return 0;
+    if (symbol < 0) return symbol;
+    const int32_t run = symbol >> 4;
+    const int32_t size = symbol & 15;
+    if (size == 0) {
+      if (run != 15) return 0;
+      k += 16;
+      continue;
+    }
+    int32_t value = 0;
+    const int32_t taken = takeValue(input, size, &value);
+    if (taken <= 0) return taken;
+    if (storeAc) block[kNaturalOrder[k + run]] = static_cast<int16_t>(value);
+    k += run + 1;
+  }
+  return 0;
+}
+
+}  // namespace huffman_reference
