@@ -119,46 +119,45 @@ JpegIoMode FileReadMode(int scale) {
   }
 }
 
-// After the parameters read: the image at 1/scale into a new top-down section of the picture.
-JpegStatus DecodeImage(CodecRecord& r, CPictureDib& picture, int scale) {
-  if (r->jpegWidth <= 0 || r->jpegHeight <= 0) return JpegStatus::NoImage;
-  if (!ChooseOutput(*r.get())) return JpegStatus::NotSupported;
-  const int width = ScaledSide(r->jpegWidth, scale);
-  const int height = ScaledSide(r->jpegHeight, scale);
+// Reads the file into a new top-down section of the picture at 1/scale, the scale chosen by
+// chooseScale(width, height) from the full size. On failure the picture may hold a section
+// the caller releases.
+template <typename ChooseScale>
+PictureProblem ReadJpeg(const QString& path, CPictureDib& picture, ChooseScale chooseScale, int* scale) {
+  CodecRecord r;
+  if (!r.initialised()) return PictureProblem::Damaged;
+  const QByteArray name = QFile::encodeName(path);
+  r->jpegFileName = name.constData();
+  const JpegStatus params = jpegRead(r.get(), JpegIoMode::FileReadParams);
+  if (params != JpegStatus::Ok) return ProblemOf(params, path);
+  if (r->jpegWidth <= 0 || r->jpegHeight <= 0) return ProblemOf(JpegStatus::NoFrame, path);
+  if (!ChooseOutput(*r.get())) return PictureProblem::UnsupportedKind;
+
+  *scale = chooseScale(r->jpegWidth, r->jpegHeight);
+  const int width = ScaledSide(r->jpegWidth, *scale);
+  const int height = ScaledSide(r->jpegHeight, *scale);
   r->pixelWidth = width;
   r->pixelHeight = height;
   r->pixelPadBytes = PadBytes(width, r->pixelChannels);
   if (!FitsByteLimit(width, height, r->pixelChannels) || !picture.Create(width, height, r->pixelChannels * 8))
-    return JpegStatus::MemoryError;
+    return PictureProblem::TooLarge;
 
   r->pixelData = picture.Row(0);
-  const JpegStatus status = jpegRead(r.get(), FileReadMode(scale));
-  if (status != JpegStatus::Ok) return status;
+  const JpegStatus image = jpegRead(r.get(), FileReadMode(*scale));
+  if (image != JpegStatus::Ok) return ProblemOf(image, path);
   if (r->pixelColor == JpegColor::Cmyk) CmykToBgr(picture.Row(0), width, height, picture.RowStep());
-  return JpegStatus::Ok;
+  return PictureProblem::None;
 }
 
 }  // namespace
 
 HRESULT CPictureDib::LoadJpeg(const QString& path, PictureProblem& problem) {
-  problem = PictureProblem::Damaged;
-  CodecRecord r;
-  if (!r.initialised()) return E_FAIL;
-  const QByteArray name = QFile::encodeName(path);
-  r->jpegFileName = name.constData();
-  const JpegStatus params = jpegRead(r.get(), JpegIoMode::FileReadParams);
-  if (params != JpegStatus::Ok) {
-    problem = ProblemOf(params, path);
-    return E_FAIL;
-  }
-  const JpegStatus image = DecodeImage(r, *this, 1);
-  if (image != JpegStatus::Ok) {
-    Release();
-    problem = ProblemOf(image, path);
-    return E_FAIL;
-  }
-  problem = PictureProblem::None;
-  return S_OK;
+  int scale = 1;
+  const auto fullSize = [](int, int) { return 1; };
+  problem = ReadJpeg(path, *this, fullSize, &scale);
+  if (problem == PictureProblem::None) return S_OK;
+  Release();
+  return E_FAIL;
 }
 
 int CoveringJpegScale(int width, int height, int minWidth, int minHeight) {
@@ -169,19 +168,12 @@ int CoveringJpegScale(int width, int height, int minWidth, int minHeight) {
 
 ReducedJpeg LoadJpegCovering(const QString& path, int minWidth, int minHeight) {
   ReducedJpeg result;
-  CodecRecord r;
-  if (!r.initialised()) {
-    result.status = JpegStatus::InternalError;
-    return result;
-  }
-  const QByteArray name = QFile::encodeName(path);
-  r->jpegFileName = name.constData();
-  result.status = jpegRead(r.get(), JpegIoMode::FileReadParams);
-  if (result.status != JpegStatus::Ok) return result;
-  result.scale = CoveringJpegScale(r->jpegWidth, r->jpegHeight, minWidth, minHeight);
   auto picture = std::make_unique<CPictureDib>();
-  result.status = DecodeImage(r, *picture, result.scale);
-  if (result.status == JpegStatus::Ok) result.picture = std::move(picture);
+  const auto covering = [&](int width, int height) {
+    return CoveringJpegScale(width, height, minWidth, minHeight);
+  };
+  result.problem = ReadJpeg(path, *picture, covering, &result.scale);
+  if (result.problem == PictureProblem::None) result.picture = std::move(picture);
   return result;
 }
 

@@ -2,8 +2,8 @@
 // callers that resample the picture to a smaller cell anyway.
 #pragma once
 
-#include "codec/jpeg.h"
 #include "document/picture_dib.h"
+#include "document/picture_file.h"
 
 #include <QString>
 
@@ -16,10 +16,10 @@ int CoveringJpegScale(int width, int height, int minWidth, int minHeight);
 
 struct ReducedJpeg {
   std::unique_ptr<CPictureDib> picture;  // 24 or 32 bits per pixel, as LoadFile gives it; null on failure
-  JpegStatus status = JpegStatus::Ok;    // MemoryError when the section cannot be made
+  PictureProblem problem = PictureProblem::None;
   int scale = 1;
 };
 
-// Reads a JPEG file at CoveringJpegScale of its size for minWidth x minHeight. A file that
-// is no JPEG at all gives the codec's NotJpeg.
+// Reads a JPEG file at CoveringJpegScale of its size for minWidth x minHeight; on failure the
+// problem is the one LoadFile gives for the same file.
 ReducedJpeg LoadJpegCovering(const QString& path, int minWidth, int minHeight);

@@ -20,61 +20,38 @@ namespace grid {
 
 namespace {
 
-enum class Content { Unopenable, Empty, Jpeg, Bmp, Other };
-
-struct Sniffed {
-  Content content = Content::Other;
-  std::string openError;
-};
-
-// JPEG streams begin with SOI (FF D8), BMP files with "BM".
-Sniffed SniffContent(const QString& path) {
-  Sniffed s;
+// Why the file cannot be opened, in the system's words.
+std::string OpenError(const QString& path) {
   errno = 0;
   std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "rb");
-  if (!file) {
-    s.content = Content::Unopenable;
-    s.openError = std::strerror(errno);
-    return s;
+  if (file) {
+    std::fclose(file);
+    return "it cannot be opened";
   }
-  unsigned char magic[2] = {};
-  const std::size_t got = std::fread(magic, 1, 2, file);
-  std::fclose(file);
-  if (got == 0)
-    s.content = Content::Empty;
-  else if (got == 2 && magic[0] == 0xFF && magic[1] == 0xD8)
-    s.content = Content::Jpeg;
-  else if (got == 2 && magic[0] == 'B' && magic[1] == 'M')
-    s.content = Content::Bmp;
-  return s;
+  return std::strerror(errno);
 }
 
 const char* const kNoMemory = "not enough memory for the picture (or above the bitmap limit)";
 
-// Why LoadFile refused the picture: the file cannot be opened, is not a picture, or the
-// codec's own reason for a JPEG stream.
-std::string WhyUnreadable(const QString& path) {
-  const Sniffed s = SniffContent(path);
-  switch (s.content) {
-    case Content::Unopenable:
-      return s.openError;
-    case Content::Empty:
-      return "the file is empty";
-    case Content::Jpeg: {
-      // The application's reader goes by the name's extension.
-      if (!IsJpegPath(path)) return "JPEG data under a name that does not end in .jpg or .jpeg";
-      const ReducedJpeg probe = LoadJpegCovering(path, 1, 1);
-      if (probe.status == JpegStatus::MemoryError) return kNoMemory;
-      return probe.status == JpegStatus::Ok ? "the JPEG picture cannot be read"
-                                            : jpegErrorString(probe.status);
-    }
-    case Content::Bmp:
-      if (IsJpegPath(path)) return "BMP data under a name ending in .jpg or .jpeg";
-      return "not a BMP picture this program reads (damaged, compressed or with an unsupported header)";
-    case Content::Other:
+// The reasons the application gives for a picture it cannot place, in the tool's English.
+std::string ProblemText(PictureProblem problem, const QString& path) {
+  switch (problem) {
+    case PictureProblem::CannotOpen:
+      return OpenError(path);
+    case PictureProblem::NotJpegOrBmp:
+      return "neither a JPEG nor a BMP picture";
+    case PictureProblem::Truncated:
+      return "the file is cut short";
+    case PictureProblem::Damaged:
+      return "the picture data is damaged";
+    case PictureProblem::UnsupportedKind:
+      return "a kind of picture this program does not read";
+    case PictureProblem::TooLarge:
+      return "the picture is too large for a bitmap";
+    case PictureProblem::None:
       break;
   }
-  return "neither a JPEG nor a BMP picture";
+  return "the picture cannot be read";
 }
 
 LoadedPicture Failed(std::string problem) {
@@ -93,8 +70,7 @@ LoadedPicture FitToCell(std::unique_ptr<CPictureDib> picture, CellSize cell) {
 
 LoadedPicture LoadReducedJpeg(const QString& path, CellSize cell) {
   ReducedJpeg jpeg = LoadJpegCovering(path, cell.width, cell.height);
-  if (jpeg.status == JpegStatus::MemoryError) return Failed(kNoMemory);
-  if (jpeg.status != JpegStatus::Ok) return Failed(jpegErrorString(jpeg.status));
+  if (!jpeg.picture) return Failed(ProblemText(jpeg.problem, path));
   return FitToCell(std::move(jpeg.picture), cell);
 }
 
@@ -102,14 +78,15 @@ LoadedPicture LoadReducedJpeg(const QString& path, CellSize cell) {
 
 LoadedPicture LoadFullSize(const QString& path) {
   auto picture = std::make_unique<CPictureDib>();
-  if (picture->LoadFile(path) != S_OK) return Failed(WhyUnreadable(path));
+  PictureProblem problem = PictureProblem::None;
+  if (picture->LoadFile(path, &problem) != S_OK) return Failed(ProblemText(problem, path));
   if (picture->BitsPerPixel() != 24) picture = ConvertTo24Bit(*picture);
   if (!picture) return Failed(kNoMemory);
   return LoadedPicture{std::move(picture), {}};
 }
 
 LoadedPicture LoadForCell(const QString& path, CellSize cell, bool exact) {
-  if (!exact && SniffContent(path).content == Content::Jpeg) return LoadReducedJpeg(path, cell);
+  if (!exact && SniffPictureKind(path) == PictureKind::Jpeg) return LoadReducedJpeg(path, cell);
   LoadedPicture loaded = LoadFullSize(path);
   if (!loaded.picture) return loaded;
   return FitToCell(std::move(loaded.picture), cell);

@@ -130,7 +130,7 @@ TEST(ReducedJpegScale, DecodesAtTheChosenScale) {
   } cases[] = {{32, 24, 8, 32, 24}, {33, 24, 4, 64, 48}, {64, 49, 2, 128, 96}, {200, 150, 1, 256, 192}};
   for (const auto& c : cases) {
     const ReducedJpeg jpeg = LoadJpegCovering(path, c.cellWidth, c.cellHeight);
-    ASSERT_EQ(jpeg.status, JpegStatus::Ok);
+    ASSERT_EQ(jpeg.problem, PictureProblem::None);
     ASSERT_TRUE(jpeg.picture);
     EXPECT_EQ(jpeg.scale, c.scale);
     EXPECT_EQ(jpeg.picture->Width(), c.width);
@@ -158,7 +158,7 @@ TEST(ReducedJpegScale, FullScaleCellEqualsTheApplicationsPicture) {
 TEST(ReducedJpegScale, NotAJpegIsNamedSo) {
   const ReducedJpeg bmp = LoadJpegCovering(test::DataPath("bmp/rgb24-9x6.bmp"), 1, 1);
   EXPECT_FALSE(bmp.picture);
-  EXPECT_NE(bmp.status, JpegStatus::Ok);
+  EXPECT_NE(bmp.problem, PictureProblem::None);
 }
 
 }  // namespace

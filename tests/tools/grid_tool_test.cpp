@@ -50,8 +50,8 @@ struct BadPictureCase {
 TEST_F(GridToolTest, UnreadablePictureFailsNamingItAndLeavesNoFile) {
   const BadPictureCase cases[] = {
       {"missing.jpg", "No such file or directory"},
-      {"truncated.jpg", ""},
-      {"empty.jpg", "empty"},
+      {"truncated.jpg", "cut short"},
+      {"empty.jpg", "neither a JPEG nor a BMP"},
       {"text.bmp", "neither a JPEG nor a BMP"},
   };
   for (const bool exact : {false, true}) {
