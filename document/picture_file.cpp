@@ -1,4 +1,5 @@
 #include "document/picture_file.h"
+#include "document/bmp_file.h"
 #include "document/picture_dib.h"
 
 #include <QFile>
@@ -74,72 +75,29 @@ QString PictureProblemText(PictureProblem problem) {
   return {};
 }
 
-namespace {
-
-std::uint32_t Le32(const QByteArray& b, int at) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(b.constData()) + at;
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t Le16(const QByteArray& b, int at) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(b.constData()) + at;
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
-// Width, height and depth from an information header of 40 bytes or more, or from the old
-// 12-byte core header with its 16-bit sizes.
-struct BmpGeometry {
-  std::int64_t width = 0;
-  std::int64_t height = 0;  // positive
-  int bits = 0;
-  std::uint32_t compression = 0;
-};
-
-constexpr int kFileHeaderSize = 14;
-constexpr std::uint32_t kCoreHeaderSize = 12;
-constexpr std::uint32_t kBitFields = 3;
-
-std::optional<BmpGeometry> ReadBmpGeometry(const QByteArray& head, std::uint32_t headerSize) {
-  BmpGeometry g;
-  if (headerSize == kCoreHeaderSize) {
-    g.width = Le16(head, kFileHeaderSize + 4);
-    g.height = Le16(head, kFileHeaderSize + 6);
-    g.bits = Le16(head, kFileHeaderSize + 10);
-    return g;
-  }
-  if (headerSize < 40) return std::nullopt;
-  g.width = static_cast<std::int32_t>(Le32(head, kFileHeaderSize + 4));
-  g.height = std::abs(std::int64_t{static_cast<std::int32_t>(Le32(head, kFileHeaderSize + 8))});
-  g.bits = Le16(head, kFileHeaderSize + 14);
-  g.compression = Le32(head, kFileHeaderSize + 16);
-  return g;
-}
-
-}  // namespace
-
-PictureProblem DiagnoseBmp(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return PictureProblem::CannotOpen;
-  const qint64 fileSize = file.size();
-  const QByteArray head = file.read(kFileHeaderSize + 40);
-  if (head.size() < kFileHeaderSize + 4) return PictureProblem::Truncated;
-  const std::uint32_t headerSize = Le32(head, kFileHeaderSize);
-  if (fileSize < kFileHeaderSize + std::int64_t{headerSize}) return PictureProblem::Truncated;
-  const auto geometry = ReadBmpGeometry(head, headerSize);
-  if (!geometry || geometry->width <= 0 || geometry->height <= 0) return PictureProblem::UnsupportedKind;
-  // Every picture is placed as 24 bits per pixel, whatever its depth in the file.
-  const auto placedBytes = static_cast<std::uint64_t>(platform::DibStride(geometry->width, 24)) *
-                           static_cast<std::uint64_t>(geometry->height);
-  if (placedBytes > platform::BitmapByteLimit()) return PictureProblem::TooLarge;
-  const bool plainRows =
-      geometry->compression == platform::kCompressionNone || geometry->compression == kBitFields;
-  if (plainRows && geometry->bits > 0 && geometry->bits <= 32) {
-    const std::uint64_t rows =
-        static_cast<std::uint64_t>(platform::DibStride(geometry->width, geometry->bits)) *
-        static_cast<std::uint64_t>(geometry->height);
-    if (std::uint64_t{Le32(head, 10)} + rows > static_cast<std::uint64_t>(fileSize))
+PictureProblem BmpProblem(bmp::Status status) {
+  switch (status) {
+    case bmp::Status::Ok:
+      return PictureProblem::None;
+    case bmp::Status::Unreadable:
+      return PictureProblem::CannotOpen;
+    case bmp::Status::NotBmp:
+      return PictureProblem::NotJpegOrBmp;
+    case bmp::Status::TruncatedHeader:
+    case bmp::Status::TruncatedPixels:
       return PictureProblem::Truncated;
+    case bmp::Status::TooLarge:
+      return PictureProblem::TooLarge;
+    case bmp::Status::BadSize:
+    case bmp::Status::BadColourTable:
+    case bmp::Status::BadBitFields:
+      return PictureProblem::Damaged;
+    case bmp::Status::UnsupportedHeader:
+    case bmp::Status::UnsupportedDepth:
+    case bmp::Status::UnsupportedCompression:
+      return PictureProblem::UnsupportedKind;
   }
-  return PictureProblem::UnsupportedKind;
+  return PictureProblem::Damaged;
 }
 
 bool JpegEndsWithEoi(const QString& path) {
@@ -168,8 +126,8 @@ HRESULT CPictureDib::LoadFile(const QString& path, PictureProblem* problem) {
       status = LoadJpeg(path, found);
       break;
     case PictureKind::Bmp:
-      status = LoadBmp(path);
-      if (status != S_OK) found = DiagnoseBmp(path);
+      found = BmpProblem(LoadBmpFile(path, *this));
+      if (found == PictureProblem::None) status = S_OK;
       break;
   }
   if (problem) *problem = status == S_OK ? PictureProblem::None : found;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "document/bmp/bmp_reader.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -22,9 +24,8 @@ enum class PictureProblem { None, CannotOpen, NotJpegOrBmp, Truncated, Damaged, 
 
 QString PictureProblemText(PictureProblem problem);
 
-// Why a BMP file the reader refused was refused: cut short, too large for a bitmap, or a
-// kind of BMP the reader does not take. Reads only the headers and the file's size.
-PictureProblem DiagnoseBmp(const QString& path);
+// What the user is told when the BMP reader refuses a file.
+PictureProblem BmpProblem(bmp::Status status);
 
 // Whether the bytes of a JPEG stream end with its EOI marker (trailing zero padding allowed).
 bool JpegEndsWithEoi(const QString& path);

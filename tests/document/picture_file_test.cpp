@@ -1,5 +1,6 @@
 #include "document/picture_file.h"
 #include "document/picture_dib.h"
+#include "tests/document/test_support.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -97,6 +98,45 @@ TEST(PictureFileTest, FailedJpegSaveLeavesTheExistingFileAndNoLeftovers) {
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), QByteArray("previous contents"));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.jpg"});
+}
+
+}  // namespace
+
+namespace {
+
+// A refused BMP names the reason the reader found, as the user reads it.
+TEST(PictureFileTest, RefusedBmpGivesTheReaderReason) {
+  QTemporaryDir dir;
+  const test::Bytes good = test::MakeBmp24(4, 3, [](int x, int y) { return std::uint32_t(x * 40 + y); });
+  auto cut = [&](std::size_t size) {
+    return test::Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size));
+  };
+  auto patched = [&](std::size_t at, std::uint32_t value) {
+    test::Bytes bytes = good;
+    test::Put32(bytes, at, value);
+    return bytes;
+  };
+  const struct {
+    const char* name;
+    test::Bytes bytes;
+    PictureProblem problem;
+  } cases[] = {
+      {"header cut short", cut(30), PictureProblem::Truncated},
+      {"rows cut short", cut(good.size() - 5), PictureProblem::Truncated},
+      {"header of an unknown size", patched(14, 20), PictureProblem::UnsupportedKind},
+      {"JPEG compression", patched(30, 4), PictureProblem::UnsupportedKind},
+      {"zero width", patched(18, 0), PictureProblem::Damaged},
+      {"a width no bitmap takes", patched(18, 0x7FFFFFFF), PictureProblem::TooLarge},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString path = dir.filePath("refused.bmp");
+    test::WriteFile(path, c.bytes);
+    CPictureDib picture;
+    PictureProblem problem = PictureProblem::None;
+    EXPECT_EQ(picture.LoadFile(path, &problem), E_FAIL);
+    EXPECT_EQ(problem, c.problem);
+  }
 }
 
 }  // namespace
