@@ -6,7 +6,7 @@
 #   xvfb-run -a -s "-screen 0 1280x1024x24" tests/app/xvfb_new_user.sh build/app/meshwick
 set -u
 app=$(realpath "${1:?usage: xvfb_new_user.sh path/to/meshwick}")
-work=$(mktemp -d)
+work=${SHOTS_DIR:-$(mktemp -d)}
 cd "$work" || exit 1
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p "$HOME"
