@@ -18,6 +18,7 @@
 
 #include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/sse2/vector_ops.h"
+#include "codec/kernels/wrap32.h"
 
 namespace {
 
@@ -157,6 +158,34 @@ void storeFourSamples(__m128i samples, int16_t* destination) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(destination), samples);
 }
 
+// --- quarter size ---------------------------------------------------------------------------
+//
+// Pass 1 runs on all eight columns at once (columns 2, 4 and 6 are computed and never read);
+// pass 2 has only two rows of two samples and stays scalar, the portable code on the workspace.
+// The column shortcut for zero AC terms gives the formula's value, so pass 1 always takes it.
+
+struct QuarterWorkspace {
+  alignas(16) int32_t row[2][8];
+};
+
+template <bool kHigh>
+void quarterColumns(const Rows8& rows, QuarterWorkspace& workspace) {
+  const __m128i x13 = sse2::interleave<kHigh>(rows.v[1], rows.v[3]);
+  const __m128i x57 = sse2::interleave<kHigh>(rows.v[5], rows.v[7]);
+  const __m128i odd = _mm_add_epi32(_mm_madd_epi16(x13, sse2::factorPair(29692, -10426)),
+                                    _mm_madd_epi16(x57, sse2::factorPair(6967, -5906)));
+  const __m128i t10 = _mm_add_epi32(_mm_slli_epi32(sse2::widen<kHigh>(rows.v[0]), 15), _mm_set1_epi32(4096));
+  const int lane = kHigh ? 4 : 0;
+  _mm_store_si128(reinterpret_cast<__m128i*>(workspace.row[0] + lane),
+                  _mm_srai_epi32(_mm_add_epi32(t10, odd), 13));
+  _mm_store_si128(reinterpret_cast<__m128i*>(workspace.row[1] + lane),
+                  _mm_srai_epi32(_mm_sub_epi32(t10, odd), 13));
+}
+
+constexpr int16_t quarterDcSample(Wrap32 w) {
+  return clampSample(((w + 16) >> 5) + 128);
+}
+
 }  // namespace
 
 namespace sse2 {
@@ -221,6 +250,27 @@ void idct1Half(int16_t* block) {
     const __m128i samples = narrowToSamples(upper, lower);
     storeFourSamples(samples, block + 8 * row);
     storeFourSamples(_mm_unpackhi_epi64(samples, samples), block + 8 * (row + 1));
+  }
+}
+
+void idct1Quarter(int16_t* block) {
+  const Rows8 rows = loadBlock(block);
+  QuarterWorkspace workspace;
+  quarterColumns<false>(rows, workspace);
+  quarterColumns<true>(rows, workspace);
+  for (int row = 0; row < 2; ++row) {
+    const int32_t* w = workspace.row[row];
+    int16_t* samples = block + 8 * row;
+    const Wrap32 x0 = w[0];
+    if (w[1] == 0 && w[3] == 0 && w[5] == 0 && w[7] == 0) {
+      samples[0] = samples[1] = quarterDcSample(x0);
+      continue;
+    }
+    const Wrap32 t10 = x0 * 32768;
+    const Wrap32 t0 =
+        -5906 * Wrap32(w[7]) + 6967 * Wrap32(w[5]) - 10426 * Wrap32(w[3]) + 29692 * Wrap32(w[1]);
+    samples[0] = clampSample(((t10 + t0 + 524288) >> 20) + 128);
+    samples[1] = clampSample(((t10 - t0 + 524288) >> 20) + 128);
   }
 }
 
