@@ -1,5 +1,6 @@
-// Inverse DCT, variant 1, full size, SSE2 twin of the portable kernel: the same direct transform
-// on eight rows (then eight columns) at once, bit-identical to it on every input.
+// Inverse DCT, variant 1, SSE2 twins of the portable full-, half- and quarter-size kernels,
+// bit-identical to them on every input. Full size: the same direct transform on eight rows (then
+// eight columns) at once.
 //
 // Each pass transposes, so that lane i of vector k holds coefficient k of row (column) i, and runs
 // the one-dimensional step in 32-bit lanes. Products of 16-bit values with the 16-bit constants
@@ -114,11 +115,11 @@ constexpr int16_t kHalfFactors[4][8] = {
     {16384, -20995, 15137, -7373, 0, 4926, -6270, 4176},
 };
 
-// Pass 1 for columns 0..3 (kHigh false) or 4..7: lanes are columns, output k in vector k.
 struct Rows4 {
   __m128i v[4];  // output k for four lanes, 32 bits
 };
 
+// Pass 1 for columns 0..3 (kHigh false) or 4..7: lanes are columns, output k in vector k.
 template <bool kHigh>
 Rows4 halfColumns(const Rows8& rows) {
   const __m128i x17 = sse2::interleave<kHigh>(rows.v[1], rows.v[7]);
