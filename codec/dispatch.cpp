@@ -226,6 +226,8 @@ void fillSse2Set(KernelTable* table) {
   table->quantize = sse2::quantize0;
   table->idct0Full = sse2::idct0Full;
   table->idct1Full = sse2::idct1Full;
+  table->idct1Half = sse2::idct1Half;
+  table->idct1Quarter = sse2::idct1Quarter;
   table->dequantize0 = sse2::dequantize0;
   table->dequantize1 = sse2::dequantize1;
   table->dequantize = sse2::dequantize0;

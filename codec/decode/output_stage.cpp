@@ -1,6 +1,7 @@
 #include "codec/decode/output_stage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -439,6 +440,62 @@ void writeGreyRepeated(const JPEG_PROPERTIES& state, const ComponentSlot& slot, 
   }
 }
 
+// Every sample of every component is one pixel, a power-of-two block side: square-sampled
+// frames at reduced scales, whose one-block components took the larger transform. Without the
+// interpolation ring the pixels can then be converted straight from the transformed blocks.
+bool samplesArePixels(const JPEG_PROPERTIES& state, const GeneralMcu& mcu) {
+  if (state.upsamplingMode == 1 && state.upsamplingRows != nullptr) return false;
+  for (int32_t i = 0; i < mcu.count; ++i) {
+    const ComponentSlot& slot = mcu.slots[i];
+    if (slot.spanH != slot.samples || slot.spanV != slot.samples) return false;
+    if (!std::has_single_bit(static_cast<uint32_t>(slot.samples)) || slot.samples > 8) return false;
+  }
+  return true;
+}
+
+// One pixel row of a component whose samples are pixels: the sample row of each block across.
+struct SampleRow {
+  const int16_t* blocks[4];
+  int32_t shift;  // log2 of the block side
+  int32_t mask;
+
+  int32_t at(int32_t x) const { return blocks[x >> shift][x & mask]; }
+};
+
+SampleRow sampleRow(const ComponentSlot& slot, int32_t y) {
+  SampleRow row{};
+  row.shift = std::countr_zero(static_cast<uint32_t>(slot.samples));
+  row.mask = slot.samples - 1;
+  const int32_t blockRow = y >> row.shift;
+  const int16_t* first = slot.firstBlock + 64 * blockRow * slot.blocksAcross + 8 * (y & row.mask);
+  for (int32_t bx = 0; bx < slot.blocksAcross && bx < 4; ++bx) row.blocks[bx] = first + 64 * bx;
+  return row;
+}
+
+// writeConvertedYcc's conversion, reading the samples from the blocks instead of the planes.
+void writeConvertedYccFromBlocks(const JPEG_PROPERTIES& state, const GeneralMcu& mcu, uint8_t* destination,
+                                 const PixelRect& rect) {
+  const ptrdiff_t stride = state.lineStride;
+  const bool bgr = state.pixelColor == JpegColor::Bgr;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    uint8_t* p = destination + y * stride + ptrdiff_t{rect.left} * 3;
+    const SampleRow lumaRow = sampleRow(mcu.slots[0], y);
+    const SampleRow cbRow = sampleRow(mcu.slots[1], y);
+    const SampleRow crRow = sampleRow(mcu.slots[2], y);
+    for (int32_t x = rect.left; x < rect.right; ++x, p += 3) {
+      const int32_t luma = static_cast<uint8_t>(lumaRow.at(x));
+      const int32_t cb = static_cast<uint8_t>(cbRow.at(x));
+      const int32_t cr = static_cast<uint8_t>(crRow.at(x));
+      const uint8_t r = clampToByte(luma + chromaRed(cr));
+      const uint8_t g = clampToByte(luma + chromaGreenInPlace(cb, cr));
+      const uint8_t b = clampToByte(luma + chromaBlue(cb));
+      p[0] = bgr ? b : r;
+      p[1] = g;
+      p[2] = bgr ? r : b;
+    }
+  }
+}
+
 enum class Placement { Channels, Packed };
 
 int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize,
@@ -458,6 +515,11 @@ int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_
       convertsInOnePass(*state, mcu) &&
       storeFancyYccDirect(*state, column, row, state->pixelColor == JpegColor::Bgr, where.destination,
                           state->lineStride)) {
+    return 0;
+  }
+  if (convert && placement == Placement::Channels && convertsInOnePass(*state, mcu) &&
+      samplesArePixels(*state, mcu)) {
+    writeConvertedYccFromBlocks(*state, mcu, where.destination, where.rect);
     return 0;
   }
   uint8_t planes[4][kPlaneSize];

@@ -36,6 +36,8 @@ std::vector<BlockTwin> blockTwins() {
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
   twins.push_back({"sse2 idct0Full", idct0Full, sse2::idct0Full});
   twins.push_back({"sse2 idct1Full", idct1Full, sse2::idct1Full});
+  twins.push_back({"sse2 idct1Half", idct1Half, sse2::idct1Half});
+  twins.push_back({"sse2 idct1Quarter", idct1Quarter, sse2::idct1Quarter});
 #endif
   return twins;
 }

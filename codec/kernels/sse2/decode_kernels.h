@@ -12,6 +12,8 @@ namespace sse2 {
 
 void idct0Full(int16_t* block);
 void idct1Full(int16_t* block);
+void idct1Half(int16_t* block);
+void idct1Quarter(int16_t* block);
 
 void dequantize0(int16_t* block, const int16_t* table);
 void dequantize1(int16_t* block, const int16_t* table);

@@ -1,5 +1,6 @@
-// Inverse DCT, variant 1, full size, SSE2 twin of the portable kernel: the same direct transform
-// on eight rows (then eight columns) at once, bit-identical to it on every input.
+// Inverse DCT, variant 1, SSE2 twins of the portable full-, half- and quarter-size kernels,
+// bit-identical to them on every input. Full size: the same direct transform on eight rows (then
+// eight columns) at once.
 //
 // Each pass transposes, so that lane i of vector k holds coefficient k of row (column) i, and runs
 // the one-dimensional step in 32-bit lanes. Products of 16-bit values with the 16-bit constants
@@ -18,6 +19,7 @@
 
 #include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/sse2/vector_ops.h"
+#include "codec/kernels/wrap32.h"
 
 namespace {
 
@@ -99,6 +101,92 @@ Rows8 flatBlock(int16_t dc) {
   return sse2::filledRows(static_cast<int16_t>(sample));
 }
 
+// --- half size ------------------------------------------------------------------------------
+//
+// The portable half-size kernel's 4-point step, written as four dot products over x0..x7 with
+// x4's factor zero. Its shortcuts (a column or row whose AC terms are zero) give the formula's
+// own values, so the twin always takes the formula.
+
+// Rows of the 4-point step: output k = sum over j of kHalfFactors[k][j] * x[j].
+constexpr int16_t kHalfFactors[4][8] = {
+    {16384, 20995, 15137, 7373, 0, -4926, -6270, -4176},
+    {16384, 8697, -15137, -17799, 0, 11893, 6270, -1730},
+    {16384, -8697, -15137, 17799, 0, -11893, 6270, 1730},
+    {16384, -20995, 15137, -7373, 0, 4926, -6270, 4176},
+};
+
+struct Rows4 {
+  __m128i v[4];  // output k for four lanes, 32 bits
+};
+
+// Pass 1 for columns 0..3 (kHigh false) or 4..7: lanes are columns, output k in vector k.
+template <bool kHigh>
+Rows4 halfColumns(const Rows8& rows) {
+  const __m128i x17 = sse2::interleave<kHigh>(rows.v[1], rows.v[7]);
+  const __m128i x26 = sse2::interleave<kHigh>(rows.v[2], rows.v[6]);
+  const __m128i x35 = sse2::interleave<kHigh>(rows.v[3], rows.v[5]);
+  const __m128i t0 = _mm_slli_epi32(sse2::widen<kHigh>(rows.v[0]), 14);
+  const __m128i t2 = _mm_madd_epi16(x26, sse2::factorPair(15137, -6270));
+  const __m128i odd0 = _mm_add_epi32(_mm_madd_epi16(x17, sse2::factorPair(8697, -1730)),
+                                     _mm_madd_epi16(x35, sse2::factorPair(-17799, 11893)));
+  const __m128i odd2 = _mm_add_epi32(_mm_madd_epi16(x17, sse2::factorPair(20995, -4176)),
+                                     _mm_madd_epi16(x35, sse2::factorPair(7373, -4926)));
+  const __m128i rounding = _mm_set1_epi32(2048);
+  const __m128i t10 = _mm_add_epi32(_mm_add_epi32(t0, t2), rounding);
+  const __m128i t12 = _mm_add_epi32(_mm_sub_epi32(t0, t2), rounding);
+  return {{_mm_srai_epi32(_mm_add_epi32(t10, odd2), 12), _mm_srai_epi32(_mm_add_epi32(t12, odd0), 12),
+           _mm_srai_epi32(_mm_sub_epi32(t12, odd0), 12), _mm_srai_epi32(_mm_sub_epi32(t10, odd2), 12)}};
+}
+
+// Pass 2 for one workspace row of eight 16-bit values: its four unrounded outputs in lanes 0..3.
+__m128i halfRow(__m128i row, const __m128i (&factors)[4]) {
+  const __m128i m0 = _mm_madd_epi16(row, factors[0]);
+  const __m128i m1 = _mm_madd_epi16(row, factors[1]);
+  const __m128i m2 = _mm_madd_epi16(row, factors[2]);
+  const __m128i m3 = _mm_madd_epi16(row, factors[3]);
+  const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(m0, m1), _mm_unpackhi_epi32(m0, m1));
+  const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(m2, m3), _mm_unpackhi_epi32(m2, m3));
+  return _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23));
+}
+
+// Samples of pass 2 for one row: (out + 2^18) >> 19, level-shifted.
+__m128i halfRowSamples(__m128i row, const __m128i (&factors)[4]) {
+  const __m128i rounded = _mm_srai_epi32(_mm_add_epi32(halfRow(row, factors), _mm_set1_epi32(262144)), 19);
+  return _mm_add_epi32(rounded, _mm_set1_epi32(128));
+}
+
+void storeFourSamples(__m128i samples, int16_t* destination) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(destination), samples);
+}
+
+// --- quarter size ---------------------------------------------------------------------------
+//
+// Pass 1 runs on all eight columns at once (columns 2, 4 and 6 are computed and never read);
+// pass 2 has only two rows of two samples and stays scalar, the portable code on the workspace.
+// The column shortcut for zero AC terms gives the formula's value, so pass 1 always takes it.
+
+struct QuarterWorkspace {
+  alignas(16) int32_t row[2][8];
+};
+
+template <bool kHigh>
+void quarterColumns(const Rows8& rows, QuarterWorkspace& workspace) {
+  const __m128i x13 = sse2::interleave<kHigh>(rows.v[1], rows.v[3]);
+  const __m128i x57 = sse2::interleave<kHigh>(rows.v[5], rows.v[7]);
+  const __m128i odd = _mm_add_epi32(_mm_madd_epi16(x13, sse2::factorPair(29692, -10426)),
+                                    _mm_madd_epi16(x57, sse2::factorPair(6967, -5906)));
+  const __m128i t10 = _mm_add_epi32(_mm_slli_epi32(sse2::widen<kHigh>(rows.v[0]), 15), _mm_set1_epi32(4096));
+  const int lane = kHigh ? 4 : 0;
+  _mm_store_si128(reinterpret_cast<__m128i*>(workspace.row[0] + lane),
+                  _mm_srai_epi32(_mm_add_epi32(t10, odd), 13));
+  _mm_store_si128(reinterpret_cast<__m128i*>(workspace.row[1] + lane),
+                  _mm_srai_epi32(_mm_sub_epi32(t10, odd), 13));
+}
+
+constexpr int16_t quarterDcSample(Wrap32 w) {
+  return clampSample(((w + 16) >> 5) + 128);
+}
+
 }  // namespace
 
 namespace sse2 {
@@ -135,6 +223,56 @@ void idct1Full(int16_t* block) {
         narrowToSamples(_mm_add_epi32(left.v[k], levelShift), _mm_add_epi32(right.v[k], levelShift));
   }
   storeBlock(samples, block);
+}
+
+void idct1Half(int16_t* block) {
+  const Rows8 rows = loadBlock(block);
+  if (sse2::dcOnly(rows)) {
+    // Every workspace row is then (4·dc, 0, ...), every sample ((4·dc + 16) >> 5) + 128.
+    const int32_t sample = std::clamp(((4 * int32_t{block[0]} + 16) >> 5) + 128, 0, 255);
+    const __m128i filled = _mm_set1_epi16(static_cast<int16_t>(sample));
+    for (int row = 0; row < 4; ++row) storeFourSamples(filled, block + 8 * row);
+    return;
+  }
+  const Rows4 left = halfColumns<false>(rows);
+  const Rows4 right = halfColumns<true>(rows);
+  __m128i overflow = _mm_setzero_si128();
+  for (int k = 0; k < 4; ++k)
+    overflow = _mm_or_si128(overflow, _mm_or_si128(outside16(left.v[k]), outside16(right.v[k])));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi32(overflow, _mm_setzero_si128())) != 0xFFFF) {
+    ::idct1Half(block);
+    return;
+  }
+  __m128i factors[4];
+  for (int k = 0; k < 4; ++k) factors[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kHalfFactors[k]));
+  for (int row = 0; row < 4; row += 2) {
+    const __m128i upper = halfRowSamples(_mm_packs_epi32(left.v[row], right.v[row]), factors);
+    const __m128i lower = halfRowSamples(_mm_packs_epi32(left.v[row + 1], right.v[row + 1]), factors);
+    const __m128i samples = narrowToSamples(upper, lower);
+    storeFourSamples(samples, block + 8 * row);
+    storeFourSamples(_mm_unpackhi_epi64(samples, samples), block + 8 * (row + 1));
+  }
+}
+
+void idct1Quarter(int16_t* block) {
+  const Rows8 rows = loadBlock(block);
+  QuarterWorkspace workspace;
+  quarterColumns<false>(rows, workspace);
+  quarterColumns<true>(rows, workspace);
+  for (int row = 0; row < 2; ++row) {
+    const int32_t* w = workspace.row[row];
+    int16_t* samples = block + 8 * row;
+    const Wrap32 x0 = w[0];
+    if (w[1] == 0 && w[3] == 0 && w[5] == 0 && w[7] == 0) {
+      samples[0] = samples[1] = quarterDcSample(x0);
+      continue;
+    }
+    const Wrap32 t10 = x0 * 32768;
+    const Wrap32 t0 =
+        -5906 * Wrap32(w[7]) + 6967 * Wrap32(w[5]) - 10426 * Wrap32(w[3]) + 29692 * Wrap32(w[1]);
+    samples[0] = clampSample(((t10 + t0 + 524288) >> 20) + 128);
+    samples[1] = clampSample(((t10 - t0 + 524288) >> 20) + 128);
+  }
 }
 
 }  // namespace sse2
