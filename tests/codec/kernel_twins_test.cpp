@@ -562,6 +562,37 @@ void expectQuantizeTwinsAgree(const QuantizeTwin& twin, const Block& input, cons
   ASSERT_EQ(actual, expected) << twin.name << ", " << what;
 }
 
+// Flat tables of each of `entries` and 50 random 16-bit tables, after the prepared ones.
+void addExtremeAndRandomTables(std::vector<Block>& tables, std::initializer_list<int16_t> entries,
+                               std::mt19937& random) {
+  for (const int16_t v : entries) {
+    Block t;
+    t.fill(v);
+    tables.push_back(t);
+  }
+  for (int i = 0; i < 50; ++i) tables.push_back(uniformBlock(random, 32767));
+}
+
+// The extreme blocks and 20 random ones within each of 32767 and `smallBound`.
+std::vector<Block> blocksWithin(std::mt19937& random, int16_t smallBound) {
+  std::vector<Block> blocks = extremeBlocks();
+  for (int i = 0; i < 20; ++i) {
+    blocks.push_back(uniformBlock(random, 32767));
+    blocks.push_back(uniformBlock(random, smallBound));
+  }
+  return blocks;
+}
+
+void expectEveryPairAgrees(const std::vector<QuantizeTwin>& twins, const std::vector<Block>& tables,
+                           const std::vector<Block>& blocks) {
+  for (const QuantizeTwin& twin : twins) {
+    for (size_t t = 0; t < tables.size(); ++t)
+      for (size_t b = 0; b < blocks.size(); ++b)
+        expectQuantizeTwinsAgree(twin, blocks[b], tables[t],
+                                 "table " + std::to_string(t) + ", block " + std::to_string(b));
+  }
+}
+
 TEST(KernelTwins, QuantizersMatchThePortableOnesExactly) {
   const std::vector<QuantizeTwin> twins = quantizeTwins();
   if (twins.empty()) GTEST_SKIP() << "no processor twins of the quantisers in this build";
@@ -574,23 +605,8 @@ TEST(KernelTwins, QuantizersMatchThePortableOnesExactly) {
     prepareQuantReciprocals(t.data());
     tables.push_back(t);
   }
-  for (const int16_t v : {int16_t{-32768}, int16_t{-1}, int16_t{32767}, int16_t{16384}, int16_t{1}}) {
-    Block t;
-    t.fill(v);
-    tables.push_back(t);
-  }
-  for (int i = 0; i < 50; ++i) tables.push_back(uniformBlock(random, 32767));
-  std::vector<Block> blocks = extremeBlocks();
-  for (int i = 0; i < 20; ++i) {
-    blocks.push_back(uniformBlock(random, 32767));
-    blocks.push_back(uniformBlock(random, 2047));
-  }
-  for (const QuantizeTwin& twin : twins) {
-    for (size_t t = 0; t < tables.size(); ++t)
-      for (size_t b = 0; b < blocks.size(); ++b)
-        expectQuantizeTwinsAgree(twin, blocks[b], tables[t],
-                                 "table " + std::to_string(t) + ", block " + std::to_string(b));
-  }
+  addExtremeAndRandomTables(tables, {-32768, -1, 32767, 16384, 1}, random);
+  expectEveryPairAgrees(twins, tables, blocksWithin(random, 2047));
 }
 
 // --- dequantisers ----------------------------------------------------------------------------
@@ -624,24 +640,8 @@ TEST(KernelTwins, DequantizersMatchThePortableOnesExactly) {
       tables.push_back(t);
     }
   }
-  for (const int16_t v :
-       {int16_t{-32768}, int16_t{-1}, int16_t{32767}, int16_t{16384}, int16_t{1}, int16_t{0}}) {
-    Block t;
-    t.fill(v);
-    tables.push_back(t);
-  }
-  for (int i = 0; i < 50; ++i) tables.push_back(uniformBlock(random, 32767));
-  std::vector<Block> blocks = extremeBlocks();
-  for (int i = 0; i < 20; ++i) {
-    blocks.push_back(uniformBlock(random, 32767));
-    blocks.push_back(uniformBlock(random, 127));
-  }
-  for (const QuantizeTwin& twin : twins) {
-    for (size_t t = 0; t < tables.size(); ++t)
-      for (size_t b = 0; b < blocks.size(); ++b)
-        expectQuantizeTwinsAgree(twin, blocks[b], tables[t],
-                                 "table " + std::to_string(t) + ", block " + std::to_string(b));
-  }
+  addExtremeAndRandomTables(tables, {-32768, -1, 32767, 16384, 1, 0}, random);
+  expectEveryPairAgrees(twins, tables, blocksWithin(random, 127));
 }
 
 }  // namespace
