@@ -17,6 +17,7 @@
 #include <time.h>
 #include <turbojpeg.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -281,19 +282,12 @@ int main(int argc, char** argv) {
   double seconds = 1.0;
   std::string only;
   std::string file;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--cpu") == 0) {
-      gCpuClock = true;
-      continue;
-    }
-    if (i + 1 == argc) break;
-    if (std::strcmp(argv[i], "--seconds") == 0)
-      seconds = std::atof(argv[++i]);
-    else if (std::strcmp(argv[i], "--only") == 0)
-      only = argv[++i];
-    else if (std::strcmp(argv[i], "--file") == 0)
-      file = argv[++i];
-  }
+  CLI::App app{"Meshwick codec throughput beside TurboJPEG"};
+  app.add_option("--seconds", seconds, "time per measurement")->check(CLI::PositiveNumber);
+  app.add_option("--only", only, "run only the cases whose name contains TEXT");
+  app.add_option("--file", file, "run the decode rows on this JPEG")->check(CLI::ExistingFile);
+  app.add_flag("--cpu", gCpuClock, "measure thread CPU time instead of wall time");
+  CLI11_PARSE(app, argc, argv);
   if (!file.empty()) return runFileCases(file, seconds, only);
 
   const std::vector<uint8_t> rgb = bench::photoRgb(kWidth, kHeight);
