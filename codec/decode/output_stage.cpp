@@ -13,6 +13,17 @@
 
 namespace {
 
+// One YCbCr sample triple as three bytes in RGB or BGR order, by the in-place conversion's
+// rounding (the general store's, which the whole-MCU kernels do not share).
+inline void storeYccPixel(uint8_t* p, int32_t luma, int32_t cb, int32_t cr, bool bgr) {
+  const uint8_t r = clampToByte(luma + chromaRed(cr));
+  const uint8_t g = clampToByte(luma + chromaGreenInPlace(cb, cr));
+  const uint8_t b = clampToByte(luma + chromaBlue(cb));
+  p[0] = bgr ? b : r;
+  p[1] = g;
+  p[2] = bgr ? r : b;
+}
+
 constexpr int32_t kOutsideRegion = static_cast<int32_t>(JpegStatus::InvalidProperties);
 
 // Expanded component planes: MCUs are at most 4 x 8 samples each way.
@@ -404,12 +415,7 @@ void writeConvertedYcc(const JPEG_PROPERTIES& state, const uint8_t (*planes)[kPl
     const uint8_t* crRow = planes[2] + y * kPlaneStride;
     for (int32_t x = rect.left; x < rect.right; ++x, p += 3) {
       const int32_t luma = lumaRow[x], cb = cbRow[x], cr = crRow[x];
-      const uint8_t r = clampToByte(luma + chromaRed(cr));
-      const uint8_t g = clampToByte(luma + chromaGreenInPlace(cb, cr));
-      const uint8_t b = clampToByte(luma + chromaBlue(cb));
-      p[0] = bgr ? b : r;
-      p[1] = g;
-      p[2] = bgr ? r : b;
+      storeYccPixel(p, luma, cb, cr, bgr);
     }
   }
 }
@@ -486,12 +492,7 @@ void writeConvertedYccFromBlocks(const JPEG_PROPERTIES& state, const GeneralMcu&
       const int32_t luma = static_cast<uint8_t>(lumaRow.at(x));
       const int32_t cb = static_cast<uint8_t>(cbRow.at(x));
       const int32_t cr = static_cast<uint8_t>(crRow.at(x));
-      const uint8_t r = clampToByte(luma + chromaRed(cr));
-      const uint8_t g = clampToByte(luma + chromaGreenInPlace(cb, cr));
-      const uint8_t b = clampToByte(luma + chromaBlue(cb));
-      p[0] = bgr ? b : r;
-      p[1] = g;
-      p[2] = bgr ? r : b;
+      storeYccPixel(p, luma, cb, cr, bgr);
     }
   }
 }

@@ -1,5 +1,5 @@
 #!/bin/bash
-# A new user's session under Xvfb: a picture that cannot be read brings a message and leaves
+# A first run of the app under Xvfb, as someone new to it would try it: a picture that cannot be read brings a message and leaves
 # the grid alone; a good one is placed and marks the title; Exit asks about the unsaved grid
 # (取消 keeps the window, 保存 saves and quits); pictures named on the command line are placed
 # at start-up. Screenshots are left in the work folder. Needs xvfb, xdotool, imagemagick.
