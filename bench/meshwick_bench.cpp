@@ -1,19 +1,25 @@
 // Decode and encode throughput of the Meshwick codec beside libjpeg-turbo's TurboJPEG API, in the
-// same run, on a generated photo-like 2400x1600 picture (4:2:0 and 4:4:4 at quality 90, and grey).
+// same run, on a generated photo-like picture (12 megapixels by default) at several qualities.
+//
+// Rows per quality: decode 4:2:0, 4:2:2, 4:4:4 and grey with both transforms, the interpolating
+// upsampler (4:2:0, 4:2:2), progressive, a file with one restart interval per MCU row, 1/2, 1/4
+// and 1/8 scale and a four-component (YCCK -> CMYK) file; encode 4:2:0, 4:2:2, 4:4:4 and grey
+// with both transforms, progressive 4:2:0, 4:4:4 and grey, and 4:2:0 with restart intervals.
 //
 // Comparable settings: our dctVariant 1 (accurate fixed-point transform) against TJFLAG_ACCURATEDCT,
 // our dctVariant 0 (AAN) against TJFLAG_FASTDCT; our default chroma upsampling replicates samples,
 // so TurboJPEG gets TJFLAG_FASTUPSAMPLE, and our upsamplingMode 1 (triangle filter) runs against
-// TurboJPEG without that flag. Both decode to 3-byte BGR into a preallocated buffer; our
-// timing includes the record's whole call sequence (jpegInit, parameters read, image read,
-// jpegFree), as a caller pays it.
+// TurboJPEG without that flag. Both decode into a preallocated buffer; our timing includes the
+// record's whole call sequence (jpegInit, parameters read, image read, jpegFree), as a caller pays
+// it. TurboJPEG cannot write restart intervals, so the restart encode row compares our encoder
+// writing them against TurboJPEG without them (our side does slightly more work). Progressive
+// encoding: our per-scan optimal tables against TurboJPEG's progressive mode, which optimises its
+// tables too.
 //
-// With --file PATH the decode rows run on that JPEG instead (accurate, fast, interpolating, and the
-// 1/2, 1/4 and 1/8 scales against TurboJPEG's scaled decode; four-component files decode to CMYK).
+// With --file PATH the rows run on that JPEG instead: the decode rows on the file itself, the
+// encode rows on its pixels (as TurboJPEG decodes them) at its sampling.
 //
 // --cpu measures thread CPU time instead of wall time (for a machine other work shares).
-//
-// Usage: meshwick_bench [--seconds S] [--only TEXT] [--file PATH] [--cpu]
 #include <time.h>
 #include <turbojpeg.h>
 
@@ -35,17 +41,13 @@
 
 namespace {
 
-constexpr int kWidth = 2400;
-constexpr int kHeight = 1600;
-constexpr int kQuality = 90;
-
 struct Timing {
   double bestSeconds = 0;
   double medianSeconds = 0;
 };
 
 // Thread CPU time: on a shared machine the time this thread actually ran, which leaves out the
-// stretches other processes held the processor (both decoders run in this one thread).
+// stretches other processes held the processor (both codecs run in this one thread).
 double threadSeconds() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
@@ -79,8 +81,6 @@ struct Case {
   std::function<bool()> theirs;
 };
 
-// --- TurboJPEG side -------------------------------------------------------------------------
-
 struct TjHandle {
   tjhandle handle;
   explicit TjHandle(tjhandle h) : handle(h) {}
@@ -89,12 +89,33 @@ struct TjHandle {
   TjHandle& operator=(const TjHandle&) = delete;
 };
 
-std::vector<uint8_t> tjEncode(tjhandle tj, const std::vector<uint8_t>& pixels, int pixelFormat, int sampling,
-                              int flags) {
+// Pixels in one of the layouts both codecs take.
+struct Pixels {
+  int width = 0;
+  int height = 0;
+  int channels = 3;
+  JpegColor color = JpegColor::Bgr;
+  int tjFormat = TJPF_BGR;
+  std::vector<uint8_t> bytes;
+};
+
+// One way of writing a JPEG, in both codecs' terms.
+struct Layout {
+  const char* label;
+  JpegSubsampling ours;
+  int tjSampling;
+};
+
+const Layout k420{"4:2:0", JpegSubsampling::H2V2, TJSAMP_420};
+const Layout k422{"4:2:2", JpegSubsampling::H2V1, TJSAMP_422};
+const Layout k444{"4:4:4", JpegSubsampling::H1V1, TJSAMP_444};
+const Layout kGrey{"grey", JpegSubsampling::H1V1, TJSAMP_GRAY};
+
+std::vector<uint8_t> tjEncode(tjhandle tj, const Pixels& pixels, int sampling, int quality, int flags) {
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
-  if (tjCompress2(tj, pixels.data(), kWidth, 0, kHeight, pixelFormat, &jpeg, &size, sampling, kQuality,
-                  flags) != 0) {
+  if (tjCompress2(tj, pixels.bytes.data(), pixels.width, 0, pixels.height, pixels.tjFormat, &jpeg, &size,
+                  sampling, quality, flags) != 0) {
     std::fprintf(stderr, "tjCompress2: %s\n", tjGetErrorStr2(tj));
     std::exit(1);
   }
@@ -103,20 +124,18 @@ std::vector<uint8_t> tjEncode(tjhandle tj, const std::vector<uint8_t>& pixels, i
   return out;
 }
 
-// --- our side -------------------------------------------------------------------------------
-
 // What one of our decodes produces: the mode picks the scale, the rest the output pixels.
 struct DecodeTarget {
-  int width = kWidth;
-  int height = kHeight;
+  int width = 0;
+  int height = 0;
   int channels = 3;
   JpegColor color = JpegColor::Bgr;
   JpegIoMode mode = JpegIoMode::BufferReadImage;
 };
 
 // The application's call sequence: zeroed record, jpegInit, parameters read, image read, jpegFree.
-bool ourDecode(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int dctVariant, int upsamplingMode = 0,
-               const DecodeTarget& target = {}) {
+bool ourDecode(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int dctVariant, int upsamplingMode,
+               const DecodeTarget& target) {
   auto record = std::make_unique<JPEG_CODEC_PROPERTIES>();
   if (jpegInit(record.get()) != JpegStatus::Ok) return false;
   record->jpegBuffer = jpeg.data();
@@ -135,34 +154,36 @@ bool ourDecode(std::vector<uint8_t>& jpeg, std::vector<uint8_t>& out, int dctVar
   return jpegFree(record.get()) == JpegStatus::Ok && ok;
 }
 
-struct EncodeInput {
-  const std::vector<uint8_t>* pixels;
-  JpegColor pixelColor;
-  int pixelChannels;
-  JpegColor jpegColor;
-  int jpegChannels;
-  JpegSubsampling sampling;
+struct EncodeSettings {
+  int quality = 90;
+  int dctVariant = 1;
+  bool progressive = false;
+  int restartInterval = 0;
 };
 
-bool ourEncode(const EncodeInput& in, std::vector<uint8_t>& out, int dctVariant, bool progressive) {
+bool ourEncode(const Pixels& in, const Layout& layout, const EncodeSettings& settings,
+               std::vector<uint8_t>& out, int32_t* written = nullptr) {
   auto record = std::make_unique<JPEG_CODEC_PROPERTIES>();
   if (jpegInit(record.get()) != JpegStatus::Ok) return false;
-  record->pixelData = const_cast<uint8_t*>(in.pixels->data());
-  record->pixelWidth = kWidth;
-  record->pixelHeight = kHeight;
-  record->pixelChannels = in.pixelChannels;
-  record->pixelColor = in.pixelColor;
+  const bool grey = in.channels == 1;
+  record->pixelData = const_cast<uint8_t*>(in.bytes.data());
+  record->pixelWidth = in.width;
+  record->pixelHeight = in.height;
+  record->pixelChannels = in.channels;
+  record->pixelColor = in.color;
   record->jpegBuffer = out.data();
   record->jpegBufferSize = static_cast<int32_t>(out.size());
-  record->jpegWidth = kWidth;
-  record->jpegHeight = kHeight;
-  record->jpegChannels = in.jpegChannels;
-  record->jpegColor = in.jpegColor;
-  record->jpegSubsampling = in.sampling;
-  record->quality = kQuality;
-  record->state.dctVariant = dctVariant;
-  record->state.progressive = progressive ? 1 : 0;
+  record->jpegWidth = in.width;
+  record->jpegHeight = in.height;
+  record->jpegChannels = grey ? 1 : 3;
+  record->jpegColor = grey ? JpegColor::Gray : JpegColor::YCbCr;
+  record->jpegSubsampling = layout.ours;
+  record->quality = settings.quality;
+  record->state.dctVariant = settings.dctVariant;
+  record->state.progressive = settings.progressive ? 1 : 0;
+  record->state.restartInterval = settings.restartInterval;
   const bool ok = jpegWrite(record.get(), JpegIoMode::BufferWriteImage) == JpegStatus::Ok;
+  if (written != nullptr) *written = record->jpegBufferSize;
   return jpegFree(record.get()) == JpegStatus::Ok && ok;
 }
 
@@ -173,72 +194,261 @@ int maxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) 
   return most;
 }
 
-std::vector<uint8_t> swapRedBlue(const std::vector<uint8_t>& rgb) {
-  std::vector<uint8_t> bgr(rgb.size());
+Pixels bgrFromRgb(int width, int height, const std::vector<uint8_t>& rgb) {
+  Pixels bgr{width, height, 3, JpegColor::Bgr, TJPF_BGR, std::vector<uint8_t>(rgb.size())};
   for (size_t i = 0; i < rgb.size(); i += 3)
-    bgr[i] = rgb[i + 2], bgr[i + 1] = rgb[i + 1], bgr[i + 2] = rgb[i];
+    bgr.bytes[i] = rgb[i + 2], bgr.bytes[i + 1] = rgb[i + 1], bgr.bytes[i + 2] = rgb[i];
   return bgr;
 }
 
-std::vector<uint8_t> luma(const std::vector<uint8_t>& rgb) {
-  std::vector<uint8_t> grey(rgb.size() / 3);
-  for (size_t i = 0; i < grey.size(); ++i) {
-    grey[i] = static_cast<uint8_t>((77 * rgb[3 * i] + 150 * rgb[3 * i + 1] + 29 * rgb[3 * i + 2] + 128) >> 8);
+Pixels greyFromBgr(const Pixels& bgr) {
+  Pixels grey{bgr.width,       bgr.height, 1,
+              JpegColor::Gray, TJPF_GRAY,  std::vector<uint8_t>(bgr.bytes.size() / 3)};
+  for (size_t i = 0; i < grey.bytes.size(); ++i) {
+    const uint8_t* p = &bgr.bytes[3 * i];
+    grey.bytes[i] = static_cast<uint8_t>((29 * p[0] + 150 * p[1] + 77 * p[2] + 128) >> 8);
   }
   return grey;
 }
 
-// Measures each case picked by `only` and prints ours beside theirs; decode rows first compare the
-// two outputs (both buffers cleared, so a smaller scaled picture leaves no stale bytes).
-void runCases(const std::vector<Case>& cases, double seconds, const std::string& only,
-              std::vector<uint8_t>& oursOut, std::vector<uint8_t>& theirsOut) {
-  std::printf("%-46s %12s %12s %8s (best run; median in brackets; %s time)\n", "case", "ours MP/s", "TJ MP/s",
-              "ratio", gCpuClock ? "thread CPU" : "wall");
-  for (const Case& c : cases) {
-    if (!only.empty() && c.name.find(only) == std::string::npos) continue;
-    std::string note;
-    std::fill(oursOut.begin(), oursOut.end(), 0);
-    std::fill(theirsOut.begin(), theirsOut.end(), 0);
-    if (c.name.rfind("decode", 0) == 0 && c.ours() && c.theirs()) {
-      note = " max diff " + std::to_string(maxDifference(oursOut, theirsOut));
-    }
-    const Timing ours = measure(c.ours, seconds);
-    const Timing theirs = measure(c.theirs, seconds);
-    if (ours.bestSeconds == 0) {
-      std::printf("%-46s %12s %12.1f %8s (ours failed)\n", c.name.c_str(), "n/a",
-                  c.megapixels / theirs.bestSeconds, "-");
-      continue;
-    }
-    std::printf("%-46s %5.1f [%4.1f] %5.1f [%4.1f] %8.2f%s\n", c.name.c_str(),
-                c.megapixels / ours.bestSeconds, c.megapixels / ours.medianSeconds,
-                c.megapixels / theirs.bestSeconds, c.megapixels / theirs.medianSeconds,
-                theirs.bestSeconds / ours.bestSeconds, note.c_str());
+// Plain (uninverted) CMYK with grey component replacement, as a print pipeline would hand over.
+Pixels cmykFromBgr(const Pixels& bgr) {
+  Pixels cmyk{bgr.width,       bgr.height, 4,
+              JpegColor::Cmyk, TJPF_CMYK,  std::vector<uint8_t>(bgr.bytes.size() / 3 * 4)};
+  for (size_t i = 0; i < bgr.bytes.size() / 3; ++i) {
+    const uint8_t* p = &bgr.bytes[3 * i];
+    const int c = 255 - p[2], m = 255 - p[1], y = 255 - p[0], k = std::min({c, m, y});
+    uint8_t* q = &cmyk.bytes[4 * i];
+    q[0] = static_cast<uint8_t>(c - k), q[1] = static_cast<uint8_t>(m - k),
+    q[2] = static_cast<uint8_t>(y - k);
+    q[3] = static_cast<uint8_t>(k);
   }
+  return cmyk;
 }
 
-// The decode rows on a JPEG from disk. MP/s counts the full-size picture's pixels at every scale,
-// as the work starts from the same stream.
-int runFileCases(const std::string& path, double seconds, const std::string& only) {
-  std::ifstream stream(path, std::ios::binary);
-  std::vector<uint8_t> jpeg((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+// The buffers every row decodes into and encodes to, sized for the largest picture.
+struct Buffers {
+  std::vector<uint8_t> oursOut;
+  std::vector<uint8_t> theirsOut;
+  std::vector<uint8_t> encoded;
+  explicit Buffers(size_t pixels) : oursOut(pixels * 4), theirsOut(pixels * 4), encoded(pixels * 4 + 65536) {}
+};
+
+// One decode row: a stream both codecs read, and how.
+struct DecodeRow {
+  std::string name;
+  const std::vector<uint8_t>* jpeg;
+  int width, height;  // of the full-size picture
+  int dctVariant = 1;
+  int upsamplingMode = 0;
+  int scale = 1;
+  bool fourComponents = false;
+};
+
+Case decodeCase(const DecodeRow& row, tjhandle tj, Buffers& buffers) {
+  const JpegIoMode modes[] = {JpegIoMode::BufferReadImage, JpegIoMode::BufferReadHalf,
+                              JpegIoMode::BufferReadQuarter, JpegIoMode::BufferReadEighth};
+  const int modeIndex = row.scale == 1 ? 0 : row.scale == 2 ? 1 : row.scale == 4 ? 2 : 3;
+  const DecodeTarget target{(row.width + row.scale - 1) / row.scale, (row.height + row.scale - 1) / row.scale,
+                            row.fourComponents ? 4 : 3, row.fourComponents ? JpegColor::Cmyk : JpegColor::Bgr,
+                            modes[modeIndex]};
+  const int tjFormat = row.fourComponents ? TJPF_CMYK : TJPF_BGR;
+  const int tjFlags = (row.dctVariant == 1 ? TJFLAG_ACCURATEDCT : TJFLAG_FASTDCT) |
+                      (row.upsamplingMode == 1 ? 0 : TJFLAG_FASTUPSAMPLE);
+  auto* jpeg = const_cast<std::vector<uint8_t>*>(row.jpeg);
+  return {row.name, row.width * static_cast<double>(row.height) / 1e6,
+          [jpeg, row, target, &buffers] {
+            return ourDecode(*jpeg, buffers.oursOut, row.dctVariant, row.upsamplingMode, target);
+          },
+          [jpeg, target, tjFormat, tjFlags, tj, &buffers] {
+            if (tjDecompress2(tj, jpeg->data(), jpeg->size(), buffers.theirsOut.data(), target.width, 0,
+                              target.height, tjFormat, tjFlags) == 0 ||
+                tjGetErrorCode(tj) == TJERR_WARNING)
+              return true;
+            std::fprintf(stderr, "tjDecompress2: %s\n", tjGetErrorStr2(tj));
+            return false;
+          }};
+}
+
+Case encodeCase(const std::string& name, const Pixels& pixels, const Layout& layout,
+                const EncodeSettings& settings, tjhandle tj, Buffers& buffers) {
+  const int flags = (settings.dctVariant == 1 ? TJFLAG_ACCURATEDCT : TJFLAG_FASTDCT) | TJFLAG_NOREALLOC |
+                    (settings.progressive ? TJFLAG_PROGRESSIVE : 0);
+  return {
+      name, pixels.width * static_cast<double>(pixels.height) / 1e6,
+      [&pixels, &layout, settings, &buffers] { return ourEncode(pixels, layout, settings, buffers.encoded); },
+      [&pixels, &layout, settings, flags, tj, &buffers] {
+        unsigned char* out = buffers.encoded.data();
+        unsigned long size = buffers.encoded.size();
+        return tjCompress2(tj, pixels.bytes.data(), pixels.width, 0, pixels.height, pixels.tjFormat, &out,
+                           &size, layout.tjSampling, settings.quality, flags) == 0;
+      }};
+}
+
+const char* variantName(int dctVariant) {
+  return dctVariant == 1 ? "accurate" : "fast";
+}
+
+// The streams of one quality of the generated picture; they must outlive the cases that read them.
+struct QualityStreams {
+  int quality = 90;
+  std::vector<uint8_t> sequential[4];  // k420, k422, k444, kGrey
+  std::vector<uint8_t> progressive;
+  std::vector<uint8_t> restart;
+  std::vector<uint8_t> cmyk;
+};
+
+// Our encoder writes the restart file: TurboJPEG's API has no restart interval setting.
+std::vector<uint8_t> restartStream(const Pixels& bgr, int quality, Buffers& buffers) {
+  const EncodeSettings settings{quality, 1, false, (bgr.width + 15) / 16};
+  int32_t size = 0;
+  if (!ourEncode(bgr, k420, settings, buffers.encoded, &size)) {
+    std::fprintf(stderr, "could not write the restart stream\n");
+    std::exit(1);
+  }
+  return {buffers.encoded.begin(), buffers.encoded.begin() + size};
+}
+
+void addGeneratedCases(std::vector<Case>& cases, const QualityStreams& s, const Pixels& bgr,
+                       const Pixels& grey, tjhandle compressor, tjhandle decompressor, Buffers& buffers) {
+  const std::string q = " q" + std::to_string(s.quality);
+  const Layout* layouts[] = {&k420, &k422, &k444, &kGrey};
+  const int w = bgr.width, h = bgr.height;
+  for (int i = 0; i < 4; ++i)
+    for (int variant : {1, 0})
+      cases.push_back(
+          decodeCase({std::string("decode ") + layouts[i]->label + q + " " + variantName(variant) + " -> BGR",
+                      &s.sequential[i], w, h, variant},
+                     decompressor, buffers));
+  for (int i = 0; i < 2; ++i)
+    cases.push_back(decodeCase({std::string("decode ") + layouts[i]->label + q + " accurate fancy -> BGR",
+                                &s.sequential[i], w, h, 1, 1},
+                               decompressor, buffers));
+  cases.push_back(decodeCase({"decode 4:2:0" + q + " progressive accurate -> BGR", &s.progressive, w, h},
+                             decompressor, buffers));
+  cases.push_back(
+      decodeCase({"decode 4:2:0" + q + " restart accurate -> BGR", &s.restart, w, h}, decompressor, buffers));
+  for (int scale : {2, 4, 8})
+    cases.push_back(decodeCase({"decode 4:2:0" + q + " 1/" + std::to_string(scale) + " accurate -> BGR",
+                                &s.sequential[0], w, h, 1, 0, scale},
+                               decompressor, buffers));
+  cases.push_back(decodeCase({"decode 4:2:0 CMYK" + q + " accurate -> CMYK", &s.cmyk, w, h, 1, 0, 1, true},
+                             decompressor, buffers));
+
+  for (int i = 0; i < 4; ++i) {
+    const Pixels& source = i == 3 ? grey : bgr;
+    for (int variant : {1, 0})
+      cases.push_back(encodeCase(std::string("encode ") + layouts[i]->label + q + " " + variantName(variant),
+                                 source, *layouts[i], {s.quality, variant}, compressor, buffers));
+  }
+  for (int i : {0, 2, 3})
+    cases.push_back(encodeCase(std::string("encode ") + layouts[i]->label + q + " accurate progressive",
+                               i == 3 ? grey : bgr, *layouts[i], {s.quality, 1, true}, compressor, buffers));
+  cases.push_back(encodeCase("encode 4:2:0" + q + " accurate restart", bgr, k420,
+                             {s.quality, 1, false, (w + 15) / 16}, compressor, buffers));
+}
+
+void printHeader(const std::string& what, double seconds) {
+  std::printf("Meshwick codec vs TurboJPEG (libturbojpeg %s), %s, %.1f s per measurement\n",
+              MESHWICK_TURBOJPEG_VERSION, what.c_str(), seconds);
+  std::printf("%-46s %12s %12s %8s (best run; median in brackets; %s time)\n", "case", "ours MP/s", "TJ MP/s",
+              "ratio", gCpuClock ? "thread CPU" : "wall");
+}
+
+// Measures one case and prints ours beside theirs; a decode row first compares the two outputs
+// (both buffers cleared, so a smaller scaled picture leaves no stale bytes).
+void runCase(const Case& c, double seconds, Buffers& buffers) {
+  std::string note;
+  if (c.name.rfind("decode", 0) == 0) {
+    std::fill(buffers.oursOut.begin(), buffers.oursOut.end(), 0);
+    std::fill(buffers.theirsOut.begin(), buffers.theirsOut.end(), 0);
+    if (c.ours() && c.theirs())
+      note = " max diff " + std::to_string(maxDifference(buffers.oursOut, buffers.theirsOut));
+  }
+  const Timing ours = measure(c.ours, seconds);
+  const Timing theirs = measure(c.theirs, seconds);
+  if (ours.bestSeconds == 0) {
+    std::printf("%-46s %12s %12.1f %8s (ours failed)\n", c.name.c_str(), "n/a",
+                c.megapixels / theirs.bestSeconds, "-");
+    return;
+  }
+  std::printf("%-46s %5.1f [%5.1f] %5.1f [%5.1f] %5.2f [%4.2f]%s\n", c.name.c_str(),
+              c.megapixels / ours.bestSeconds, c.megapixels / ours.medianSeconds,
+              c.megapixels / theirs.bestSeconds, c.megapixels / theirs.medianSeconds,
+              theirs.bestSeconds / ours.bestSeconds, theirs.medianSeconds / ours.medianSeconds, note.c_str());
+  std::fflush(stdout);
+}
+
+bool selected(const Case& c, const std::string& only) {
+  return only.empty() || c.name.find(only) != std::string::npos;
+}
+
+struct Options {
+  double seconds = 1.0;
+  std::string only;
+  std::string file;
+  int width = 4000;
+  int height = 3000;
+  std::vector<int> qualities{75, 90, 98};
+};
+
+int runGenerated(const Options& options) {
+  const Pixels bgr =
+      bgrFromRgb(options.width, options.height, bench::photoRgb(options.width, options.height));
+  const Pixels grey = greyFromBgr(bgr);
+  const Pixels cmyk = cmykFromBgr(bgr);
+  TjHandle compressor(tjInitCompress());
   TjHandle decompressor(tjInitDecompress());
+  Buffers buffers(static_cast<size_t>(bgr.width) * bgr.height);
+  printHeader(std::to_string(bgr.width) + "x" + std::to_string(bgr.height) + " photo-like picture",
+              options.seconds);
+  for (int quality : options.qualities) {
+    // Built per quality and dropped after it, so the run holds one quality's streams at a time.
+    QualityStreams streams;
+    streams.quality = quality;
+    const Layout* layouts[] = {&k420, &k422, &k444, &kGrey};
+    for (int i = 0; i < 4; ++i)
+      streams.sequential[i] = tjEncode(compressor.handle, i == 3 ? grey : bgr, layouts[i]->tjSampling,
+                                       quality, TJFLAG_ACCURATEDCT);
+    streams.progressive =
+        tjEncode(compressor.handle, bgr, TJSAMP_420, quality, TJFLAG_ACCURATEDCT | TJFLAG_PROGRESSIVE);
+    streams.restart = restartStream(bgr, quality, buffers);
+    // A fresh handle: the shared one, after the three-component streams, wrote a YCCK stream that
+    // TurboJPEG's own decoder called corrupt.
+    streams.cmyk = tjEncode(TjHandle(tjInitCompress()).handle, cmyk, TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
+    std::vector<Case> cases;
+    addGeneratedCases(cases, streams, bgr, grey, compressor.handle, decompressor.handle, buffers);
+    for (const Case& c : cases)
+      if (selected(c, options.only)) runCase(c, options.seconds, buffers);
+  }
+  return 0;
+}
+
+// Which of our layouts a TurboJPEG sampling code is, or null for one we do not encode.
+const Layout* layoutOf(int tjSampling) {
+  for (const Layout* layout : {&k420, &k422, &k444, &kGrey})
+    if (layout->tjSampling == tjSampling) return layout;
+  return nullptr;
+}
+
+int runFile(const Options& options) {
+  std::ifstream stream(options.file, std::ios::binary);
+  const std::vector<uint8_t> jpeg((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+  TjHandle decompressor(tjInitDecompress());
+  TjHandle compressor(tjInitCompress());
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
   if (jpeg.empty() || tjDecompressHeader3(decompressor.handle, jpeg.data(), jpeg.size(), &width, &height,
                                           &subsampling, &colorspace) != 0) {
-    std::fprintf(stderr, "%s: not a JPEG TurboJPEG can read\n", path.c_str());
+    std::fprintf(stderr, "%s: not a JPEG TurboJPEG can read\n", options.file.c_str());
     return 1;
   }
   const bool fourComponents = colorspace == TJCS_CMYK || colorspace == TJCS_YCCK;
-  const int channels = fourComponents ? 4 : 3;
-  const JpegColor color = fourComponents ? JpegColor::Cmyk : JpegColor::Bgr;
-  const int tjFormat = fourComponents ? TJPF_CMYK : TJPF_BGR;
   const char* const samplingNames[] = {"4:4:4", "4:2:2", "4:2:0", "grey", "4:4:0", "4:1:1"};
   const std::string label =
       std::string(subsampling >= 0 && subsampling < 6 ? samplingNames[subsampling] : "?") +
       (fourComponents ? " CMYK" : "");
-  std::vector<uint8_t> oursOut(static_cast<size_t>(width) * height * channels);
-  std::vector<uint8_t> theirsOut(oursOut.size());
-  const double megapixels = width * static_cast<double>(height) / 1e6;
+  const std::string arrow = fourComponents ? " -> CMYK" : " -> BGR";
+  Buffers buffers(static_cast<size_t>(width) * height);
 
   struct Row {
     std::string name;
@@ -254,133 +464,65 @@ int runFileCases(const std::string& path, double seconds, const std::string& onl
   if (subsampling == TJSAMP_420 || subsampling == TJSAMP_422)
     rows.insert(rows.begin() + 2, {"accurate fancy", 1, 1, 1});
   std::vector<Case> cases;
-  for (const Row& row : rows) {
-    const JpegIoMode modes[] = {JpegIoMode::BufferReadImage, JpegIoMode::BufferReadHalf,
-                                JpegIoMode::BufferReadQuarter, JpegIoMode::BufferReadEighth};
-    const int modeIndex = row.scale == 1 ? 0 : row.scale == 2 ? 1 : row.scale == 4 ? 2 : 3;
-    const DecodeTarget target{(width + row.scale - 1) / row.scale, (height + row.scale - 1) / row.scale,
-                              channels, color, modes[modeIndex]};
-    const int tjFlags = (row.dctVariant == 1 ? TJFLAG_ACCURATEDCT : TJFLAG_FASTDCT) |
-                        (row.upsamplingMode == 1 ? 0 : TJFLAG_FASTUPSAMPLE);
-    cases.push_back(
-        {"decode " + label + " " + row.name + (fourComponents ? " -> CMYK" : " -> BGR"), megapixels,
-         [&, row, target] { return ourDecode(jpeg, oursOut, row.dctVariant, row.upsamplingMode, target); },
-         [&, target, tjFlags] {
-           return tjDecompress2(decompressor.handle, jpeg.data(), jpeg.size(), theirsOut.data(), target.width,
-                                0, target.height, tjFormat, tjFlags) == 0;
-         }});
+  for (const Row& row : rows)
+    cases.push_back(decodeCase({"decode " + label + " " + row.name + arrow, &jpeg, width, height,
+                                row.dctVariant, row.upsamplingMode, row.scale, fourComponents},
+                               decompressor.handle, buffers));
+
+  // The encode rows start from the file's own pixels.
+  const Layout* layout = fourComponents ? nullptr : layoutOf(subsampling);
+  Pixels pixels;
+  if (layout != nullptr) {
+    const bool grey = layout == &kGrey;
+    pixels = {width,
+              height,
+              grey ? 1 : 3,
+              grey ? JpegColor::Gray : JpegColor::Bgr,
+              grey ? TJPF_GRAY : TJPF_BGR,
+              std::vector<uint8_t>(static_cast<size_t>(width) * height * (grey ? 1 : 3))};
+    if (tjDecompress2(decompressor.handle, jpeg.data(), jpeg.size(), pixels.bytes.data(), width, 0, height,
+                      pixels.tjFormat, TJFLAG_ACCURATEDCT) != 0)
+      layout = nullptr;
   }
-  std::printf("Meshwick codec vs TurboJPEG (libturbojpeg %s), %s: %dx%d %s, %.1f s per measurement\n",
-              MESHWICK_TURBOJPEG_VERSION, path.c_str(), width, height, label.c_str(), seconds);
-  runCases(cases, seconds, only, oursOut, theirsOut);
+  if (layout != nullptr) {
+    for (int quality : options.qualities) {
+      const std::string name = std::string("encode ") + layout->label + " q" + std::to_string(quality);
+      for (int variant : {1, 0})
+        cases.push_back(encodeCase(name + " " + variantName(variant), pixels, *layout, {quality, variant},
+                                   compressor.handle, buffers));
+      cases.push_back(encodeCase(name + " accurate progressive", pixels, *layout, {quality, 1, true},
+                                 compressor.handle, buffers));
+    }
+  }
+  printHeader(options.file + ": " + std::to_string(width) + "x" + std::to_string(height) + " " + label,
+              options.seconds);
+  for (const Case& c : cases)
+    if (selected(c, options.only)) runCase(c, options.seconds, buffers);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  double seconds = 1.0;
-  std::string only;
-  std::string file;
+  Options options;
+  std::string size = "4000x3000";
   CLI::App app{"Meshwick codec throughput beside TurboJPEG"};
-  app.add_option("--seconds", seconds, "time per measurement")->check(CLI::PositiveNumber);
-  app.add_option("--only", only, "run only the cases whose name contains TEXT");
-  app.add_option("--file", file, "run the decode rows on this JPEG")->check(CLI::ExistingFile);
+  app.add_option("--seconds", options.seconds, "time per measurement")->check(CLI::PositiveNumber);
+  app.add_option("--only", options.only, "run only the cases whose name contains TEXT");
+  app.add_option("--file", options.file, "run the decode rows on this JPEG and the encode rows on its pixels")
+      ->check(CLI::ExistingFile);
+  app.add_option("--size", size, "generated picture's size, WIDTHxHEIGHT")->capture_default_str();
+  app.add_option("--quality", options.qualities, "qualities of the generated streams and of the encode rows")
+      ->check(CLI::Range(1, 100))
+      ->capture_default_str();
   app.add_flag("--cpu", gCpuClock, "measure thread CPU time instead of wall time");
   CLI11_PARSE(app, argc, argv);
-  if (!file.empty()) return runFileCases(file, seconds, only);
-
-  const std::vector<uint8_t> rgb = bench::photoRgb(kWidth, kHeight);
-  const std::vector<uint8_t> bgr = swapRedBlue(rgb);
-  const std::vector<uint8_t> grey = luma(rgb);
-  TjHandle compressor(tjInitCompress());
-  TjHandle decompressor(tjInitDecompress());
-
-  struct Source {
-    const char* label;
-    std::vector<uint8_t> jpeg;
-    EncodeInput encode;
-    int tjPixelFormat;
-    int tjSampling;
-  };
-  std::vector<Source> sources = {
-      {"4:2:0 q90",
-       {},
-       {&bgr, JpegColor::Bgr, 3, JpegColor::YCbCr, 3, JpegSubsampling::H2V2},
-       TJPF_BGR,
-       TJSAMP_420},
-      {"4:4:4 q90",
-       {},
-       {&bgr, JpegColor::Bgr, 3, JpegColor::YCbCr, 3, JpegSubsampling::H1V1},
-       TJPF_BGR,
-       TJSAMP_444},
-      {"grey q90",
-       {},
-       {&grey, JpegColor::Gray, 1, JpegColor::Gray, 1, JpegSubsampling::H1V1},
-       TJPF_GRAY,
-       TJSAMP_GRAY},
-  };
-  for (Source& s : sources) {
-    s.jpeg = tjEncode(compressor.handle, *s.encode.pixels, s.tjPixelFormat, s.tjSampling, TJFLAG_ACCURATEDCT);
+  char separator = 0;
+  if (std::sscanf(size.c_str(), "%d%c%d", &options.width, &separator, &options.height) != 3 ||
+      separator != 'x' || options.width < 16 || options.height < 16 || options.width > 30000 ||
+      options.height > 30000) {
+    std::fprintf(stderr, "--size: expected WIDTHxHEIGHT between 16 and 30000, got %s\n", size.c_str());
+    return 2;
   }
-
-  std::vector<uint8_t> oursOut(static_cast<size_t>(kWidth) * kHeight * 3);
-  std::vector<uint8_t> theirsOut(oursOut.size());
-  std::vector<uint8_t> encoded(static_cast<size_t>(kWidth) * kHeight * 4 + 65536);
-  const double megapixels = kWidth * kHeight / 1e6;
-
-  std::vector<Case> cases;
-  for (Source& s : sources) {
-    for (int variant : {1, 0}) {
-      const int tjFlags = (variant == 1 ? TJFLAG_ACCURATEDCT : TJFLAG_FASTDCT) | TJFLAG_FASTUPSAMPLE;
-      cases.push_back({std::string("decode ") + s.label + (variant == 1 ? " accurate" : " fast") + " -> BGR",
-                       megapixels, [&, variant] { return ourDecode(s.jpeg, oursOut, variant); },
-                       [&, tjFlags] {
-                         return tjDecompress2(decompressor.handle, s.jpeg.data(), s.jpeg.size(),
-                                              theirsOut.data(), kWidth, 0, kHeight, TJPF_BGR, tjFlags) == 0;
-                       }});
-    }
-  }
-  // Interpolating chroma upsampling on the 4:2:0 picture.
-  Source& subsampled = sources[0];
-  cases.push_back({"decode 4:2:0 q90 accurate fancy -> BGR", megapixels,
-                   [&] { return ourDecode(subsampled.jpeg, oursOut, 1, 1); },
-                   [&] {
-                     return tjDecompress2(decompressor.handle, subsampled.jpeg.data(), subsampled.jpeg.size(),
-                                          theirsOut.data(), kWidth, 0, kHeight, TJPF_BGR,
-                                          TJFLAG_ACCURATEDCT) == 0;
-                   }});
-  // Progressive decode: the 4:2:0 picture with the default progressive script (the one cjpeg
-  // -progressive writes).
-  std::vector<uint8_t> progressive =
-      tjEncode(compressor.handle, bgr, TJPF_BGR, TJSAMP_420, TJFLAG_ACCURATEDCT | TJFLAG_PROGRESSIVE);
-  cases.push_back({"decode 4:2:0 q90 progressive accurate -> BGR", megapixels,
-                   [&] { return ourDecode(progressive, oursOut, 1); },
-                   [&] {
-                     return tjDecompress2(decompressor.handle, progressive.data(), progressive.size(),
-                                          theirsOut.data(), kWidth, 0, kHeight, TJPF_BGR,
-                                          TJFLAG_ACCURATEDCT | TJFLAG_FASTUPSAMPLE) == 0;
-                   }});
-  // Encode: the same pictures back to JPEG at quality 90 (our default dctVariant 1 against
-  // TurboJPEG's accurate forward DCT). Progressive: our per-scan optimal tables against
-  // TurboJPEG's progressive mode, which optimises its tables too.
-  for (Source& s : sources) {
-    for (bool progressive : {false, true}) {
-      const int flags = TJFLAG_ACCURATEDCT | TJFLAG_NOREALLOC | (progressive ? TJFLAG_PROGRESSIVE : 0);
-      cases.push_back({std::string("encode ") + s.label + " accurate" + (progressive ? " progressive" : ""),
-                       megapixels, [&, progressive] { return ourEncode(s.encode, encoded, 1, progressive); },
-                       [&, flags] {
-                         unsigned char* out = encoded.data();
-                         unsigned long size = encoded.size();
-                         return tjCompress2(compressor.handle, s.encode.pixels->data(), kWidth, 0, kHeight,
-                                            s.tjPixelFormat, &out, &size, s.tjSampling, kQuality, flags) == 0;
-                       }});
-    }
-  }
-
-  std::printf(
-      "Meshwick codec vs TurboJPEG (libturbojpeg %s), %dx%d photo-like picture, %.1f s per measurement\n",
-      MESHWICK_TURBOJPEG_VERSION, kWidth, kHeight, seconds);
-  runCases(cases, seconds, only, oursOut, theirsOut);
-  return 0;
+  return options.file.empty() ? runGenerated(options) : runFile(options);
 }
