@@ -542,15 +542,22 @@ TEST(OracleRobustness, EveryPrefixIsHandled) {
 // --- checksum manifest ----------------------------------------------------------------------
 
 struct ManifestEntry {
-  std::string key;  // file, modes, scale, format, variant
+  std::string key;  // file, modes, scale, format, variant ("f" after it: interpolating upsampler)
   std::string checksum;
   std::string path;
 };
 
-std::string manifestKey(const std::string& file, int scale, const PixelFormat& format, int variant) {
+std::string manifestKey(const std::string& file, int scale, const PixelFormat& format, int variant,
+                        int upsamplingMode) {
   const std::string modes = std::string("File") + modeName(scale) + "|Buffer" + modeName(scale);
   return file + " " + modes + " 1/" + std::to_string(scale) + " " + format.name + " v" +
-         std::to_string(variant);
+         std::to_string(variant) + (upsamplingMode == 1 ? "f" : "");
+}
+
+// The interpolating upsampler is pinned too where it can filter: subsampled colour streams.
+std::vector<int> upsamplingModesFor(const CorpusFile& file) {
+  if (file.color == Y && file.sampling != S::H1V1) return {0, 1};
+  return {0};
 }
 
 std::map<std::string, std::string> readManifest(const fs::path& path) {
@@ -576,21 +583,26 @@ TEST(OracleChecksums, DecodedPixelsMatchManifest) {
   std::vector<ManifestEntry> actual;
   for (const CorpusFile& file : corpus()) {
     if (file.kind != Kind::Decodes && file.kind != Kind::Truncated) continue;
-    for (int variant : {1, 0}) {
-      for (int scale : {1, 2, 4, 8}) {
-        for (const PixelFormat& format : formatsFor(file.color)) {
-          const Decoded d =
-              decode(corpusDir() / file.name, {.scale = scale, .format = format, .dctVariant = variant});
-          const std::string key = manifestKey(file.name, scale, format, variant);
-          const std::string sum =
-              d.status == JpegStatus::Ok ? checksum(d.image) : "status" + std::to_string(int(d.status));
-          actual.push_back({key, sum, outputPath(file, format, scale)});
-          if (update) continue;
-          auto found = manifest.find(key);
-          if (found == manifest.end()) {
-            ADD_FAILURE() << key << ": no checksum recorded (MESHWICK_UPDATE_CHECKSUMS=1 records them)";
-          } else {
-            EXPECT_EQ(sum, found->second) << key << " via " << outputPath(file, format, scale);
+    for (int upsampling : upsamplingModesFor(file)) {
+      for (int variant : {1, 0}) {
+        for (int scale : {1, 2, 4, 8}) {
+          for (const PixelFormat& format : formatsFor(file.color)) {
+            const Decoded d = decode(
+                corpusDir() / file.name,
+                {.scale = scale, .format = format, .dctVariant = variant, .upsamplingMode = upsampling});
+            const std::string key = manifestKey(file.name, scale, format, variant, upsampling);
+            const std::string path =
+                upsampling == 1 ? "interpolating upsampler" : outputPath(file, format, scale);
+            const std::string sum =
+                d.status == JpegStatus::Ok ? checksum(d.image) : "status" + std::to_string(int(d.status));
+            actual.push_back({key, sum, path});
+            if (update) continue;
+            auto found = manifest.find(key);
+            if (found == manifest.end()) {
+              ADD_FAILURE() << key << ": no checksum recorded (MESHWICK_UPDATE_CHECKSUMS=1 records them)";
+            } else {
+              EXPECT_EQ(sum, found->second) << key << " via " << path;
+            }
           }
         }
       }
@@ -601,6 +613,7 @@ TEST(OracleChecksums, DecodedPixelsMatchManifest) {
     out << "# Checksums (FNV-1a 64 over the packed top-down pixels) of our decoder's output for the\n"
            "# corpus in tests/data/jpeg. Written by OracleChecksums.DecodedPixelsMatchManifest with\n"
            "# MESHWICK_UPDATE_CHECKSUMS=1; every value was checked against djpeg within tolerance first.\n"
+           "# Variants ending in f use the interpolating upsampler, whose own tests check the filter.\n"
            "# file  modes  scale  pixel-format  dctVariant  checksum  output path\n";
     for (const ManifestEntry& e : actual) out << e.key << " " << e.checksum << "  " << e.path << "\n";
   }

@@ -71,6 +71,7 @@ struct DecodeOptions {
   int scale = 1;       // 1, 2, 4 or 8
   PixelFormat format = kBgr3;
   int dctVariant = 1;
+  int upsamplingMode = 0;  // 1: triangle filter for 2:1 chroma
   int padBytes = 0;
   bool bottomUp = false;
   bool readParamsFirst = true;  // else the image read alone, sized by `width`/`height`
@@ -160,6 +161,7 @@ inline Decoded decodeStream(std::vector<uint8_t> bytes, const fs::path& path, co
   codec->jpegBuffer = bytes.data();
   codec->jpegBufferSize = static_cast<int32_t>(bytes.size());
   codec->state.dctVariant = options.dctVariant;
+  codec->state.upsamplingMode = options.upsamplingMode;
 
   int width = options.width;
   int height = options.height;
