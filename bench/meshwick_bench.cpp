@@ -111,7 +111,12 @@ const Layout k422{"4:2:2", JpegSubsampling::H2V1, TJSAMP_422};
 const Layout k444{"4:4:4", JpegSubsampling::H1V1, TJSAMP_444};
 const Layout kGrey{"grey", JpegSubsampling::H1V1, TJSAMP_GRAY};
 
-std::vector<uint8_t> tjEncode(tjhandle tj, const Pixels& pixels, int sampling, int quality, int flags) {
+// Each stream gets a handle of its own: libturbojpeg 2.1.5 carries state over between
+// compressions on one handle (a sequential stream written after a progressive one made djpeg
+// report "bad Huffman code", and a YCCK stream after three-component ones was called corrupt).
+std::vector<uint8_t> tjEncode(const Pixels& pixels, int sampling, int quality, int flags) {
+  const TjHandle handle(tjInitCompress());
+  tjhandle tj = handle.handle;
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
   if (tjCompress2(tj, pixels.bytes.data(), pixels.width, 0, pixels.height, pixels.tjFormat, &jpeg, &size,
@@ -270,18 +275,20 @@ Case decodeCase(const DecodeRow& row, tjhandle tj, Buffers& buffers) {
           }};
 }
 
+// TurboJPEG's side of an encode row writes through a handle of its own (see tjEncode).
 Case encodeCase(const std::string& name, const Pixels& pixels, const Layout& layout,
-                const EncodeSettings& settings, tjhandle tj, Buffers& buffers) {
+                const EncodeSettings& settings, Buffers& buffers) {
   const int flags = (settings.dctVariant == 1 ? TJFLAG_ACCURATEDCT : TJFLAG_FASTDCT) | TJFLAG_NOREALLOC |
                     (settings.progressive ? TJFLAG_PROGRESSIVE : 0);
+  auto handle = std::make_shared<TjHandle>(tjInitCompress());
   return {
       name, pixels.width * static_cast<double>(pixels.height) / 1e6,
       [&pixels, &layout, settings, &buffers] { return ourEncode(pixels, layout, settings, buffers.encoded); },
-      [&pixels, &layout, settings, flags, tj, &buffers] {
+      [&pixels, &layout, settings, flags, handle, &buffers] {
         unsigned char* out = buffers.encoded.data();
         unsigned long size = buffers.encoded.size();
-        return tjCompress2(tj, pixels.bytes.data(), pixels.width, 0, pixels.height, pixels.tjFormat, &out,
-                           &size, layout.tjSampling, settings.quality, flags) == 0;
+        return tjCompress2(handle->handle, pixels.bytes.data(), pixels.width, 0, pixels.height,
+                           pixels.tjFormat, &out, &size, layout.tjSampling, settings.quality, flags) == 0;
       }};
 }
 
@@ -310,7 +317,7 @@ std::vector<uint8_t> restartStream(const Pixels& bgr, int quality, Buffers& buff
 }
 
 void addGeneratedCases(std::vector<Case>& cases, const QualityStreams& s, const Pixels& bgr,
-                       const Pixels& grey, tjhandle compressor, tjhandle decompressor, Buffers& buffers) {
+                       const Pixels& grey, tjhandle decompressor, Buffers& buffers) {
   const std::string q = " q" + std::to_string(s.quality);
   const Layout* layouts[] = {&k420, &k422, &k444, &kGrey};
   const int w = bgr.width, h = bgr.height;
@@ -339,13 +346,13 @@ void addGeneratedCases(std::vector<Case>& cases, const QualityStreams& s, const 
     const Pixels& source = i == 3 ? grey : bgr;
     for (int variant : {1, 0})
       cases.push_back(encodeCase(std::string("encode ") + layouts[i]->label + q + " " + variantName(variant),
-                                 source, *layouts[i], {s.quality, variant}, compressor, buffers));
+                                 source, *layouts[i], {s.quality, variant}, buffers));
   }
   for (int i : {0, 2, 3})
     cases.push_back(encodeCase(std::string("encode ") + layouts[i]->label + q + " accurate progressive",
-                               i == 3 ? grey : bgr, *layouts[i], {s.quality, 1, true}, compressor, buffers));
+                               i == 3 ? grey : bgr, *layouts[i], {s.quality, 1, true}, buffers));
   cases.push_back(encodeCase("encode 4:2:0" + q + " accurate restart", bgr, k420,
-                             {s.quality, 1, false, (w + 15) / 16}, compressor, buffers));
+                             {s.quality, 1, false, (w + 15) / 16}, buffers));
 }
 
 void printHeader(const std::string& what, double seconds) {
@@ -397,7 +404,6 @@ int runGenerated(const Options& options) {
       bgrFromRgb(options.width, options.height, bench::photoRgb(options.width, options.height));
   const Pixels grey = greyFromBgr(bgr);
   const Pixels cmyk = cmykFromBgr(bgr);
-  TjHandle compressor(tjInitCompress());
   TjHandle decompressor(tjInitDecompress());
   Buffers buffers(static_cast<size_t>(bgr.width) * bgr.height);
   printHeader(std::to_string(bgr.width) + "x" + std::to_string(bgr.height) + " photo-like picture",
@@ -408,16 +414,13 @@ int runGenerated(const Options& options) {
     streams.quality = quality;
     const Layout* layouts[] = {&k420, &k422, &k444, &kGrey};
     for (int i = 0; i < 4; ++i)
-      streams.sequential[i] = tjEncode(compressor.handle, i == 3 ? grey : bgr, layouts[i]->tjSampling,
-                                       quality, TJFLAG_ACCURATEDCT);
-    streams.progressive =
-        tjEncode(compressor.handle, bgr, TJSAMP_420, quality, TJFLAG_ACCURATEDCT | TJFLAG_PROGRESSIVE);
+      streams.sequential[i] =
+          tjEncode(i == 3 ? grey : bgr, layouts[i]->tjSampling, quality, TJFLAG_ACCURATEDCT);
+    streams.progressive = tjEncode(bgr, TJSAMP_420, quality, TJFLAG_ACCURATEDCT | TJFLAG_PROGRESSIVE);
     streams.restart = restartStream(bgr, quality, buffers);
-    // A fresh handle: the shared one, after the three-component streams, wrote a YCCK stream that
-    // TurboJPEG's own decoder called corrupt.
-    streams.cmyk = tjEncode(TjHandle(tjInitCompress()).handle, cmyk, TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
+    streams.cmyk = tjEncode(cmyk, TJSAMP_420, quality, TJFLAG_ACCURATEDCT);
     std::vector<Case> cases;
-    addGeneratedCases(cases, streams, bgr, grey, compressor.handle, decompressor.handle, buffers);
+    addGeneratedCases(cases, streams, bgr, grey, decompressor.handle, buffers);
     for (const Case& c : cases)
       if (selected(c, options.only)) runCase(c, options.seconds, buffers);
   }
@@ -435,7 +438,6 @@ int runFile(const Options& options) {
   std::ifstream stream(options.file, std::ios::binary);
   const std::vector<uint8_t> jpeg((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
   TjHandle decompressor(tjInitDecompress());
-  TjHandle compressor(tjInitCompress());
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
   if (jpeg.empty() || tjDecompressHeader3(decompressor.handle, jpeg.data(), jpeg.size(), &width, &height,
                                           &subsampling, &colorspace) != 0) {
@@ -488,10 +490,10 @@ int runFile(const Options& options) {
     for (int quality : options.qualities) {
       const std::string name = std::string("encode ") + layout->label + " q" + std::to_string(quality);
       for (int variant : {1, 0})
-        cases.push_back(encodeCase(name + " " + variantName(variant), pixels, *layout, {quality, variant},
-                                   compressor.handle, buffers));
-      cases.push_back(encodeCase(name + " accurate progressive", pixels, *layout, {quality, 1, true},
-                                 compressor.handle, buffers));
+        cases.push_back(
+            encodeCase(name + " " + variantName(variant), pixels, *layout, {quality, variant}, buffers));
+      cases.push_back(
+          encodeCase(name + " accurate progressive", pixels, *layout, {quality, 1, true}, buffers));
     }
   }
   printHeader(options.file + ": " + std::to_string(width) + "x" + std::to_string(height) + " " + label,
