@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "codec/jpeg.h"
+#include "codec/kernel_types.h"
 
 // Whether a decode of the current frame and store routine at `scale` filters through the ring.
 bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale);
@@ -51,9 +52,10 @@ struct FancyComponent {
 bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& component, int32_t column,
                     int32_t row, uint8_t* plane, int32_t planeStride);
 
-// A whole MCU of a three-component frame with 2x1 or 2x2 luminance and 1x1 chroma, away from the
-// image's left and right borders, filtered and converted to 3-byte RGB or BGR (bgr) straight
-// from the ring into the rows at `destination`: the bytes the planes of expandFromRing and the
-// one-pass YCbCr conversion give. False (nothing written) for any other MCU or layout.
-bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, bool bgr,
-                         uint8_t* destination, ptrdiff_t stride);
+// The pixels inside `rect` (MCU-local, as placeMcu gives it) of MCU (column, row) of a
+// three-component frame with 2x1 or 2x2 luminance and 1x1 chroma, filtered and converted straight
+// from the ring into the rows at `destination` by the kernel table's row kernels: the bytes the
+// planes of expandFromRing and the in-place YCbCr conversion give. False (nothing written) for
+// any other layout, or a rectangle starting on an odd column.
+bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, FancyPixels pixels,
+                         uint8_t* destination, ptrdiff_t stride, const PixelRect& rect);
