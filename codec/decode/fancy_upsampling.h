@@ -5,7 +5,10 @@
 // of samples per component (previous, current, next), and stores an MCU only once its right (and,
 // with a vertical factor of 2, lower) neighbour has been decoded: the output lags one MCU column,
 // and one MCU row when maxV = 2. The lagging MCUs are stored at the end of each row and of the
-// image. While the ring is live the general store routines take all samples from it.
+// image. While the ring is live the general store routines take all samples from it. The ring
+// starts with its geometry and the scale it was laid out for; a read at another scale leaves it
+// alone. YCbCr frames to RGB, BGR or 4-byte pixels go through the kernel table's row kernels,
+// which filter and convert in one pass; other layouts expand into planes first.
 //
 // Decoding with maxH = 2 and maxV <= 2 through the general store routines uses the ring, at full
 // size with 8x8 blocks and at 1/2, 1/4 and 1/8 scale with blocks of 4, 2 and 1 samples. A
