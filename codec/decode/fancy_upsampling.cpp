@@ -1,6 +1,7 @@
 #include "codec/decode/fancy_upsampling.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -82,9 +83,23 @@ uint8_t* ringBytes(const JPEG_PROPERTIES& state) {
   return reinterpret_cast<uint8_t*>(state.upsamplingRows) + kHeaderBytes;
 }
 
-// Ring row of component sample row `y` for bands of `bandHeight` rows.
+// Bands are a block side (8, 4, 2, 1) times a factor of 1 or 2 high, so shifts and masks stand
+// in for the divisions, which cost more than the rest of the row lookups together. `y` >= 0.
+bool isPowerOfTwo(int32_t bandHeight) {
+  return std::has_single_bit(static_cast<uint32_t>(bandHeight));
+}
+
+int32_t bandOf(int32_t y, int32_t bandHeight) {
+  return isPowerOfTwo(bandHeight) ? y >> std::countr_zero(static_cast<uint32_t>(bandHeight)) : y / bandHeight;
+}
+
+int32_t rowInBand(int32_t y, int32_t bandHeight) {
+  return isPowerOfTwo(bandHeight) ? y & (bandHeight - 1) : y % bandHeight;
+}
+
+// Ring row of component sample row `y` (>= 0) for bands of `bandHeight` rows.
 size_t ringRow(int32_t y, int32_t bandHeight) {
-  return size_t((y / bandHeight) % kRingBands) * size_t(bandHeight) + size_t(y % bandHeight);
+  return size_t(bandOf(y, bandHeight) % kRingBands) * size_t(bandHeight) + size_t(rowInBand(y, bandHeight));
 }
 
 // The scan's components in the MCU area: the frame's, or those of a scan that carries only some
@@ -344,7 +359,7 @@ struct BorderRows {
 // rows of one band follow each other in the ring.
 void listRows(const SampleSource& source, int32_t first, int32_t count, const uint8_t** rows) {
   const bool oneBand = first >= 0 && first + count - 1 <= source.lastY &&
-                       first % source.bandHeight + count <= source.bandHeight;
+                       rowInBand(first, source.bandHeight) + count <= source.bandHeight;
   if (oneBand) {
     const uint8_t* row = source.row(first);
     for (int32_t i = 0; i < count; ++i, row += source.width) rows[i] = row;
