@@ -16,6 +16,7 @@
 #include "codec/encode/huffman_encode.h"
 #include "codec/encode/output_writer.h"
 #include "codec/kernels/decode_kernels.h"
+#include "codec/kernels/fancy_upsample.h"
 #include "codec/kernels/forward_dct.h"
 #include "codec/kernels/quantize.h"
 #include "codec/kernels/sse2/decode_kernels.h"
@@ -207,6 +208,9 @@ void fillPortableSet(KernelTable* table) {
   table->dequantize0 = dequantize0;
   table->dequantize1 = dequantize1;
   table->dequantize = dequantize0;
+  table->upsampleFancyH2V1Row = upsampleFancyH2V1Row;
+  table->upsampleFancyH2V2Row = upsampleFancyH2V2Row;
+  table->keepBlockSamples = keepBlockSamples;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.
@@ -231,6 +235,9 @@ void fillSse2Set(KernelTable* table) {
   table->dequantize0 = sse2::dequantize0;
   table->dequantize1 = sse2::dequantize1;
   table->dequantize = sse2::dequantize0;
+  table->upsampleFancyH2V1Row = sse2::upsampleFancyH2V1Row;
+  table->upsampleFancyH2V2Row = sse2::upsampleFancyH2V2Row;
+  table->keepBlockSamples = sse2::keepBlockSamples;
   table->convertH1V1ToRgb = sse2::convertH1V1ToRgb;
   table->convertH2V1ToRgb = sse2::convertH2V1ToRgb;
   table->convertH2V2ToRgb = sse2::convertH2V2ToRgb;

@@ -20,7 +20,7 @@ enum class CpuClass : int32_t {
 
 inline constexpr int32_t kCpuClassCount = 7;
 
-// 69 members, in this order.
+// 69 named members, in this order, then the internal kernels appended after them.
 struct KernelTable {
   int32_t lastScanHeaderSize;  // 0: bytes of the last SOS segment read, marker included
   void* user32Module;          // 1..5: dynamically loaded system functions; null on this platform
@@ -97,4 +97,9 @@ struct KernelTable {
   DequantizeKernel dequantize0;                  // 66
   DequantizeKernel dequantize1;                  // 67
   DequantizeKernel dequantize;                   // 68: each scan copies 66 or 67; sets preload 66
+
+  // Internal kernels without a named member, appended after the 69 named ones.
+  FancyRowKernel upsampleFancyH2V1Row;      // one row of the interpolating upsampler, 2x1 chroma
+  FancyRowKernel upsampleFancyH2V2Row;      // the same for 2x2 chroma
+  KeepBlockSamplesKernel keepBlockSamples;  // a transformed block into the upsampler's rows
 };

@@ -43,11 +43,33 @@ using ConvertMcuPartialKernel = void (*)(const int16_t* const* components, uint8
 // the MCU lies outside the region of interest (the decoder ignores it).
 using StoreMcuRoutine = int32_t (*)(JPEG_PROPERTIES* state, int32_t column, int32_t row);
 
+// Pixel layouts the interpolating row kernels write: three bytes R, G, B or B, G, R, or four
+// bytes R, G, B, 255.
+enum class FancyPixels : int32_t { Rgb, Bgr, Rgbx };
+
+// The samples behind one output row of the interpolating upsampler. `luma` holds one sample per
+// pixel. cb[0] and cr[0] point at the chroma sample serving pixels 0 and 1 in the chroma row
+// nearest to the output row, cb[1] and cr[1] at the same column of the other row the vertical
+// filter takes (read by the H2V2 kernels only). Each chroma row is read from index -1 to
+// (width + 1) / 2: the caller supplies the neighbours, repeated at the image edge.
+struct FancyRowSources {
+  const uint8_t* luma;
+  const uint8_t* cb[2];
+  const uint8_t* cr[2];
+};
+
+// Triangle-filters the chroma of one row to full width (H2V1: across; H2V2: across and down)
+// and converts `width` pixels with the rounding of the in-place conversion (gP), to `out`.
+using FancyRowKernel = void (*)(const FancyRowSources& rows, int32_t width, FancyPixels pixels, uint8_t* out);
+
+// Cuts the side x side samples at the top left of a transformed block (row stride 8) to their
+// low bytes, into rows `stride` bytes apart (side 8, 4, 2 or 1).
+using KeepBlockSamplesKernel = void (*)(const int16_t* block, int32_t side, uint8_t* out, ptrdiff_t stride);
+
 // Huffman-decodes one block (DC difference added to *predictor) into a cleared natural-order
 // block. Returns 0 (a marker met ends the block quietly) or a negative status.
 using HuffmanDecodeBlockKernel = int32_t (*)(ByteInput* input, const HuffmanTable* dcTable,
-                                             const HuffmanTable* acTable, int32_t* predictor,
-                                             int16_t* block);
+                                             const HuffmanTable* acTable, int32_t* predictor, int16_t* block);
 
 // --- encoder side -------------------------------------------------------------------------
 

@@ -1,8 +1,10 @@
 #include "codec/decode/fancy_upsampling.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "codec/decode/output_stage.h"
 #include "codec/decode/scan_decoder.h"
@@ -51,6 +53,15 @@ RingLayout ringLayout(const JPEG_PROPERTIES& state, int32_t scale) {
   return ring;
 }
 
+// The ring's geometry, fixed at the scan start, in front of its rows.
+struct RingHeader {
+  RingLayout layout;
+  int32_t scale;
+};
+
+constexpr size_t kHeaderBytes = 128;  // keeps the rows 128-byte aligned
+static_assert(sizeof(RingHeader) <= kHeaderBytes);
+
 bool isGeneralRoutine(StoreMcuRoutine routine) {
   return routine == storeMcuGeneral || routine == storeMcuGeneralConverted || routine == storeScanPacked;
 }
@@ -59,13 +70,36 @@ bool ringIsLive(const JPEG_PROPERTIES& state) {
   return state.upsamplingMode == 1 && state.upsamplingRows != nullptr;
 }
 
-uint8_t* ringBytes(const JPEG_PROPERTIES& state) {
-  return reinterpret_cast<uint8_t*>(state.upsamplingRows);
+const RingHeader& ringHeader(const JPEG_PROPERTIES& state) {
+  return *std::launder(reinterpret_cast<const RingHeader*>(state.upsamplingRows));
 }
 
-// Ring row of component sample row `y` for bands of `bandHeight` rows.
+// A live ring filled at the scale being decoded (a read resumed at another scale leaves it alone).
+bool ringServes(const JPEG_PROPERTIES& state, int32_t scale) {
+  return ringIsLive(state) && ringHeader(state).scale == scale;
+}
+
+uint8_t* ringBytes(const JPEG_PROPERTIES& state) {
+  return reinterpret_cast<uint8_t*>(state.upsamplingRows) + kHeaderBytes;
+}
+
+// Bands are a block side (8, 4, 2, 1) times a factor of 1 or 2 high, so shifts and masks stand
+// in for the divisions, which cost more than the rest of the row lookups together. `y` >= 0.
+bool isPowerOfTwo(int32_t bandHeight) {
+  return std::has_single_bit(static_cast<uint32_t>(bandHeight));
+}
+
+int32_t bandOf(int32_t y, int32_t bandHeight) {
+  return isPowerOfTwo(bandHeight) ? y >> std::countr_zero(static_cast<uint32_t>(bandHeight)) : y / bandHeight;
+}
+
+int32_t rowInBand(int32_t y, int32_t bandHeight) {
+  return isPowerOfTwo(bandHeight) ? y & (bandHeight - 1) : y % bandHeight;
+}
+
+// Ring row of component sample row `y` (>= 0) for bands of `bandHeight` rows.
 size_t ringRow(int32_t y, int32_t bandHeight) {
-  return size_t((y / bandHeight) % kRingBands) * size_t(bandHeight) + size_t(y % bandHeight);
+  return size_t(bandOf(y, bandHeight) % kRingBands) * size_t(bandHeight) + size_t(rowInBand(y, bandHeight));
 }
 
 // The scan's components in the MCU area: the frame's, or those of a scan that carries only some
@@ -94,24 +128,24 @@ McuComponents mcuComponents(const JPEG_PROPERTIES& state) {
 
 // Copies the transformed blocks of MCU (column, row) from the MCU area into the ring (the
 // samples of each block, side 8 / scale, at the top left of its 8x8 area).
-void keepMcuSamples(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t scale) {
-  const RingLayout ring = ringLayout(*state, scale);
-  const int32_t side = blockSideAt(scale);
+void keepMcuSamples(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  const RingHeader& header = ringHeader(*state);
+  const RingLayout& ring = header.layout;
+  const int32_t side = blockSideAt(header.scale);
   const McuComponents mcu = mcuComponents(*state);
+  const KeepBlockSamplesKernel keepBlock = state->input.kernels->keepBlockSamples;
   const int16_t* block = reinterpret_cast<const int16_t*>(state->scratch);
   for (int32_t i = 0; i < mcu.count; ++i) {
     const int32_t c = mcu.index[i];
+    const int32_t width = ring.width[c];
     const int32_t bandHeight = mcu.blocksDown[i] * side;
-    uint8_t* plane = ringBytes(*state) + ring.offset[c];
+    uint8_t* band =
+        ringBytes(*state) + ring.offset[c] + ringRow(row * bandHeight, bandHeight) * size_t(width);
     for (int32_t by = 0; by < mcu.blocksDown[i]; ++by) {
       for (int32_t bx = 0; bx < mcu.blocksAcross[i]; ++bx, block += 64) {
         const int32_t x0 = (column * mcu.blocksAcross[i] + bx) * side;
-        if (x0 + side > ring.width[c]) continue;
-        for (int32_t sy = 0; sy < side; ++sy) {
-          const int32_t y = row * bandHeight + by * side + sy;
-          uint8_t* out = plane + ringRow(y, bandHeight) * size_t(ring.width[c]) + size_t(x0);
-          for (int32_t sx = 0; sx < side; ++sx) out[sx] = static_cast<uint8_t>(block[8 * sy + sx]);
-        }
+        if (x0 + side > width) continue;
+        keepBlock(block, side, band + size_t(by * side) * size_t(width) + size_t(x0), width);
       }
     }
   }
@@ -206,25 +240,28 @@ bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale) {
     return false;
   if (scale != 1 && hasSquareSampling(&state)) return false;
   const KernelTable* kernels = state.input.kernels;
-  return kernels != nullptr && isGeneralRoutine(kernels->storeMcu);
+  return kernels != nullptr && isGeneralRoutine(kernels->storeMcu) && kernels->keepBlockSamples != nullptr &&
+         kernels->upsampleFancyH2V1Row != nullptr && kernels->upsampleFancyH2V2Row != nullptr;
 }
 
 JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale) {
   releaseBlocks(state->upsamplingRows);
   state->upsamplingRows = nullptr;
   if (!fancyUpsamplingApplies(*state, scale)) return JpegStatus::Ok;
-  const size_t bytes = ringLayout(*state, scale).bytes;
-  state->upsamplingRows = allocateBlocks((bytes + 127) / 128);
-  return state->upsamplingRows != nullptr ? JpegStatus::Ok : JpegStatus::MemoryError;
+  const RingLayout layout = ringLayout(*state, scale);
+  state->upsamplingRows = allocateBlocks((kHeaderBytes + layout.bytes + 127) / 128);
+  if (state->upsamplingRows == nullptr) return JpegStatus::MemoryError;
+  new (state->upsamplingRows) RingHeader{layout, scale};
+  return JpegStatus::Ok;
 }
 
 void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows,
                        int32_t scale) {
-  if (!ringIsLive(*state)) {
+  if (!ringServes(*state, scale)) {
     storeAtScale(state, column, row, scale);
     return;
   }
-  keepMcuSamples(state, column, row, scale);
+  keepMcuSamples(state, column, row);
   const int32_t lag = lagRows(*state);
   const int32_t shownRow = row - lag;
   const bool rowEnd = column + 1 == columns;
@@ -241,7 +278,7 @@ bool lastStoredMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, in
                    int32_t* storedColumn, int32_t* storedRow) {
   int32_t c = column;
   int32_t r = row;
-  if (ringIsLive(state)) {
+  if (ringServes(state, scaleOfMode(state.ioMode))) {
     r -= lagRows(state);
     if (column + 1 != columns) --c;
     if (c < 0) {
@@ -257,13 +294,13 @@ bool lastStoredMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, in
 
 bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& component, int32_t column,
                     int32_t row, uint8_t* plane, int32_t planeStride) {
-  if (!ringIsLive(state)) return false;
+  const int32_t scale = scaleOfMode(state.ioMode);
+  if (!ringServes(state, scale)) return false;
   const int32_t c = component.frameIndex;
   if (c < 0 || c >= state.componentCount || c >= 4) return false;
-  const int32_t scale = scaleOfMode(state.ioMode);
   const int32_t side = blockSideAt(scale);
   if (component.samples != side) return false;
-  const RingLayout ring = ringLayout(state, scale);
+  const RingLayout& ring = ringHeader(state).layout;
   const int32_t bandHeight = component.blocksDown * side;
   const SampleSource source = {ringBytes(state) + ring.offset[c], ring.width[c], ring.sampleWidth[c] - 1,
                                ring.sampleHeight[c] - 1, bandHeight};
@@ -289,9 +326,6 @@ bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& componen
 
 namespace {
 
-constexpr int32_t kMcuChroma = kBlockSide;     // chroma samples across one MCU
-constexpr int32_t kMcuWidth = 2 * kBlockSide;  // pixels across one MCU
-
 bool isFancyYccLayout(const JPEG_PROPERTIES& state) {
   if (state.componentCount != 3 || state.components == nullptr) return false;
   const JpegComponent* c = state.components;
@@ -305,73 +339,128 @@ SampleSource ringSource(const JPEG_PROPERTIES& state, const RingLayout& ring, in
           bandHeight};
 }
 
-// One output row of a chroma component: filterBoth (2x2) or filterHorizontal (2x1) over samples
-// x0 - 1 .. x0 + 8, all inside the image. Column sums are recomputed per output pair rather than
-// kept in an array: the loop then stays in registers.
-void filterChromaRow(const SampleSource& source, int32_t x0, int32_t sampleRow, int32_t outputRow,
-                     bool vertical, uint8_t* out) {
-  const uint8_t* near = source.row(sampleRow) + x0 - 1;
-  if (vertical) {
-    const uint8_t* far = source.row((outputRow & 1) != 0 ? sampleRow + 1 : sampleRow - 1) + x0 - 1;
-    for (int32_t i = 0; i < kMcuChroma; ++i) {
-      const int32_t left = 3 * near[i] + far[i];
-      const int32_t centre = 3 * near[i + 1] + far[i + 1];
-      const int32_t right = 3 * near[i + 2] + far[i + 2];
-      out[2 * i] = static_cast<uint8_t>((3 * centre + left + 8) >> 4);
-      out[2 * i + 1] = static_cast<uint8_t>((3 * centre + right + 7) >> 4);
-    }
+constexpr int32_t kMaxMcuWidth = 2 * kBlockSide;
+constexpr int32_t kMaxMcuHeight = 2 * kBlockSide;
+constexpr int32_t kMaxChromaRows = kBlockSide + 2;
+
+// Copies of the rows next to the image edge with the border samples repeated, laid out as the
+// row kernels read them (chroma from index -1).
+struct BorderRows {
+  uint8_t luma[kMaxMcuWidth];
+  uint8_t chroma[4][kMaxMcuWidth / 2 + 2];
+
+  void gather(const SampleSource& source, const uint8_t* samples, int32_t x0, int32_t count,
+              uint8_t* out) const {
+    for (int32_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>(source.at(samples, x0 + i));
+  }
+};
+
+// Rows first .. first + count - 1 of a source (clamped to the image), one pointer each. The
+// rows of one band follow each other in the ring.
+void listRows(const SampleSource& source, int32_t first, int32_t count, const uint8_t** rows) {
+  const bool oneBand = first >= 0 && first + count - 1 <= source.lastY &&
+                       rowInBand(first, source.bandHeight) + count <= source.bandHeight;
+  if (oneBand) {
+    const uint8_t* row = source.row(first);
+    for (int32_t i = 0; i < count; ++i, row += source.width) rows[i] = row;
     return;
   }
-  for (int32_t i = 0; i < kMcuChroma; ++i) {
-    out[2 * i] = static_cast<uint8_t>((3 * near[i + 1] + near[i] + 1) >> 2);
-    out[2 * i + 1] = static_cast<uint8_t>((3 * near[i + 1] + near[i + 2] + 2) >> 2);
-  }
+  for (int32_t i = 0; i < count; ++i) rows[i] = source.row(first + i);
 }
 
-// Colour terms first over the whole row (a loop the compiler vectorises), then the 3-byte pixels.
-void convertYccRow(const uint8_t* luma, const uint8_t* cb, const uint8_t* cr, bool bgr, uint8_t* out) {
-  uint8_t red[kMcuWidth];
-  uint8_t green[kMcuWidth];
-  uint8_t blue[kMcuWidth];
-  for (int32_t x = 0; x < kMcuWidth; ++x) {
-    red[x] = clampToByte(luma[x] + chromaRed(cr[x]));
-    green[x] = clampToByte(luma[x] + chromaGreenInPlace(cb[x], cr[x]));
-    blue[x] = clampToByte(luma[x] + chromaBlue(cb[x]));
+// The `count` chroma rows of an MCU from `first`, with the row above and the row below.
+void listChromaRows(const SampleSource& source, int32_t first, int32_t count, const uint8_t** rows) {
+  rows[0] = source.row(first - 1);
+  listRows(source, first, count, rows + 1);
+  rows[count + 1] = source.row(first + count);
+}
+
+// The three components' sources and where the MCU's rows start in them.
+struct DirectMcu {
+  SampleSource luma;
+  SampleSource cb;
+  SampleSource cr;
+  int32_t lumaX;    // first luminance sample of the written columns
+  int32_t chromaX;  // chroma sample serving them
+  int32_t lumaY;    // first luminance row of the MCU
+  int32_t chromaY;  // first chroma row of the MCU
+  int32_t width;    // pixels written per row
+  bool inside;      // every sample read lies inside the image across
+  // The MCU's rows: luminance from row lumaY, chroma from row chromaY - 1 (the one above).
+  const uint8_t* lumaRows[kMaxMcuHeight];
+  const uint8_t* cbRows[kMaxChromaRows];
+  const uint8_t* crRows[kMaxChromaRows];
+};
+
+DirectMcu describeDirectMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, int32_t side,
+                            const PixelRect& rect) {
+  const int32_t factorV = state.maxVerticalFactor;
+  const RingLayout& ring = ringHeader(state).layout;
+  // Filled field by field: the row lists are written below, and clearing them first costs more
+  // than the rest of the set-up.
+  DirectMcu mcu;
+  mcu.luma = ringSource(state, ring, 0, factorV * side);
+  mcu.cb = ringSource(state, ring, 1, side);
+  mcu.cr = ringSource(state, ring, 2, side);
+  mcu.lumaX = column * 2 * side + rect.left;
+  mcu.chromaX = column * side + rect.left / 2;
+  mcu.lumaY = row * factorV * side;
+  mcu.chromaY = row * side;
+  mcu.width = rect.right - rect.left;
+  const int32_t lastChroma = mcu.chromaX + (mcu.width + 1) / 2;
+  mcu.inside = mcu.chromaX >= 1 && lastChroma <= std::min(mcu.cb.lastX, mcu.cr.lastX) &&
+               mcu.lumaX + mcu.width - 1 <= mcu.luma.lastX;
+  listRows(mcu.luma, mcu.lumaY, factorV * side, mcu.lumaRows);
+  listChromaRows(mcu.cb, mcu.chromaY, side, mcu.cbRows);
+  listChromaRows(mcu.cr, mcu.chromaY, side, mcu.crRows);
+  return mcu;
+}
+
+// The sources of output row y (MCU-local): straight from the ring inside the image, else from
+// copies with the border repeated.
+FancyRowSources rowSources(const DirectMcu& mcu, int32_t y, bool vertical, BorderRows* border) {
+  // Indices into cbRows and crRows, which start one row above the MCU.
+  const int32_t nearRow = 1 + (vertical ? y / 2 : y);
+  const int32_t farRow = vertical ? ((y & 1) != 0 ? nearRow + 1 : nearRow - 1) : nearRow;
+  const uint8_t* luma = mcu.lumaRows[y];
+  const uint8_t* chroma[4] = {mcu.cbRows[nearRow], mcu.cbRows[farRow], mcu.crRows[nearRow],
+                              mcu.crRows[farRow]};
+  if (mcu.inside) {
+    return {luma + mcu.lumaX,
+            {chroma[0] + mcu.chromaX, chroma[1] + mcu.chromaX},
+            {chroma[2] + mcu.chromaX, chroma[3] + mcu.chromaX}};
   }
-  const uint8_t* first = bgr ? blue : red;
-  const uint8_t* third = bgr ? red : blue;
-  for (int32_t x = 0; x < kMcuWidth; ++x, out += 3) {
-    out[0] = first[x];
-    out[1] = green[x];
-    out[2] = third[x];
+  const int32_t chromaCount = (mcu.width + 1) / 2 + 2;
+  border->gather(mcu.luma, luma, mcu.lumaX, mcu.width, border->luma);
+  for (int32_t i = 0; i < 4; ++i) {
+    const SampleSource& source = i < 2 ? mcu.cb : mcu.cr;
+    border->gather(source, chroma[i], mcu.chromaX - 1, chromaCount, border->chroma[i]);
   }
+  return {border->luma,
+          {border->chroma[0] + 1, border->chroma[1] + 1},
+          {border->chroma[2] + 1, border->chroma[3] + 1}};
 }
 
 }  // namespace
 
-bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, bool bgr,
-                         uint8_t* destination, ptrdiff_t stride) {
-  // Whole 8x8 blocks only: reduced scales take the general path.
-  if (!ringIsLive(state) || !isFancyYccLayout(state) || scaleOfMode(state.ioMode) != 1) return false;
-  const int32_t factorV = state.maxVerticalFactor;
-  const RingLayout ring = ringLayout(state, 1);
-  const SampleSource luma = ringSource(state, ring, 0, factorV * kBlockSide);
-  const SampleSource cb = ringSource(state, ring, 1, kBlockSide);
-  const SampleSource cr = ringSource(state, ring, 2, kBlockSide);
-  const int32_t chromaX = column * kMcuChroma;
-  const int32_t lumaX = column * kMcuWidth;
-  // The border columns repeat samples: those MCUs take the general path.
-  if (chromaX < 1 || chromaX + kMcuChroma > std::min(cb.lastX, cr.lastX) ||
-      lumaX + kMcuWidth - 1 > luma.lastX)
+bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, FancyPixels pixels,
+                         uint8_t* destination, ptrdiff_t stride, const PixelRect& rect) {
+  const int32_t scale = scaleOfMode(state.ioMode);
+  if (!ringServes(state, scale) || !isFancyYccLayout(state) || state.input.kernels == nullptr) return false;
+  const int32_t side = blockSideAt(scale);
+  // A written area starting on an odd column begins inside a chroma pair: left to the planes.
+  if ((rect.left & 1) != 0 || rect.right > 2 * side || rect.bottom > state.maxVerticalFactor * side)
     return false;
-  const int32_t height = factorV * kBlockSide;
-  for (int32_t y = 0; y < height; ++y) {
-    uint8_t cbRow[kMcuWidth];
-    uint8_t crRow[kMcuWidth];
-    const int32_t sampleRow = row * kBlockSide + (factorV == 2 ? y / 2 : y);
-    filterChromaRow(cb, chromaX, sampleRow, y, factorV == 2, cbRow);
-    filterChromaRow(cr, chromaX, sampleRow, y, factorV == 2, crRow);
-    convertYccRow(luma.row(row * height + y) + lumaX, cbRow, crRow, bgr, destination + y * stride);
+  const bool vertical = state.maxVerticalFactor == 2;
+  const FancyRowKernel kernel =
+      vertical ? state.input.kernels->upsampleFancyH2V2Row : state.input.kernels->upsampleFancyH2V1Row;
+  if (kernel == nullptr) return false;
+  const DirectMcu mcu = describeDirectMcu(state, column, row, side, rect);
+  const ptrdiff_t pixelBytes = pixels == FancyPixels::Rgbx ? 4 : 3;
+  BorderRows border;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    kernel(rowSources(mcu, y, vertical, &border), mcu.width, pixels,
+           destination + y * stride + rect.left * pixelBytes);
   }
   return true;
 }

@@ -5,7 +5,10 @@
 // of samples per component (previous, current, next), and stores an MCU only once its right (and,
 // with a vertical factor of 2, lower) neighbour has been decoded: the output lags one MCU column,
 // and one MCU row when maxV = 2. The lagging MCUs are stored at the end of each row and of the
-// image. While the ring is live the general store routines take all samples from it.
+// image. While the ring is live the general store routines take all samples from it. The ring
+// starts with its geometry and the scale it was laid out for; a read at another scale leaves it
+// alone. YCbCr frames to RGB, BGR or 4-byte pixels go through the kernel table's row kernels,
+// which filter and convert in one pass; other layouts expand into planes first.
 //
 // Decoding with maxH = 2 and maxV <= 2 through the general store routines uses the ring, at full
 // size with 8x8 blocks and at 1/2, 1/4 and 1/8 scale with blocks of 4, 2 and 1 samples. A
@@ -17,6 +20,7 @@
 #include <cstdint>
 
 #include "codec/jpeg.h"
+#include "codec/kernel_types.h"
 
 // Whether a decode of the current frame and store routine at `scale` filters through the ring.
 bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale);
@@ -51,9 +55,10 @@ struct FancyComponent {
 bool expandFromRing(const JPEG_PROPERTIES& state, const FancyComponent& component, int32_t column,
                     int32_t row, uint8_t* plane, int32_t planeStride);
 
-// A whole MCU of a three-component frame with 2x1 or 2x2 luminance and 1x1 chroma, away from the
-// image's left and right borders, filtered and converted to 3-byte RGB or BGR (bgr) straight
-// from the ring into the rows at `destination`: the bytes the planes of expandFromRing and the
-// one-pass YCbCr conversion give. False (nothing written) for any other MCU or layout.
-bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, bool bgr,
-                         uint8_t* destination, ptrdiff_t stride);
+// The pixels inside `rect` (MCU-local, as placeMcu gives it) of MCU (column, row) of a
+// three-component frame with 2x1 or 2x2 luminance and 1x1 chroma, filtered and converted straight
+// from the ring into the rows at `destination` by the kernel table's row kernels: the bytes the
+// planes of expandFromRing and the in-place YCbCr conversion give. False (nothing written) for
+// any other layout, or a rectangle starting on an odd column.
+bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t row, FancyPixels pixels,
+                         uint8_t* destination, ptrdiff_t stride, const PixelRect& rect);

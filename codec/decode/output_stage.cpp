@@ -404,6 +404,26 @@ bool convertsInOnePass(const JPEG_PROPERTIES& state, const GeneralMcu& mcu) {
   return true;
 }
 
+// Three YCbCr components to RGB or BGR (as convertsInOnePass), or to R, G, B, 255 (CMYK pixels
+// of four bytes: what writeChannels and the in-place conversion give), which the interpolating
+// upsampler can write straight from its ring.
+bool convertsStraightFromRing(const JPEG_PROPERTIES& state, const GeneralMcu& mcu, FancyPixels* pixels) {
+  if (convertsInOnePass(state, mcu)) {
+    *pixels = state.pixelColor == JpegColor::Bgr ? FancyPixels::Bgr : FancyPixels::Rgb;
+    return true;
+  }
+  if (state.pixelChannels != 4 || state.pixelColor != JpegColor::Cmyk || state.jpegColor != JpegColor::YCbCr)
+    return false;
+  if (mcu.count != 3 || !mcu.allComponents) return false;
+  const ChannelRules rules = channelRules(state);
+  if (rules.grayToAllColours || !rules.opaqueFourth) return false;
+  for (int32_t i = 0; i < 3; ++i) {
+    if (mcu.slots[i].frameIndex != i || rules.channelOf[i] != i) return false;
+  }
+  *pixels = FancyPixels::Rgbx;
+  return true;
+}
+
 void writeConvertedYcc(const JPEG_PROPERTIES& state, const uint8_t (*planes)[kPlaneSize],
                        uint8_t* destination, const PixelRect& rect) {
   const ptrdiff_t stride = state.lineStride;
@@ -512,10 +532,9 @@ int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_
       return 0;
     }
   }
-  if (convert && placement == Placement::Channels && isWholeMcu(where.rect, mcu.width, mcu.height) &&
-      convertsInOnePass(*state, mcu) &&
-      storeFancyYccDirect(*state, column, row, state->pixelColor == JpegColor::Bgr, where.destination,
-                          state->lineStride)) {
+  FancyPixels fancy = FancyPixels::Rgb;
+  if (convert && placement == Placement::Channels && convertsStraightFromRing(*state, mcu, &fancy) &&
+      storeFancyYccDirect(*state, column, row, fancy, where.destination, state->lineStride, where.rect)) {
     return 0;
   }
   if (convert && placement == Placement::Channels && convertsInOnePass(*state, mcu) &&

@@ -570,3 +570,40 @@ TEST(FancyUpsampling, ThreeBytePixelsMatchTheFourByteConversion) {
 }
 
 }  // namespace
+
+namespace {
+
+// A read interrupted at 1/8 scale and resumed at full size: the upsampler's rows were laid out for
+// the smaller blocks, so the resumed read must not fill them with full-size ones (the sanitizer
+// build sees any write past them); every pixel written stays inside the caller's buffer.
+TEST(FancyUpsampling, AReadResumedAtAnotherScaleStaysInsideItsRows) {
+  for (const char* name : {"p97_422.jpg", "p97_422_progressive.jpg"}) {
+    SCOPED_TRACE(name);
+    Bytes bytes = readFile(dataFile(name));
+    TestRecord record;
+    record.useBuffer(bytes);
+    ASSERT_EQ(record.read(JpegIoMode::BufferReadParams), JpegStatus::Ok);
+    const int width = record->jpegWidth, height = record->jpegHeight;
+    constexpr size_t kGuard = 64;
+    constexpr uint8_t kFill = 0xA5;
+    std::vector<uint8_t> buffer(2 * kGuard + size_t(width) * size_t(height) * 3, kFill);
+    record->pixelData = buffer.data() + kGuard;
+    record->pixelWidth = width;
+    record->pixelHeight = height;
+    record->pixelChannels = 3;
+    record->pixelColor = JpegColor::Rgb;
+    record->state.upsamplingMode = 1;
+    record->state.interruptRequest = 1;
+    const JpegStatus first = record.read(JpegIoMode::BufferReadEighth);
+    ASSERT_TRUE(first == JpegStatus::InterruptOk || first == JpegStatus::Ok) << int(first);
+    record->state.interruptRequest = 0;
+    const JpegStatus resumed = record.read(JpegIoMode::BufferReadImage);
+    EXPECT_TRUE(resumed == JpegStatus::Ok || int(resumed) < 0) << int(resumed);
+    for (size_t i = 0; i < kGuard; ++i) {
+      ASSERT_EQ(buffer[i], kFill) << "byte " << i << " before the pixels";
+      ASSERT_EQ(buffer[buffer.size() - 1 - i], kFill) << "byte " << i << " from the end";
+    }
+  }
+}
+
+}  // namespace

@@ -7,9 +7,8 @@
 // luma or chroma holds any other value goes to the portable kernel, whose 32-bit arithmetic
 // defines the result (K is only ever cut to its low byte, so any K value is fine here).
 //
-// SSE2 has no byte shuffle, so 3-byte pixels are first built as 4-byte pixels with an empty fourth
-// byte, then squeezed with shifts into six-byte pairs that go out with overlapping stores. Rows
-// must not overlap (|stride| at least the MCU's row bytes), as for the portable kernels.
+// Pixels go out through pixel_stores.h. Rows must not overlap (|stride| at least the MCU's row
+// bytes), as for the portable kernels.
 #include "codec/kernels/sse2/decode_kernels.h"
 
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
@@ -19,9 +18,15 @@
 #include <cstdint>
 
 #include "codec/kernels/decode_kernels.h"
+#include "codec/kernels/sse2/pixel_stores.h"
 #include "codec/kernels/ycc_terms.h"
 
 namespace {
+
+using sse2::Pixels16;
+using sse2::Quads;
+using sse2::store16;
+using sse2::storeQuadsAs3;
 
 // Factors of Cb and Cr and the offset of one chroma term: (cb·cbFactor + cr·crFactor + offset) >> 8.
 struct TermFormula {
@@ -51,14 +56,6 @@ static_assert(formulasMatchPortable());
 
 __m128i load8(const int16_t* p) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-void store16(uint8_t* p, __m128i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
-
-void store8(uint8_t* p, __m128i v) {
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
 }
 
 // True when all `count` samples (a multiple of 8) lie in 0..255.
@@ -112,15 +109,6 @@ constexpr bool fourBytes(Layout layout) {
   return layout == Layout::Rgbx || layout == Layout::InvertedWithK;
 }
 
-// Bytes 0..3 of sixteen pixels in stored order, one vector each; the fourth is zero for 3-byte
-// pixels.
-struct Pixels16 {
-  __m128i first;
-  __m128i second;
-  __m128i third;
-  __m128i fourth;
-};
-
 // One channel of sixteen pixels: luma plus term, clamped to 0..255 by the saturating pack.
 __m128i channel(__m128i lumaLow, __m128i lumaHigh, __m128i termLow, __m128i termHigh) {
   return _mm_packus_epi16(_mm_add_epi16(lumaLow, termLow), _mm_add_epi16(lumaHigh, termHigh));
@@ -149,47 +137,6 @@ Pixels16 convert16(const int16_t* const* components, int lowAt, int highAt, cons
                                        _mm_and_si128(load8(components[3] + highAt), lowByte));
     return {_mm_xor_si128(r, ones), _mm_xor_si128(g, ones), _mm_xor_si128(b, ones), k};
   }
-}
-
-// Sixteen 4-byte pixels, four per vector.
-struct Quads {
-  __m128i q[4];
-};
-
-Quads quads(const Pixels16& p) {
-  const __m128i lowPairs = _mm_unpacklo_epi8(p.first, p.second);
-  const __m128i highPairs = _mm_unpackhi_epi8(p.first, p.second);
-  const __m128i lowRest = _mm_unpacklo_epi8(p.third, p.fourth);
-  const __m128i highRest = _mm_unpackhi_epi8(p.third, p.fourth);
-  return {{_mm_unpacklo_epi16(lowPairs, lowRest), _mm_unpackhi_epi16(lowPairs, lowRest),
-           _mm_unpacklo_epi16(highPairs, highRest), _mm_unpackhi_epi16(highPairs, highRest)}};
-}
-
-// In each 64-bit half of four 4-byte pixels with a zero fourth byte, the second pixel moves down
-// one byte onto the first one's empty byte: six pixel bytes, then two zero bytes, per half.
-__m128i pairUp(__m128i quad) {
-  const __m128i firstPixels = _mm_and_si128(quad, _mm_set_epi32(0, -1, 0, -1));
-  return _mm_or_si128(firstPixels, _mm_slli_epi64(_mm_srli_epi64(quad, 32), 24));
-}
-
-// The same four pixels as their twelve bytes in bytes 0..11; 12..15 zero.
-__m128i squeeze(__m128i quad) {
-  const __m128i pairs = pairUp(quad);
-  return _mm_or_si128(_mm_move_epi64(pairs), _mm_slli_si128(_mm_srli_si128(pairs, 8), 6));
-}
-
-// Quads q[0..count-1] as 3-byte pixels to the 12·count bytes at p. Each six-byte pair goes out
-// with an 8-byte store whose two spare bytes the next store overwrites; the last quad is
-// squeezed instead, so that nothing lands past the end.
-void storeQuadsAs3(uint8_t* p, const __m128i* q, int count) {
-  for (int i = 0; i < count - 1; ++i, p += 12) {
-    const __m128i pairs = pairUp(q[i]);
-    store8(p, pairs);
-    store8(p + 6, _mm_unpackhi_epi64(pairs, pairs));
-  }
-  const __m128i last = squeeze(q[count - 1]);
-  store8(p, last);
-  store8(p + 4, _mm_srli_si128(last, 4));
 }
 
 // Sixteen pixels to the row's 48 or 64 bytes.
