@@ -273,6 +273,12 @@ void fillAvx2Set(KernelTable* table) {
   table->quantize0 = avx2::quantize0;
   table->quantize1 = avx2::quantize1;
   table->quantize = avx2::quantize0;
+  table->convertRgbToH1V1 = avx2::convertRgbToH1V1;
+  table->convertRgbToH2V1 = avx2::convertRgbToH2V1;
+  table->convertRgbToH2V2 = avx2::convertRgbToH2V2;
+  table->convertBgrToH1V1 = avx2::convertBgrToH1V1;
+  table->convertBgrToH2V1 = avx2::convertBgrToH2V1;
+  table->convertBgrToH2V2 = avx2::convertBgrToH2V2;
 #endif
 }
 

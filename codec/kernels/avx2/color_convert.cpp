@@ -100,15 +100,18 @@ Terms doubledTerms(const int16_t* cb, const int16_t* cr) {
           twice(term(pairs, kBlue))};
 }
 
+// One term of sixteen (cb, cr) pairs: interleaving within each 128-bit half and packing the two
+// results back keeps the samples in order.
+__m256i term16(__m256i lowPairs, __m256i highPairs, const TermFormula& f) {
+  return _mm256_packs_epi32(term(lowPairs, f), term(highPairs, f));
+}
+
 // Terms of sixteen consecutive chroma samples, one per pixel.
 Terms plainTerms(const int16_t* cb, const int16_t* cr) {
-  const __m256i low = chromaPairs(cb, cr), high = chromaPairs(cb + 8, cr + 8);
-  const auto narrow = [](__m256i a, __m256i b) {
-    return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
-  };
-  return {narrow(term(low, kRed), term(high, kRed)),
-          _mm256_sub_epi16(_mm256_setzero_si256(), narrow(term(low, kGreen), term(high, kGreen))),
-          narrow(term(low, kBlue), term(high, kBlue))};
+  const __m256i b = load16(cb), r = load16(cr);
+  const __m256i low = _mm256_unpacklo_epi16(b, r), high = _mm256_unpackhi_epi16(b, r);
+  return {term16(low, high, kRed), _mm256_sub_epi16(_mm256_setzero_si256(), term16(low, high, kGreen)),
+          term16(low, high, kBlue)};
 }
 
 // Sixteen pixels' luma (and K) with their terms.

@@ -11,4 +11,11 @@ namespace avx2 {
 void quantize0(int16_t* block, const int16_t* reciprocals);
 void quantize1(int16_t* block, const int16_t* reciprocals);
 
+void convertRgbToH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertRgbToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertRgbToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertBgrToH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertBgrToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertBgrToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+
 }  // namespace avx2
