@@ -256,6 +256,9 @@ void fillSse2Set(KernelTable* table) {
 void fillAvx2Set(KernelTable* table) {
   fillSse2Set(table);
 #if defined(MESHWICK_HAS_AVX2_KERNELS)
+  table->dequantize0 = avx2::dequantize0;
+  table->dequantize1 = avx2::dequantize1;
+  table->dequantize = avx2::dequantize0;
   table->idct0Full = avx2::idct0Full;
   table->idct1Full = avx2::idct1Full;
   table->convertH1V1ToRgb = avx2::convertH1V1ToRgb;

@@ -1,7 +1,7 @@
 // RGB and BGR to level-shifted YCbCr blocks (H1V1, H2V1, H2V2): AVX2 twins of the portable
 // whole-tile kernels, bit-identical to them on every input.
 //
-// The arithmetic is the SSE2 twins' (codec/encode/sse2/color_convert_encode.cpp), sixteen pixels
+// The arithmetic is the SSE2 twins' (codec/kernels/sse2/color_convert_encode.cpp), sixteen pixels
 // per register: a pixel's luma and chroma numerators are exact in wrapping 16-bit lanes, the
 // rounded chroma shift is ((n >> 1) + 64) >> 7, and chroma of 2x1 or 2x2 pixels sums the pixel
 // pairs with pmaddwd into 32-bit lanes with the portable formulas. Byte shuffles take the

@@ -8,6 +8,9 @@
 
 namespace avx2 {
 
+void dequantize0(int16_t* block, const int16_t* table);
+void dequantize1(int16_t* block, const int16_t* table);
+
 void idct0Full(int16_t* block);
 void idct1Full(int16_t* block);
 
