@@ -19,8 +19,14 @@
 #include "codec/kernels/fancy_upsample.h"
 #include "codec/kernels/forward_dct.h"
 #include "codec/kernels/quantize.h"
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
 #include "codec/kernels/sse2/decode_kernels.h"
 #include "codec/kernels/sse2/encode_kernels.h"
+#endif
+#if defined(MESHWICK_HAS_AVX2_KERNELS)
+#include "codec/kernels/avx2/decode_kernels.h"
+#include "codec/kernels/avx2/encode_kernels.h"
+#endif
 
 ProcessorInfo processorInfo;
 
@@ -253,15 +259,134 @@ void fillSse2Set(KernelTable* table) {
 #endif
 }
 
+// The AVX2 twins over the SSE2 set; kernels without an AVX2 twin keep their SSE2 or portable one.
+void fillAvx2Set(KernelTable* table) {
+  fillSse2Set(table);
+#if defined(MESHWICK_HAS_AVX2_KERNELS)
+  table->dequantize0 = avx2::dequantize0;
+  table->dequantize1 = avx2::dequantize1;
+  table->dequantize = avx2::dequantize0;
+  table->idct0Full = avx2::idct0Full;
+  table->idct1Full = avx2::idct1Full;
+  table->convertH1V1ToRgb = avx2::convertH1V1ToRgb;
+  table->convertH2V1ToRgb = avx2::convertH2V1ToRgb;
+  table->convertH2V2ToRgb = avx2::convertH2V2ToRgb;
+  table->convertH1V1ToBgr = avx2::convertH1V1ToBgr;
+  table->convertH2V1ToBgr = avx2::convertH2V1ToBgr;
+  table->convertH2V2ToBgr = avx2::convertH2V2ToBgr;
+  table->convertH1V1ToRgbx = avx2::convertH1V1ToRgbx;
+  table->convertH2V1ToRgbx = avx2::convertH2V1ToRgbx;
+  table->convertH2V2ToRgbx = avx2::convertH2V2ToRgbx;
+  table->convertH1V1YcckToCmyk = avx2::convertH1V1YcckToCmyk;
+  table->convertH2V1YcckToCmyk = avx2::convertH2V1YcckToCmyk;
+  table->convertH2V2YcckToCmyk = avx2::convertH2V2YcckToCmyk;
+  table->quantize0 = avx2::quantize0;
+  table->quantize1 = avx2::quantize1;
+  table->quantize = avx2::quantize0;
+  table->convertRgbToH1V1 = avx2::convertRgbToH1V1;
+  table->convertRgbToH2V1 = avx2::convertRgbToH2V1;
+  table->convertRgbToH2V2 = avx2::convertRgbToH2V2;
+  table->convertBgrToH1V1 = avx2::convertBgrToH1V1;
+  table->convertBgrToH2V1 = avx2::convertBgrToH2V1;
+  table->convertBgrToH2V2 = avx2::convertBgrToH2V2;
+#endif
+}
+
+bool sse2Built() {
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  return true;
+#else
+  return false;
+#endif
+}
+
+bool avx2Built() {
+#if defined(MESHWICK_HAS_AVX2_KERNELS)
+  return true;
+#else
+  return false;
+#endif
+}
+
+// Reads the processor each time: the answer must not depend on whether jpegInit ran before.
+bool processorRunsAvx2() {
+#ifdef MESHWICK_HAS_CPUID
+  unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0 || eax < 7) return false;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+  const uint32_t leaf1Ecx = ecx;
+  constexpr uint32_t kOsXsave = 1u << 27;
+  if ((leaf1Ecx & kOsXsave) == 0) return false;  // XGETBV would fault
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  uint32_t xcr0Low = 0, xcr0High = 0;
+  __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+  return avx2Usable(leaf1Ecx, ebx, (uint64_t{xcr0High} << 32) | xcr0Low);
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
-void fillKernelTable(KernelTable* table, CpuClass cpuClass) {
-  // Processor-specific kernels give bit-identical results, so the class only changes speed. The
+const char* kernelSetName(KernelSet set) {
+  switch (set) {
+    case KernelSet::Sse2:
+      return "sse2";
+    case KernelSet::Avx2:
+      return "avx2";
+    case KernelSet::Portable:
+      break;
+  }
+  return "portable";
+}
+
+bool avx2Usable(uint32_t leaf1Ecx, uint32_t leaf7Ebx, uint64_t xcr0) {
+  constexpr uint32_t kOsXsaveAndAvx = (1u << 27) | (1u << 28);
+  constexpr uint32_t kAvx2 = 1u << 5;
+  constexpr uint64_t kSseAndYmmState = (1u << 1) | (1u << 2);
+  return (leaf1Ecx & kOsXsaveAndAvx) == kOsXsaveAndAvx && (leaf7Ebx & kAvx2) != 0 &&
+         (xcr0 & kSseAndYmmState) == kSseAndYmmState;
+}
+
+bool kernelSetAvailable(KernelSet set) {
+  switch (set) {
+    case KernelSet::Portable:
+      return true;
+    case KernelSet::Sse2:
+      return sse2Built();
+    case KernelSet::Avx2:
+      return avx2Built() && processorRunsAvx2();
+  }
+  return false;
+}
+
+KernelSet parseSimdLimit(const char* text) {
+  if (text != nullptr && std::strcmp(text, "sse2") == 0) return KernelSet::Sse2;
+  return KernelSet::Avx2;
+}
+
+KernelSet chooseKernelSet(CpuClass cpuClass) {
+  // Processor-specific kernels give bit-identical results, so the set only changes speed. The
   // SSE class of family 6 gets the SSE2 set too: every x86-64 processor has SSE2, and a build
   // that cannot assume it has no SSE2 kernels to offer.
-  if (cpuClass == CpuClass::Family6Sse || cpuClass == CpuClass::Family15Sse2) {
-    fillSse2Set(table);
-    return;
+  if (cpuClass != CpuClass::Family6Sse && cpuClass != CpuClass::Family15Sse2) return KernelSet::Portable;
+  const KernelSet limit = parseSimdLimit(std::getenv("MESHWICK_SIMD"));
+  for (int32_t set = static_cast<int32_t>(limit); set > 0; --set) {
+    if (kernelSetAvailable(static_cast<KernelSet>(set))) return static_cast<KernelSet>(set);
   }
-  fillPortableSet(table);
+  return KernelSet::Portable;
+}
+
+void fillKernelSet(KernelTable* table, KernelSet set) {
+  if (set == KernelSet::Avx2 && kernelSetAvailable(KernelSet::Avx2)) {
+    fillAvx2Set(table);
+  } else if (set != KernelSet::Portable) {
+    fillSse2Set(table);
+  } else {
+    fillPortableSet(table);
+  }
+}
+
+void fillKernelTable(KernelTable* table, CpuClass cpuClass) {
+  fillKernelSet(table, chooseKernelSet(cpuClass));
 }

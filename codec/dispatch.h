@@ -52,6 +52,34 @@ int32_t parseCpuClassOverride(const char* text);
 // Refresh the processor information, then the MESHWICK_USECPU override, then the rules.
 CpuClass detectCpuClass(KernelTable* table);
 
+// Kernel sets, each a superset of the one before: the AVX2 set starts as the SSE2 set and
+// replaces members, the SSE2 set does the same over the portable one.
+enum class KernelSet : int32_t { Portable = 0, Sse2 = 1, Avx2 = 2 };
+
+inline constexpr int32_t kKernelSetCount = 3;
+
+// "portable", "sse2" or "avx2".
+const char* kernelSetName(KernelSet set);
+
+// AVX2 is usable when leaf 7 reports it (EBX bit 5) and the operating system saves the YMM
+// registers: leaf 1 ECX reports OSXSAVE (bit 27) and AVX (bit 28), and XCR0 has bits 1 and 2.
+bool avx2Usable(uint32_t leaf1Ecx, uint32_t leaf7Ebx, uint64_t xcr0);
+
+// Whether this build holds the set and this processor can run it.
+bool kernelSetAvailable(KernelSet set);
+
+// The text of MESHWICK_SIMD: "sse2" limits the choice to the SSE2 set, "avx2" allows up to the
+// AVX2 set (the default). Anything else, or no text, gives the default.
+KernelSet parseSimdLimit(const char* text);
+
+// The set a class gets: portable for classes 0..4, else the best available set within the
+// MESHWICK_SIMD limit.
+KernelSet chooseKernelSet(CpuClass cpuClass);
+
+// Store the set in members 6..68 (17..21, 24 and 40 null); an unavailable set is stored as the
+// best available one below it.
+void fillKernelSet(KernelTable* table, KernelSet set);
+
 // Store the kernel set of the class in members 6..68 (17..21, 24 and 40 null).
 void fillKernelTable(KernelTable* table, CpuClass cpuClass);
 

@@ -12,27 +12,33 @@
 
 namespace {
 
-// Restores MESHWICK_USECPU as the test found it.
-class UseCpuEnvironment {
+// Restores an environment variable as the test found it.
+class ScopedEnvironment {
  public:
-  UseCpuEnvironment() {
-    const char* value = std::getenv("MESHWICK_USECPU");
+  explicit ScopedEnvironment(const char* name) : name_(name) {
+    const char* value = std::getenv(name);
     hadValue_ = value != nullptr;
     if (hadValue_) saved_ = value;
   }
-  ~UseCpuEnvironment() {
+  ~ScopedEnvironment() {
     if (hadValue_) {
-      setenv("MESHWICK_USECPU", saved_.c_str(), 1);
+      setenv(name_.c_str(), saved_.c_str(), 1);
     } else {
-      unsetenv("MESHWICK_USECPU");
+      unsetenv(name_.c_str());
     }
   }
-  void set(const char* value) { setenv("MESHWICK_USECPU", value, 1); }
-  void clear() { unsetenv("MESHWICK_USECPU"); }
+  void set(const char* value) { setenv(name_.c_str(), value, 1); }
+  void clear() { unsetenv(name_.c_str()); }
 
  private:
+  std::string name_;
   bool hadValue_ = false;
   std::string saved_;
+};
+
+class UseCpuEnvironment : public ScopedEnvironment {
+ public:
+  UseCpuEnvironment() : ScopedEnvironment("MESHWICK_USECPU") {}
 };
 
 TEST(CpuDispatch, OverrideAcceptsExactlyZeroToSix) {
@@ -156,6 +162,113 @@ TEST(CpuDispatch, ProcessServicesAreSetAndTheFormatterOutlivesRecords) {
   copyBytes(overlap + 1, overlap, 4);
   EXPECT_STREQ(overlap, "aabcdf");
   EXPECT_EQ(messageBox, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The kernel table a fresh record gets under the current environment.
+KernelTable recordTable() {
+  TestRecord record;
+  return *record->state.input.kernels;
+}
+
+KernelTable setTable(KernelSet set) {
+  KernelTable table{};
+  fillKernelSet(&table, set);
+  return table;
+}
+
+bool sameKernels(const KernelTable& a, const KernelTable& b) {
+  const size_t first = offsetof(KernelTable, finishKernels);
+  return std::memcmp(reinterpret_cast<const char*>(&a) + first, reinterpret_cast<const char*>(&b) + first,
+                     sizeof a - first) == 0;
+}
+
+TEST(CpuDispatch, Avx2NeedsTheProcessorAndTheOperatingSystem) {
+  constexpr uint32_t kOsXsave = 1u << 27, kAvx = 1u << 28, kAvx2 = 1u << 5;
+  constexpr uint64_t kYmmState = 0x7;  // x87, SSE and YMM state saved
+  struct Case {
+    uint32_t leaf1Ecx;
+    uint32_t leaf7Ebx;
+    uint64_t xcr0;
+    bool usable;
+  };
+  const Case cases[] = {
+      {kOsXsave | kAvx, kAvx2, kYmmState, true},
+      {kOsXsave | kAvx, kAvx2, 0xE7, true},  // AVX-512 state as well
+      {kOsXsave | kAvx, 0, kYmmState, false},
+      {kAvx, kAvx2, kYmmState, false},
+      {kOsXsave, kAvx2, kYmmState, false},
+      {kOsXsave | kAvx, kAvx2, 0x3, false},  // the system does not save YMM
+      {kOsXsave | kAvx, kAvx2, 0x5, false},  // nor SSE state
+      {0, 0, 0, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(avx2Usable(c.leaf1Ecx, c.leaf7Ebx, c.xcr0), c.usable)
+        << c.leaf1Ecx << " " << c.leaf7Ebx << " " << c.xcr0;
+}
+
+TEST(CpuDispatch, SimdLimitAcceptsSse2AndIgnoresEverythingElse) {
+  EXPECT_EQ(parseSimdLimit("sse2"), KernelSet::Sse2);
+  for (const char* ignored : {"avx2", "", "SSE2", "sse", "sse2 ", "portable", "0", "avx512"})
+    EXPECT_EQ(parseSimdLimit(ignored), KernelSet::Avx2) << ignored;
+  EXPECT_EQ(parseSimdLimit(nullptr), KernelSet::Avx2);
+}
+
+TEST(CpuDispatch, SetsBuildOnEachOtherAndFillEveryMember) {
+  EXPECT_TRUE(kernelSetAvailable(KernelSet::Portable));
+  for (int32_t i = 0; i < kKernelSetCount; ++i) {
+    const auto set = static_cast<KernelSet>(i);
+    SCOPED_TRACE(kernelSetName(set));
+    KernelTable table{};
+    std::memset(&table, 0xAB, sizeof table);
+    fillKernelSet(&table, set);
+    void* members[69];
+    std::memcpy(members, &table, sizeof table);
+    void* filler;
+    std::memset(&filler, 0xAB, sizeof filler);
+    for (int m = 6; m < 69; ++m) EXPECT_NE(members[m], filler) << "member " << m;
+    // A set the build or the processor lacks falls back to the best one below it.
+    if (!kernelSetAvailable(set)) {
+      EXPECT_TRUE(sameKernels(table, setTable(static_cast<KernelSet>(i - 1))));
+    }
+  }
+  if (kernelSetAvailable(KernelSet::Avx2)) {
+    const KernelTable sse2 = setTable(KernelSet::Sse2);
+    const KernelTable avx2 = setTable(KernelSet::Avx2);
+    EXPECT_NE(avx2.idct1Full, sse2.idct1Full);
+    EXPECT_NE(avx2.idct0Full, sse2.idct0Full);
+    EXPECT_EQ(avx2.huffmanDecodeBlock, sse2.huffmanDecodeBlock);
+  }
+}
+
+TEST(CpuDispatch, SimdVariableRestrictsTheChoiceToSse2) {
+  UseCpuEnvironment useCpu;
+  ScopedEnvironment simd("MESHWICK_SIMD");
+  useCpu.set("6");
+  simd.clear();
+  const KernelTable best = recordTable();
+  EXPECT_TRUE(
+      sameKernels(best, setTable(kernelSetAvailable(KernelSet::Avx2) ? KernelSet::Avx2 : KernelSet::Sse2)));
+
+  simd.set("sse2");
+  EXPECT_TRUE(sameKernels(recordTable(), setTable(KernelSet::Sse2)));
+  EXPECT_EQ(chooseKernelSet(CpuClass::Family6Sse), KernelSet::Sse2);
+
+  for (const char* ignored : {"avx2", "bogus", "", "SSE2", "sse2,avx2"}) {
+    simd.set(ignored);
+    EXPECT_TRUE(sameKernels(recordTable(), best)) << ignored;
+  }
+
+  // The class still rules: a forced portable class stays portable whatever the variable says.
+  for (const char* value : {"sse2", "avx2"}) {
+    simd.set(value);
+    useCpu.set("0");
+    EXPECT_TRUE(sameKernels(recordTable(), setTable(KernelSet::Portable))) << value;
+    EXPECT_EQ(chooseKernelSet(CpuClass::Family6Mmx), KernelSet::Portable) << value;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Processor-specific kernels against their portable twins on the same blocks: realistic
-// coefficient blocks, uniformly random ones and the extremes a hostile stream can produce. The
-// whole suite also runs once per kernel set (MESHWICK_USECPU), which covers real images.
+// Processor-specific kernels against their portable twins on the same blocks: blocks and MCUs
+// recorded while decoding the corpus, realistic coefficient blocks, uniformly random ones and the
+// extremes a hostile stream can produce. Every member of the kernel set this run chose (see
+// tests/CMakeLists.txt: portable, sse2, native) that differs from the portable set is a twin.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,38 +9,55 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
-#include "codec/encode/color_convert_encode.h"
+#include "codec/dispatch.h"
+#include "codec/jpeg.h"
+#include "codec/kernel_table.h"
 #include "codec/kernels/decode_kernels.h"
-#include "codec/kernels/forward_dct.h"
 #include "codec/kernels/quantize.h"
-#include "codec/kernels/sse2/decode_kernels.h"
-#include "codec/kernels/sse2/encode_kernels.h"
+#include "tests/codec/codec_test_support.h"
+#include "tests/codec/encode_support.h"
+#include "tests/codec/kernel_twins_support.h"
 
 namespace {
 
+using twins::kernelSetUnderTest;
+using twins::twinsOf;
+
 using Block = std::array<int16_t, 64>;
 using BlockKernel = void (*)(int16_t*);
+using QuantizeKernelFn = void (*)(int16_t*, const int16_t*);
 
 struct BlockTwin {
-  const char* name;
+  std::string name;
+  const char* member;
   BlockKernel portable;
   BlockKernel twin;
 };
 
+constexpr std::pair<const char*, BlockKernel KernelTable::*> kInverseDctMembers[] = {
+    {"idct0Full", &KernelTable::idct0Full},       {"idct0Half", &KernelTable::idct0Half},
+    {"idct0Quarter", &KernelTable::idct0Quarter}, {"idct0Eighth", &KernelTable::idct0Eighth},
+    {"idct1Full", &KernelTable::idct1Full},       {"idct1Half", &KernelTable::idct1Half},
+    {"idct1Quarter", &KernelTable::idct1Quarter}, {"idct1Eighth", &KernelTable::idct1Eighth},
+};
+
 std::vector<BlockTwin> blockTwins() {
-  std::vector<BlockTwin> twins;
-#if defined(MESHWICK_HAS_SSE2_KERNELS)
-  twins.push_back({"sse2 idct0Full", idct0Full, sse2::idct0Full});
-  twins.push_back({"sse2 idct1Full", idct1Full, sse2::idct1Full});
-  twins.push_back({"sse2 idct1Half", idct1Half, sse2::idct1Half});
-  twins.push_back({"sse2 idct1Quarter", idct1Quarter, sse2::idct1Quarter});
-#endif
-  return twins;
+  std::vector<BlockTwin> found;
+  for (const auto& [name, member] : kInverseDctMembers) {
+    if (const auto kernels = twins::twinAt(member))
+      found.push_back({twins::twinName(name), name, kernels->first, kernels->second});
+  }
+  return found;
 }
 
 // Dequantised coefficients as photos give them: a large DC, AC falling off with frequency, most
@@ -88,11 +106,17 @@ void expectTwinsAgree(const BlockTwin& twin, const Block& input, const std::stri
   ASSERT_EQ(actual, expected) << twin.name << ", " << what;
 }
 
+// Inverse transform inputs the corpus gives, by member name (see the corpus section below).
+const std::vector<Block>& corpusBlocks(const char* member);
+
 TEST(KernelTwins, BlockKernelsMatchThePortableOnesExactly) {
   const std::vector<BlockTwin> twins = blockTwins();
   if (twins.empty()) GTEST_SKIP() << "no processor-specific block kernels in this build";
   std::mt19937 random(2026);
   for (const BlockTwin& twin : twins) {
+    const std::vector<Block>& recorded = corpusBlocks(twin.member);
+    for (size_t i = 0; i < recorded.size(); ++i)
+      expectTwinsAgree(twin, recorded[i], "corpus block " + std::to_string(i));
     for (int i = 0; i < 20000; ++i)
       expectTwinsAgree(twin, realisticBlock(random), "realistic block " + std::to_string(i));
     for (const int16_t limit : {int16_t{255}, int16_t{2047}, int16_t{32767}}) {
@@ -118,7 +142,8 @@ TEST(KernelTwins, BlockKernelsMatchThePortableOnesExactly) {
 using McuKernel = void (*)(const int16_t* const*, uint8_t*, ptrdiff_t);
 
 struct McuTwin {
-  const char* name;
+  std::string name;
+  const char* member;
   McuKernel portable;
   McuKernel twin;
   int lumaBlocks;
@@ -128,25 +153,39 @@ struct McuTwin {
   int components;  // 4: YCCK, whose fourth component has luma's layout
 };
 
+// Each MCU kernel with its layout.
+struct McuShape {
+  const char* name;
+  McuKernel KernelTable::*member;
+  int lumaBlocks;
+  int width;
+  int height;
+  int bytesPerPixel;
+  int components;
+};
+
+constexpr McuShape kMcuShapes[] = {
+    {"convertH1V1ToRgb", &KernelTable::convertH1V1ToRgb, 1, 8, 8, 3, 3},
+    {"convertH2V1ToRgb", &KernelTable::convertH2V1ToRgb, 2, 16, 8, 3, 3},
+    {"convertH2V2ToRgb", &KernelTable::convertH2V2ToRgb, 4, 16, 16, 3, 3},
+    {"convertH1V1ToBgr", &KernelTable::convertH1V1ToBgr, 1, 8, 8, 3, 3},
+    {"convertH2V1ToBgr", &KernelTable::convertH2V1ToBgr, 2, 16, 8, 3, 3},
+    {"convertH2V2ToBgr", &KernelTable::convertH2V2ToBgr, 4, 16, 16, 3, 3},
+    {"convertH1V1ToRgbx", &KernelTable::convertH1V1ToRgbx, 1, 8, 8, 4, 3},
+    {"convertH2V1ToRgbx", &KernelTable::convertH2V1ToRgbx, 2, 16, 8, 4, 3},
+    {"convertH2V2ToRgbx", &KernelTable::convertH2V2ToRgbx, 4, 16, 16, 4, 3},
+    {"convertH1V1YcckToCmyk", &KernelTable::convertH1V1YcckToCmyk, 1, 8, 8, 4, 4},
+    {"convertH2V1YcckToCmyk", &KernelTable::convertH2V1YcckToCmyk, 2, 16, 8, 4, 4},
+    {"convertH2V2YcckToCmyk", &KernelTable::convertH2V2YcckToCmyk, 4, 16, 16, 4, 4},
+};
+
 std::vector<McuTwin> mcuTwins() {
   std::vector<McuTwin> twins;
-#if defined(MESHWICK_HAS_SSE2_KERNELS)
-  twins.push_back({"sse2 convertH1V1ToRgb", convertH1V1ToRgb, sse2::convertH1V1ToRgb, 1, 8, 8, 3, 3});
-  twins.push_back({"sse2 convertH2V1ToRgb", convertH2V1ToRgb, sse2::convertH2V1ToRgb, 2, 16, 8, 3, 3});
-  twins.push_back({"sse2 convertH2V2ToRgb", convertH2V2ToRgb, sse2::convertH2V2ToRgb, 4, 16, 16, 3, 3});
-  twins.push_back({"sse2 convertH1V1ToBgr", convertH1V1ToBgr, sse2::convertH1V1ToBgr, 1, 8, 8, 3, 3});
-  twins.push_back({"sse2 convertH2V1ToBgr", convertH2V1ToBgr, sse2::convertH2V1ToBgr, 2, 16, 8, 3, 3});
-  twins.push_back({"sse2 convertH2V2ToBgr", convertH2V2ToBgr, sse2::convertH2V2ToBgr, 4, 16, 16, 3, 3});
-  twins.push_back({"sse2 convertH1V1ToRgbx", convertH1V1ToRgbx, sse2::convertH1V1ToRgbx, 1, 8, 8, 4, 3});
-  twins.push_back({"sse2 convertH2V1ToRgbx", convertH2V1ToRgbx, sse2::convertH2V1ToRgbx, 2, 16, 8, 4, 3});
-  twins.push_back({"sse2 convertH2V2ToRgbx", convertH2V2ToRgbx, sse2::convertH2V2ToRgbx, 4, 16, 16, 4, 3});
-  twins.push_back(
-      {"sse2 convertH1V1YcckToCmyk", convertH1V1YcckToCmyk, sse2::convertH1V1YcckToCmyk, 1, 8, 8, 4, 4});
-  twins.push_back(
-      {"sse2 convertH2V1YcckToCmyk", convertH2V1YcckToCmyk, sse2::convertH2V1YcckToCmyk, 2, 16, 8, 4, 4});
-  twins.push_back(
-      {"sse2 convertH2V2YcckToCmyk", convertH2V2YcckToCmyk, sse2::convertH2V2YcckToCmyk, 4, 16, 16, 4, 4});
-#endif
+  for (const McuShape& shape : kMcuShapes) {
+    if (const auto kernels = twins::twinAt(shape.member))
+      twins.push_back({twins::twinName(shape.name), shape.name, kernels->first, kernels->second,
+                       shape.lumaBlocks, shape.width, shape.height, shape.bytesPerPixel, shape.components});
+  }
   return twins;
 }
 
@@ -179,6 +218,9 @@ McuSamples flatMcu(int lumaBlocks, int16_t luma, int16_t cb, int16_t cr) {
   s.fourth.assign(s.luma.size(), luma);
   return s;
 }
+
+// MCU inputs the corpus gives, by member name (see the corpus section below).
+const std::vector<McuSamples>& corpusMcus(const char* member);
 
 // Where the MCU lands: padding after each row, bottom-up rows (negative stride) and the distance
 // of its first byte from an aligned address.
@@ -252,6 +294,9 @@ TEST(KernelTwins, McuConversionKernelsMatchThePortableOnesExactly) {
   const std::vector<int16_t> edges = {0, 1, 127, 128, 129, 254, 255};
   for (const McuTwin& twin : twins) {
     int index = 0;
+    const std::vector<McuSamples>& recorded = corpusMcus(twin.member);
+    for (size_t i = 0; i < recorded.size(); ++i)
+      expectMcuTwinsAgree(twin, recorded[i], "corpus MCU " + std::to_string(i), placementFor(index++));
     // Samples as the inverse DCT leaves them, in every placement.
     for (int i = 0; i < 300; ++i) {
       const McuSamples s = uniformMcu(random, twin.lumaBlocks, 0, 255);
@@ -312,12 +357,7 @@ TEST(KernelTwins, McuConversionKernelsMatchThePortableOnesExactly) {
 // --- forward transforms -------------------------------------------------------------------
 
 std::vector<BlockTwin> forwardDctTwins() {
-  std::vector<BlockTwin> twins;
-#if defined(MESHWICK_HAS_SSE2_KERNELS)
-  twins.push_back({"sse2 fdct0", fdct0, sse2::fdct0});
-  twins.push_back({"sse2 fdct1", fdct1, sse2::fdct1});
-#endif
-  return twins;
+  return twinsOf<BlockTwin, BlockKernel>({{"fdct0", &KernelTable::fdct0}, {"fdct1", &KernelTable::fdct1}});
 }
 
 // Level-shifted sample blocks as the converters give them (-128..128), with the extremes that
@@ -367,6 +407,9 @@ TEST(KernelTwins, ForwardDctsMatchThePortableOnesExactly) {
   std::uniform_int_distribution<int> sample(-128, 128);
   std::uniform_int_distribution<int> edge(0, 3);
   for (const BlockTwin& twin : twins) {
+    const std::vector<Block>& recorded = corpusBlocks(twin.member);
+    for (size_t i = 0; i < recorded.size(); ++i)
+      expectTwinsAgree(twin, recorded[i], "corpus samples " + std::to_string(i));
     for (int i = 0; i < 20000; ++i) {
       Block b;
       for (int16_t& v : b) v = static_cast<int16_t>(sample(random));
@@ -402,7 +445,8 @@ TEST(KernelTwins, ForwardDctsMatchThePortableOnesExactly) {
 using TileKernel = void (*)(const uint8_t*, ptrdiff_t, int16_t* const*);
 
 struct TileTwin {
-  const char* name;
+  std::string name;
+  const char* member;
   TileKernel portable;
   TileKernel twin;
   int width;
@@ -410,16 +454,31 @@ struct TileTwin {
   int blocks;
 };
 
+// Each tile kernel with its tile size and output block count.
+struct TileShape {
+  const char* name;
+  EncodeConvertKernel KernelTable::*member;
+  int width;
+  int height;
+  int blocks;
+};
+
+constexpr TileShape kTileShapes[] = {
+    {"convertRgbToH1V1", &KernelTable::convertRgbToH1V1, 8, 8, 3},
+    {"convertRgbToH2V1", &KernelTable::convertRgbToH2V1, 16, 8, 4},
+    {"convertRgbToH2V2", &KernelTable::convertRgbToH2V2, 16, 16, 6},
+    {"convertBgrToH1V1", &KernelTable::convertBgrToH1V1, 8, 8, 3},
+    {"convertBgrToH2V1", &KernelTable::convertBgrToH2V1, 16, 8, 4},
+    {"convertBgrToH2V2", &KernelTable::convertBgrToH2V2, 16, 16, 6},
+};
+
 std::vector<TileTwin> tileTwins() {
   std::vector<TileTwin> twins;
-#if defined(MESHWICK_HAS_SSE2_KERNELS)
-  twins.push_back({"sse2 convertRgbToH1V1", convertRgbToH1V1, sse2::convertRgbToH1V1, 8, 8, 3});
-  twins.push_back({"sse2 convertRgbToH2V1", convertRgbToH2V1, sse2::convertRgbToH2V1, 16, 8, 4});
-  twins.push_back({"sse2 convertRgbToH2V2", convertRgbToH2V2, sse2::convertRgbToH2V2, 16, 16, 6});
-  twins.push_back({"sse2 convertBgrToH1V1", convertBgrToH1V1, sse2::convertBgrToH1V1, 8, 8, 3});
-  twins.push_back({"sse2 convertBgrToH2V1", convertBgrToH2V1, sse2::convertBgrToH2V1, 16, 8, 4});
-  twins.push_back({"sse2 convertBgrToH2V2", convertBgrToH2V2, sse2::convertBgrToH2V2, 16, 16, 6});
-#endif
+  for (const TileShape& shape : kTileShapes) {
+    if (const auto kernels = twins::twinAt(shape.member))
+      twins.push_back({twins::twinName(shape.name), shape.name, kernels->first, kernels->second, shape.width,
+                       shape.height, shape.blocks});
+  }
   return twins;
 }
 
@@ -486,6 +545,236 @@ TilePixels randomTile(std::mt19937& random, const TileTwin& twin, int low, int h
   return pixels;
 }
 
+// --- inputs recorded from the corpus ------------------------------------------------------------
+//
+// Every corpus file is decoded (both transform variants; RGB, BGR and four-channel output), and the
+// source pictures encoded (both variants, three samplings, RGB and BGR, three qualities), with the
+// table's transforms, (de)quantisers and colour conversions replaced by recorders, which keep a
+// copy of their input and call the portable kernel.
+
+// A block and the table it is (de)quantised with.
+struct TabledBlock {
+  Block block;
+  Block table;
+};
+
+struct CorpusInputs {
+  std::map<std::string, std::vector<Block>> blocks;
+  std::map<std::string, std::vector<TabledBlock>> tabled;
+  std::map<std::string, std::vector<McuSamples>> mcus;
+  std::map<std::string, std::vector<TilePixels>> tiles;
+  std::map<std::string, size_t> fromThisRun;  // reset per decode or encode, so that each contributes
+};
+
+constexpr size_t kRecordedPerRun = 48;
+constexpr size_t kRecordedPerKernel = 3000;
+CorpusInputs* gRecording = nullptr;
+
+bool keepAnother(const char* member, size_t alreadyKept) {
+  return alreadyKept < kRecordedPerKernel && gRecording->fromThisRun[member]++ < kRecordedPerRun;
+}
+
+constexpr std::pair<const char*, BlockKernel KernelTable::*> kForwardDctMembers[] = {
+    {"fdct0", &KernelTable::fdct0},
+    {"fdct1", &KernelTable::fdct1},
+};
+
+constexpr std::pair<const char*, QuantizeKernelFn KernelTable::*> kTabledMembers[] = {
+    {"quantize0", &KernelTable::quantize0},
+    {"quantize1", &KernelTable::quantize1},
+    {"dequantize0", &KernelTable::dequantize0},
+    {"dequantize1", &KernelTable::dequantize1},
+};
+
+Block blockAt(const int16_t* values) {
+  Block copy;
+  std::copy_n(values, 64, copy.begin());
+  return copy;
+}
+
+template <const auto& kMembers, size_t I>
+void recordBlock(int16_t* block) {
+  const auto& [name, member] = kMembers[I];
+  std::vector<Block>& kept = gRecording->blocks[name];
+  if (keepAnother(name, kept.size())) kept.push_back(blockAt(block));
+  (twins::portableTable().*member)(block);
+}
+
+template <size_t I>
+void recordTabled(int16_t* block, const int16_t* table) {
+  const auto& [name, member] = kTabledMembers[I];
+  std::vector<TabledBlock>& kept = gRecording->tabled[name];
+  if (keepAnother(name, kept.size())) kept.push_back({blockAt(block), blockAt(table)});
+  (twins::portableTable().*member)(block, table);
+}
+
+template <size_t I>
+void recordMcu(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride) {
+  const McuShape& shape = kMcuShapes[I];
+  std::vector<McuSamples>& kept = gRecording->mcus[shape.name];
+  if (keepAnother(shape.name, kept.size())) {
+    const size_t luma = 64 * static_cast<size_t>(shape.lumaBlocks);
+    McuSamples s;
+    s.luma.assign(components[0], components[0] + luma);
+    s.cb = blockAt(components[1]);
+    s.cr = blockAt(components[2]);
+    if (shape.components == 4) {
+      s.fourth.assign(components[3], components[3] + luma);
+    } else {
+      s.fourth.assign(luma, 0);
+    }
+    kept.push_back(std::move(s));
+  }
+  (twins::portableTable().*shape.member)(components, dst, stride);
+}
+
+template <size_t I>
+void recordTile(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  const TileShape& shape = kTileShapes[I];
+  std::vector<TilePixels>& kept = gRecording->tiles[shape.name];
+  if (keepAnother(shape.name, kept.size())) {
+    TilePixels pixels;
+    for (int y = 0; y < shape.height; ++y)
+      pixels.insert(pixels.end(), src + y * stride, src + y * stride + 3 * shape.width);
+    kept.push_back(std::move(pixels));
+  }
+  (twins::portableTable().*shape.member)(src, stride, blocks);
+}
+
+template <size_t kCount, typename Install>
+void forEachIndex(Install install) {
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    (install(std::integral_constant<size_t, I>{}), ...);
+  }
+  (std::make_index_sequence<kCount>{});
+}
+
+void installRecorders(KernelTable& table) {
+  forEachIndex<std::size(kInverseDctMembers)>(
+      [&](auto i) { table.*kInverseDctMembers[i].second = recordBlock<kInverseDctMembers, i>; });
+  forEachIndex<std::size(kForwardDctMembers)>(
+      [&](auto i) { table.*kForwardDctMembers[i].second = recordBlock<kForwardDctMembers, i>; });
+  forEachIndex<std::size(kTabledMembers)>([&](auto i) { table.*kTabledMembers[i].second = recordTabled<i>; });
+  forEachIndex<std::size(kMcuShapes)>([&](auto i) { table.*kMcuShapes[i].member = recordMcu<i>; });
+  forEachIndex<std::size(kTileShapes)>([&](auto i) { table.*kTileShapes[i].member = recordTile<i>; });
+  // The working slots are copied from the members at each scan or write; the presets too.
+  table.quantize = table.quantize0;
+  table.dequantize = table.dequantize0;
+}
+
+void decodeRecording(std::vector<uint8_t> bytes, int32_t dctVariant, JpegColor color, int channels) {
+  gRecording->fromThisRun.clear();
+  TestRecord record;
+  installRecorders(*record->state.input.kernels);
+  record.useBuffer(bytes);
+  record->state.dctVariant = dctVariant;
+  if (record.read(JpegIoMode::BufferReadParams) != JpegStatus::Ok) return;
+  const int width = record->jpegWidth;
+  const int height = record->jpegHeight;
+  if (width <= 0 || height <= 0 || width > 4096 || height > 4096) return;
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * channels);
+  record->pixelData = pixels.data();
+  record->pixelWidth = width;
+  record->pixelHeight = height;
+  record->pixelPadBytes = 0;
+  record->pixelChannels = channels;
+  record->pixelColor = color;
+  record->pixelSubsampling = 0;
+  (void)record.read(JpegIoMode::BufferReadImage);  // damaged files still give their first blocks
+}
+
+void encodeRecording(const encode_test::Picture& picture, const encode_test::WriteRequest& request) {
+  gRecording->fromThisRun.clear();
+  encode_test::Writer writer(picture, request);
+  installRecorders(*writer.record().state.input.kernels);
+  (void)writer.write();
+}
+
+void decodeCorpus() {
+  const std::filesystem::path data(MESHWICK_TEST_DATA);
+  std::vector<std::filesystem::path> files;
+  for (const char* folder : {"jpeg", "jpegsuite"}) {
+    if (!std::filesystem::is_directory(data / folder)) continue;
+    for (const auto& entry : std::filesystem::directory_iterator(data / folder))
+      if (entry.path().extension() == ".jpg") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const int32_t variant : {0, 1}) {
+      decodeRecording(bytes, variant, JpegColor::Rgb, 3);
+      decodeRecording(bytes, variant, JpegColor::Bgr, 3);
+      decodeRecording(bytes, variant, JpegColor::Cmyk, 4);
+    }
+  }
+}
+
+void encodeSources() {
+  for (const char* source : {"photo_256x192.ppm", "photo_97x61.ppm"}) {
+    const encode_test::Picture picture = encode_test::sourcePicture(source);
+    for (const JpegColor color : {JpegColor::Rgb, JpegColor::Bgr})
+      for (const JpegSubsampling sampling :
+           {JpegSubsampling::H1V1, JpegSubsampling::H2V1, JpegSubsampling::H2V2})
+        for (const int variant : {0, 1})
+          for (const int quality : {30, 90, 100}) {
+            encode_test::WriteRequest request;
+            request.pixelColor = color;
+            request.subsampling = sampling;
+            request.dctVariant = variant;
+            request.quality = quality;
+            encodeRecording(picture, request);
+          }
+  }
+}
+
+const CorpusInputs& corpusInputs() {
+  static const CorpusInputs inputs = [] {
+    CorpusInputs recorded;
+    gRecording = &recorded;
+    decodeCorpus();
+    encodeSources();
+    gRecording = nullptr;
+    return recorded;
+  }();
+  return inputs;
+}
+
+template <typename Value>
+const std::vector<Value>& recordedFor(const std::map<std::string, std::vector<Value>>& all,
+                                      const char* member) {
+  static const std::vector<Value> none;
+  const auto found = all.find(member);
+  return found == all.end() ? none : found->second;
+}
+
+const std::vector<Block>& corpusBlocks(const char* member) {
+  return recordedFor(corpusInputs().blocks, member);
+}
+
+const std::vector<McuSamples>& corpusMcus(const char* member) {
+  return recordedFor(corpusInputs().mcus, member);
+}
+
+const std::vector<TilePixels>& corpusTiles(const char* member) {
+  return recordedFor(corpusInputs().tiles, member);
+}
+
+const std::vector<TabledBlock>& corpusTabled(const char* member) {
+  return recordedFor(corpusInputs().tabled, member);
+}
+
+// The corpus gives real inputs for every kernel that has twins.
+TEST(KernelTwins, CorpusGivesRecordedInputs) {
+  for (const char* member : {"idct0Full", "idct1Full", "fdct0", "fdct1"})
+    EXPECT_GE(corpusBlocks(member).size(), 1000u) << member;
+  for (const char* member : {"quantize0", "quantize1", "dequantize0", "dequantize1"})
+    EXPECT_GE(corpusTabled(member).size(), 1000u) << member;
+  for (const char* member : {"convertH2V2ToRgb", "convertH2V1ToBgr", "convertH1V1ToRgbx"})
+    EXPECT_GE(corpusMcus(member).size(), 100u) << member;
+  for (const TileShape& shape : kTileShapes) EXPECT_GE(corpusTiles(shape.name).size(), 100u) << shape.name;
+}
+
 TEST(KernelTwins, EncoderColourConversionsMatchThePortableOnesExactly) {
   const std::vector<TileTwin> twins = tileTwins();
   if (twins.empty()) GTEST_SKIP() << "no processor twins of the encoder colour conversions in this build";
@@ -497,6 +786,9 @@ TEST(KernelTwins, EncoderColourConversionsMatchThePortableOnesExactly) {
     const auto placement = [&]() -> const TilePlacement& {
       return kTilePlacements[static_cast<size_t>(index++) % std::size(kTilePlacements)];
     };
+    const std::vector<TilePixels>& recorded = corpusTiles(twin.member);
+    for (size_t i = 0; i < recorded.size(); ++i)
+      expectTileTwinsAgree(twin, recorded[i], "corpus tile " + std::to_string(i), placement());
     for (int i = 0; i < 200; ++i) {
       const TilePixels pixels = randomTile(random, twin, 0, 255);
       for (const TilePlacement& p : kTilePlacements)
@@ -536,21 +828,16 @@ TEST(KernelTwins, EncoderColourConversionsMatchThePortableOnesExactly) {
 
 // --- quantisers ------------------------------------------------------------------------------
 
-using QuantizeKernelFn = void (*)(int16_t*, const int16_t*);
-
 struct QuantizeTwin {
-  const char* name;
+  std::string name;
+  const char* member;
   QuantizeKernelFn portable;
   QuantizeKernelFn twin;
 };
 
 std::vector<QuantizeTwin> quantizeTwins() {
-  std::vector<QuantizeTwin> twins;
-#if defined(MESHWICK_HAS_SSE2_KERNELS)
-  twins.push_back({"sse2 quantize0", quantize0, sse2::quantize0});
-  twins.push_back({"sse2 quantize1", quantize1, sse2::quantize1});
-#endif
-  return twins;
+  return twinsOf<QuantizeTwin, QuantizeKernelFn>(
+      {{"quantize0", &KernelTable::quantize0}, {"quantize1", &KernelTable::quantize1}});
 }
 
 void expectQuantizeTwinsAgree(const QuantizeTwin& twin, const Block& input, const Block& table,
@@ -586,6 +873,10 @@ std::vector<Block> blocksWithin(std::mt19937& random, int16_t smallBound) {
 void expectEveryPairAgrees(const std::vector<QuantizeTwin>& twins, const std::vector<Block>& tables,
                            const std::vector<Block>& blocks) {
   for (const QuantizeTwin& twin : twins) {
+    const std::vector<TabledBlock>& recorded = corpusTabled(twin.member);
+    for (size_t i = 0; i < recorded.size(); ++i)
+      expectQuantizeTwinsAgree(twin, recorded[i].block, recorded[i].table,
+                               "corpus block " + std::to_string(i));
     for (size_t t = 0; t < tables.size(); ++t)
       for (size_t b = 0; b < blocks.size(); ++b)
         expectQuantizeTwinsAgree(twin, blocks[b], tables[t],
@@ -613,12 +904,8 @@ TEST(KernelTwins, QuantizersMatchThePortableOnesExactly) {
 
 // Same signature as the quantisers: a block and a 64-entry table.
 std::vector<QuantizeTwin> dequantizeTwins() {
-  std::vector<QuantizeTwin> twins;
-#if defined(MESHWICK_HAS_SSE2_KERNELS)
-  twins.push_back({"sse2 dequantize0", dequantize0, sse2::dequantize0});
-  twins.push_back({"sse2 dequantize1", dequantize1, sse2::dequantize1});
-#endif
-  return twins;
+  return twinsOf<QuantizeTwin, QuantizeKernelFn>(
+      {{"dequantize0", &KernelTable::dequantize0}, {"dequantize1", &KernelTable::dequantize1}});
 }
 
 // Realistic quantised blocks (small values), random and extreme ones, against tables prepared

@@ -1,12 +1,10 @@
 // SSE2 twins of portable decoder kernels (codec/kernels/decode_kernels.h): same contracts,
-// bit-identical results. Built where the compiler targets SSE2 (every x86-64 build).
+// bit-identical results. The build compiles them on x86-64 only and then defines
+// MESHWICK_HAS_SSE2_KERNELS.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-#if defined(__SSE2__)
-#define MESHWICK_HAS_SSE2_KERNELS 1
 
 namespace sse2 {
 
@@ -32,4 +30,3 @@ void convertH2V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdi
 void convertH2V2YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 
 }  // namespace sse2
-#endif

@@ -1,13 +1,10 @@
 // SSE2 twins of portable encoder kernels (codec/kernels/forward_dct.h, quantize.h,
-// codec/encode/color_convert_encode.h): same contracts, bit-identical results on every input.
+// codec/encode/color_convert_encode.h): same contracts, bit-identical results on every input. Built on x86-64
+// only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-#include "codec/kernels/sse2/decode_kernels.h"
-
-#if defined(MESHWICK_HAS_SSE2_KERNELS)
 
 namespace sse2 {
 
@@ -25,4 +22,3 @@ void convertBgrToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* bloc
 void convertBgrToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 
 }  // namespace sse2
-#endif

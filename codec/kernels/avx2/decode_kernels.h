@@ -1,0 +1,30 @@
+// AVX2 twins of portable decoder kernels (codec/kernels/decode_kernels.h): same contracts,
+// bit-identical results. The build compiles them on x86-64 only, with -mavx2, and then defines
+// MESHWICK_HAS_AVX2_KERNELS; the dispatcher calls them only where the processor runs AVX2.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace avx2 {
+
+void dequantize0(int16_t* block, const int16_t* table);
+void dequantize1(int16_t* block, const int16_t* table);
+
+void idct0Full(int16_t* block);
+void idct1Full(int16_t* block);
+
+void convertH1V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V2ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH1V1ToBgr(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V1ToBgr(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V2ToBgr(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH1V1ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V1ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V2ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH1V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+void convertH2V2YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+
+}  // namespace avx2

@@ -1,0 +1,76 @@
+// Building blocks shared by the AVX2 kernels: eight 32-bit lanes per register, so one register
+// holds a whole row or column of a block.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+namespace avx2 {
+
+// Eight vectors of eight 32-bit lanes.
+struct Lanes8 {
+  __m256i v[8];
+};
+
+// 8x8 transpose of 32-bit values: lane i of output k is lane k of input i.
+inline Lanes8 transpose(const Lanes8& in) {
+  __m256i a[8], b[8];
+  for (int i = 0; i < 8; i += 2) {
+    a[i] = _mm256_unpacklo_epi32(in.v[i], in.v[i + 1]);
+    a[i + 1] = _mm256_unpackhi_epi32(in.v[i], in.v[i + 1]);
+  }
+  for (int i = 0; i < 8; i += 4) {
+    b[i] = _mm256_unpacklo_epi64(a[i], a[i + 2]);
+    b[i + 1] = _mm256_unpackhi_epi64(a[i], a[i + 2]);
+    b[i + 2] = _mm256_unpacklo_epi64(a[i + 1], a[i + 3]);
+    b[i + 3] = _mm256_unpackhi_epi64(a[i + 1], a[i + 3]);
+  }
+  Lanes8 out;
+  for (int k = 0; k < 4; ++k) {
+    out.v[k] = _mm256_permute2x128_si256(b[k], b[k + 4], 0x20);
+    out.v[k + 4] = _mm256_permute2x128_si256(b[k], b[k + 4], 0x31);
+  }
+  return out;
+}
+
+// Every coefficient of the block but the DC is zero.
+inline bool dcOnly(const int16_t* block) {
+  const __m256i* rows = reinterpret_cast<const __m256i*>(block);
+  const __m256i first = _mm256_andnot_si256(
+      _mm256_setr_epi16(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), _mm256_loadu_si256(rows));
+  const __m256i rest =
+      _mm256_or_si256(_mm256_or_si256(_mm256_loadu_si256(rows + 1), _mm256_loadu_si256(rows + 2)),
+                      _mm256_loadu_si256(rows + 3));
+  const __m256i any = _mm256_or_si256(first, rest);
+  return _mm256_testz_si256(any, any) != 0;
+}
+
+inline void fillBlock(int16_t* block, int16_t value) {
+  const __m256i filled = _mm256_set1_epi16(value);
+  __m256i* rows = reinterpret_cast<__m256i*>(block);
+  for (int i = 0; i < 4; ++i) _mm256_storeu_si256(rows + i, filled);
+}
+
+// Eight rows of 32-bit lanes, each clamped to 0..255, stored as the block's 16-bit rows.
+inline void storeSampleRows(const Lanes8& rows, int16_t* block) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i top = _mm256_set1_epi16(255);
+  __m256i* out = reinterpret_cast<__m256i*>(block);
+  for (int k = 0; k < 8; k += 2) {
+    // packs works within each 128-bit half; the permute puts row k before row k + 1.
+    const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(rows.v[k], rows.v[k + 1]), 0xD8);
+    _mm256_storeu_si256(out + k / 2, _mm256_min_epi16(_mm256_max_epi16(packed, zero), top));
+  }
+}
+
+// Nonzero when some lane of some vector does not fit 16 bits (lanes biased by 2^15 must stay
+// below 2^16).
+inline bool anyOutside16(const Lanes8& lanes) {
+  const __m256i bias = _mm256_set1_epi32(32768);
+  __m256i any = _mm256_setzero_si256();
+  for (const __m256i& v : lanes.v) any = _mm256_or_si256(any, _mm256_add_epi32(v, bias));
+  return _mm256_testz_si256(any, _mm256_set1_epi32(static_cast<int32_t>(0xFFFF0000u))) == 0;
+}
+
+}  // namespace avx2
