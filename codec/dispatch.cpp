@@ -221,6 +221,7 @@ void fillSse2Set(KernelTable* table) {
   table->convertBgrToH1V1 = sse2::convertBgrToH1V1;
   table->convertBgrToH2V1 = sse2::convertBgrToH2V1;
   table->convertBgrToH2V2 = sse2::convertBgrToH2V2;
+  table->encodeBlock = sse2::encodeBlock;
   table->quantize0 = sse2::quantize0;
   table->quantize1 = sse2::quantize1;
   table->quantize = sse2::quantize0;
