@@ -207,6 +207,8 @@ void fillPortableSet(KernelTable* table) {
   table->dequantize0 = dequantize0;
   table->dequantize1 = dequantize1;
   table->dequantize = dequantize0;
+  table->convertRgbToGray = convertRgbToGray;
+  table->convertBgrToGray = convertBgrToGray;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.
@@ -232,6 +234,8 @@ void fillSse2Set(KernelTable* table) {
   table->dequantize0 = sse2::dequantize0;
   table->dequantize1 = sse2::dequantize1;
   table->dequantize = sse2::dequantize0;
+  table->convertRgbToGray = sse2::convertRgbToGray;
+  table->convertBgrToGray = sse2::convertBgrToGray;
   table->convertH1V1ToRgb = sse2::convertH1V1ToRgb;
   table->convertH2V1ToRgb = sse2::convertH2V1ToRgb;
   table->convertH2V2ToRgb = sse2::convertH2V2ToRgb;

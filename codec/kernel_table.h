@@ -20,7 +20,7 @@ enum class CpuClass : int32_t {
 
 inline constexpr int32_t kCpuClassCount = 7;
 
-// 69 members, in this order.
+// 69 named members, in this order, then the appended ones.
 struct KernelTable {
   int32_t lastScanHeaderSize;  // 0: bytes of the last SOS segment read, marker included
   void* user32Module;          // 1..5: dynamically loaded system functions; null on this platform
@@ -97,4 +97,8 @@ struct KernelTable {
   DequantizeKernel dequantize0;                  // 66
   DequantizeKernel dequantize1;                  // 67
   DequantizeKernel dequantize;                   // 68: each scan copies 66 or 67; sets preload 66
+
+  // Appended internal kernels, without a place among the 69 above.
+  EncodeConvertKernel convertRgbToGray;  // 8x8 RGB tile to one luma block
+  EncodeConvertKernel convertBgrToGray;
 };

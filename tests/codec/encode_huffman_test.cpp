@@ -342,8 +342,15 @@ HuffmanTable everySymbolTable(int length) {
 }
 
 const BlockKind kBlockKinds[] = {
-    {"all zero", 0, 1},         {"sparse small", 8, 3}, {"half small", 50, 15}, {"dense", 95, 255},
-    {"dense 11-bit", 90, 2047}, {"extreme", 40, 32767}, {"long runs", 2, 1023},
+    {"all zero", 0, 1},
+    {"sparse small", 8, 3},
+    {"half small", 50, 15},
+    {"dense", 95, 255},
+    {"dense 11-bit", 90, 2047},
+    {"extreme", 40, 32767},
+    {"long runs", 2, 1023},
+    // -32768 included: what the quantisers store for the largest products.
+    {"full range", 60, 32768},
 };
 
 // Every block kind under the Annex K tables and under tables that code every symbol with 8 or

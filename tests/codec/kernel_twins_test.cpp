@@ -419,6 +419,8 @@ std::vector<TileTwin> tileTwins() {
   twins.push_back({"sse2 convertBgrToH1V1", convertBgrToH1V1, sse2::convertBgrToH1V1, 8, 8, 3});
   twins.push_back({"sse2 convertBgrToH2V1", convertBgrToH2V1, sse2::convertBgrToH2V1, 16, 8, 4});
   twins.push_back({"sse2 convertBgrToH2V2", convertBgrToH2V2, sse2::convertBgrToH2V2, 16, 16, 6});
+  twins.push_back({"sse2 convertRgbToGray", convertRgbToGray, sse2::convertRgbToGray, 8, 8, 1});
+  twins.push_back({"sse2 convertBgrToGray", convertBgrToGray, sse2::convertBgrToGray, 8, 8, 1});
 #endif
   return twins;
 }
