@@ -217,6 +217,8 @@ void fillPortableSet(KernelTable* table) {
   table->upsampleFancyH2V1Row = upsampleFancyH2V1Row;
   table->upsampleFancyH2V2Row = upsampleFancyH2V2Row;
   table->keepBlockSamples = keepBlockSamples;
+  table->convertRgbToGray = convertRgbToGray;
+  table->convertBgrToGray = convertBgrToGray;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.
@@ -231,6 +233,7 @@ void fillSse2Set(KernelTable* table) {
   table->convertBgrToH1V1 = sse2::convertBgrToH1V1;
   table->convertBgrToH2V1 = sse2::convertBgrToH2V1;
   table->convertBgrToH2V2 = sse2::convertBgrToH2V2;
+  table->encodeBlock = sse2::encodeBlock;
   table->quantize0 = sse2::quantize0;
   table->quantize1 = sse2::quantize1;
   table->quantize = sse2::quantize0;
@@ -244,6 +247,8 @@ void fillSse2Set(KernelTable* table) {
   table->upsampleFancyH2V1Row = sse2::upsampleFancyH2V1Row;
   table->upsampleFancyH2V2Row = sse2::upsampleFancyH2V2Row;
   table->keepBlockSamples = sse2::keepBlockSamples;
+  table->convertRgbToGray = sse2::convertRgbToGray;
+  table->convertBgrToGray = sse2::convertBgrToGray;
   table->convertH1V1ToRgb = sse2::convertH1V1ToRgb;
   table->convertH2V1ToRgb = sse2::convertH2V1ToRgb;
   table->convertH2V2ToRgb = sse2::convertH2V2ToRgb;

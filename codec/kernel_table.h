@@ -102,4 +102,6 @@ struct KernelTable {
   FancyRowKernel upsampleFancyH2V1Row;      // one row of the interpolating upsampler, 2x1 chroma
   FancyRowKernel upsampleFancyH2V2Row;      // the same for 2x2 chroma
   KeepBlockSamplesKernel keepBlockSamples;  // a transformed block into the upsampler's rows
+  EncodeConvertKernel convertRgbToGray;     // 8x8 RGB tile to one luma block
+  EncodeConvertKernel convertBgrToGray;
 };

@@ -110,6 +110,16 @@ void convertTileH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* block
                          black[3], 4);
 }
 
+// One 8x8 tile to its luma block.
+template <typename Format>
+void convertTileToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  for (int y = 0; y < 8; ++y) {
+    const uint8_t* p = src + y * stride;
+    for (int x = 0; x < 8; ++x, p += Format::kBytes)
+      blocks[0][y * 8 + x] = lumaOf(Format::r(p), Format::g(p), Format::b(p));
+  }
+}
+
 // Level shift of N interleaved bytes per pixel into N full-resolution blocks.
 template <int Components>
 void levelShiftTileH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
@@ -205,6 +215,12 @@ void convertCmykToH2V2K(const uint8_t* src, ptrdiff_t stride, int16_t* const* bl
 }
 void levelShift4H1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
   levelShiftTileH1V1<4>(src, stride, blocks);
+}
+void convertRgbToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  convertTileToGray<Rgb3>(src, stride, blocks);
+}
+void convertBgrToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  convertTileToGray<Bgr3>(src, stride, blocks);
 }
 
 namespace {
@@ -448,13 +464,21 @@ int32_t convertMcuGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
 }
 
 // RGB or BGR pixels to one grey component: a whole 8 x 8 tile goes straight into its block
-// with the planes' luma formula (their averaging of one sample is the sample); edge tiles, and
-// any other reader or tile size, through the planes.
+// with the planes' luma formula (their averaging of one sample is the sample), 3-byte pixels
+// through the grey kernels; edge tiles, and any other reader or tile size, through the planes.
 int32_t convertMcuToGray(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
   const McuTile tile = locateTile(state, column, row);
   const PixelReader reader = pixelReaderFor(state);
   if (!tile.whole() || reader.kind != PixelKind::RgbToGray || tile.width != 8 || tile.height != 8) {
     convertThroughPlanes(state, tile);
+    return 0;
+  }
+  if (reader.bytesPerPixel == 3) {
+    const McuBlocks blocks = scratchBlocks(state);
+    const KernelTable* kernels = state->input.kernels;
+    const EncodeConvertKernel kernel =
+        reader.offsets[0] == 0 ? kernels->convertRgbToGray : kernels->convertBgrToGray;
+    kernel(tile.source, state->lineStride, blocks.block);
     return 0;
   }
   int16_t* out = reinterpret_cast<int16_t*>(state->scratch);

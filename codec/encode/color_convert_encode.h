@@ -7,8 +7,8 @@
 
 #include "codec/jpeg.h"
 
-// Whole-tile kernels (KernelTable members 25..39). Each reads one tile at `src` with the
-// signed line stride `stride` and writes level-shifted samples (-128..128) into the blocks
+// Whole-tile kernels (KernelTable members 25..39 and the appended grey converters). Each reads one tile at
+// `src` with the signed line stride `stride` and writes level-shifted samples (-128..128) into the blocks
 // listed in scratch order. Y0..Y3 (K0..K3) are the top-left, top-right, bottom-left and
 // bottom-right quarters of a 16x16 tile; Y0, Y1 the halves of a 16x8 tile. Chroma of
 // subsampled layouts is converted once from the summed RGB (or CMY) values it covers.
@@ -28,6 +28,8 @@ void convertCmykToH2V1K(const uint8_t* src, ptrdiff_t stride,
                         int16_t* const* blocks);  // 16x8: Y0 Y1 Cb Cr K0 K1
 void convertCmykToH2V2K(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);  // 16x16: + K0..K3
 void levelShift4H1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);     // 8x8: 4 blocks
+void convertRgbToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);    // 8x8: Y only
+void convertBgrToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 
 // Layout codes stored in the output-conversion selector of `state` (0 where none applies).
 enum class EncodeLayoutCode : int32_t {

@@ -87,6 +87,7 @@ class WordBits {
   // Emits every complete byte but the last; that one stays pending, as putBits leaves it.
   JpegStatus finish() {
     int32_t valid = 64 - free_;
+    if (valid > 8) valid = storeCompleteBytes(valid);
     while (valid > 8) {
       valid -= 8;
       const JpegStatus status = EmitByte(writer_, static_cast<uint8_t>(word_ >> valid));
@@ -98,6 +99,20 @@ class WordBits {
   }
 
  private:
+  // Stores the complete bytes but the last of the `valid` (9..64) bits at once when none of them
+  // is 0xFF and the output area has room, and returns the bits left; otherwise leaves them all
+  // for the byte form.
+  int32_t storeCompleteBytes(int32_t valid) {
+    const int32_t count = (valid - 1) / 8;
+    const uint64_t aligned = word_ << (64 - valid);
+    const uint64_t leaving = aligned & ~(~uint64_t{0} >> (8 * count));
+    if (writer_->end - writer_->current < output_detail::kWordRoom || hasByteFF(leaving)) return valid;
+    for (int32_t i = 0; i < count; ++i) writer_->current[i] = static_cast<uint8_t>(aligned >> (56 - 8 * i));
+    writer_->current += count;
+    writer_->consumed += static_cast<uint32_t>(count);
+    return valid - 8 * count;
+  }
+
   JpegStatus emitWord(uint64_t word) {
     if (writer_->end - writer_->current >= output_detail::kWordRoom && !hasByteFF(word)) {
       for (int32_t i = 0; i < output_detail::kWordBytes; ++i)

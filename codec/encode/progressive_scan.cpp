@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdlib>
+#include <cstring>
 
 #include "codec/encode/huffman_encode.h"
 #include "codec/encode/output_writer.h"
@@ -13,6 +14,7 @@ namespace {
 constexpr int32_t kZeroRunLength = 0xF0;
 constexpr int32_t kMaxScanComponents = 4;
 constexpr int32_t kBitsPerPut = 16;
+constexpr int32_t kBlocksAhead = 8;
 
 int32_t ceilDiv(int32_t value, int32_t divisor) {
   return (value + divisor - 1) / divisor;
@@ -212,10 +214,14 @@ class ScanCoder {
   };
 
   void readBand(const int16_t* block, Band* band) const {
+    // The block comes in whole, in order, before the zig-zag reads: it lies in a buffer far
+    // larger than the caches, and sequential wide loads keep the memory system busy.
+    int16_t local[64];
+    std::memcpy(local, block, sizeof(local));
     band->nonzero = 0;
     band->lastOne = -1;
     for (int32_t k = start_; k <= end_; ++k) {
-      const int32_t magnitude = std::abs(int32_t{block[kEncodeZigzagToNatural[k]]}) >> low_;
+      const int32_t magnitude = std::abs(int32_t{local[kEncodeZigzagToNatural[k]]}) >> low_;
       band->magnitude[k] = magnitude;
       band->nonzero |= uint64_t{magnitude != 0} << k;
       band->lastOne = magnitude == 1 ? k : band->lastOne;
@@ -381,12 +387,21 @@ JpegStatus walkSingleComponent(const CoefficientLayout& layout, const ScanRecord
   const int32_t c = scan.components[0].componentIndex;
   const int32_t h = layout.horizontalFactor[c];
   const int32_t v = layout.verticalFactor[c];
+  const auto blockOf = [&](int32_t blockRow, int32_t blockColumn) {
+    const int32_t mcu = blockRow / v * layout.mcusPerRow + blockColumn / h;
+    return blockAt(layout, mcu, layout.componentOffset[c] + blockRow % v * h + blockColumn % h);
+  };
   for (int32_t blockRow = 0; blockRow < layout.blockRows[c]; ++blockRow) {
     for (int32_t blockColumn = 0; blockColumn < layout.blockColumns[c]; ++blockColumn) {
-      const int32_t mcu = blockRow / v * layout.mcusPerRow + blockColumn / h;
-      const int32_t inMcu = layout.componentOffset[c] + blockRow % v * h + blockColumn % h;
+      // The blocks of one component lie apart in the buffer, beyond what the processor
+      // fetches ahead by itself: ask for a block a few steps ahead.
+      if (blockColumn + kBlocksAhead < layout.blockColumns[c]) {
+        const int16_t* ahead = blockOf(blockRow, blockColumn + kBlocksAhead);
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + 32);
+      }
       JpegStatus status = restarts.beforeUnit(sink, coder);
-      if (status == JpegStatus::Ok) status = coder.codeBlock(blockAt(layout, mcu, inMcu), 0);
+      if (status == JpegStatus::Ok) status = coder.codeBlock(blockOf(blockRow, blockColumn), 0);
       if (status != JpegStatus::Ok) return status;
     }
   }

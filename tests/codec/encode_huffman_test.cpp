@@ -21,6 +21,7 @@
 #include "codec/file_io.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/quantize.h"
+#include "codec/kernels/sse2/encode_kernels.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -50,6 +51,20 @@ std::vector<uint8_t> bytesOf(std::string bits) {
     if (byte == 0xFF) bytes.push_back(0x00);
   }
   return bytes;
+}
+
+// The encodeBlock kernel and its processor-specific twins: every test of the coder runs on each.
+struct BlockCoder {
+  const char* name;
+  EncodeBlockKernel encode;
+};
+
+std::vector<BlockCoder> blockCoders() {
+  std::vector<BlockCoder> coders = {{"portable", encodeBlock}};
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  coders.push_back({"sse2", sse2::encodeBlock});
+#endif
+  return coders;
 }
 
 struct AnnexKTables {
@@ -244,16 +259,18 @@ TEST(EncoderHuffman, BlocksCodeAsT81Baseline) {
        "1010"},
   };
   AnnexKTables tables;
-  for (const BlockCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::array<int16_t, 64> block{};
-    for (const auto& [k, value] : c.zigzagValues) block[kEncodeZigzagToNatural[k]] = value;
-    BufferWriter out(64);
-    int32_t lastDc = c.previousDc;
-    ASSERT_EQ(encodeBlock(&out.writer, &tables.dc, &tables.ac, &lastDc, block.data()), 0);
-    EXPECT_EQ(lastDc, block[0]);
-    ASSERT_EQ(putBytes(nullptr, 0, &out.writer), 0);
-    EXPECT_EQ(out.written(), bytesOf(c.bits));
+  for (const BlockCoder& coder : blockCoders()) {
+    for (const BlockCase& c : cases) {
+      SCOPED_TRACE(std::string(coder.name) + " " + c.name);
+      std::array<int16_t, 64> block{};
+      for (const auto& [k, value] : c.zigzagValues) block[kEncodeZigzagToNatural[k]] = value;
+      BufferWriter out(64);
+      int32_t lastDc = c.previousDc;
+      ASSERT_EQ(coder.encode(&out.writer, &tables.dc, &tables.ac, &lastDc, block.data()), 0);
+      EXPECT_EQ(lastDc, block[0]);
+      ASSERT_EQ(putBytes(nullptr, 0, &out.writer), 0);
+      EXPECT_EQ(out.written(), bytesOf(c.bits));
+    }
   }
 }
 
@@ -325,8 +342,15 @@ HuffmanTable everySymbolTable(int length) {
 }
 
 const BlockKind kBlockKinds[] = {
-    {"all zero", 0, 1},         {"sparse small", 8, 3}, {"half small", 50, 15}, {"dense", 95, 255},
-    {"dense 11-bit", 90, 2047}, {"extreme", 40, 32767}, {"long runs", 2, 1023},
+    {"all zero", 0, 1},
+    {"sparse small", 8, 3},
+    {"half small", 50, 15},
+    {"dense", 95, 255},
+    {"dense 11-bit", 90, 2047},
+    {"extreme", 40, 32767},
+    {"long runs", 2, 1023},
+    // -32768 included: what the quantisers store for the largest products.
+    {"full range", 60, 32768},
 };
 
 // Every block kind under the Annex K tables and under tables that code every symbol with 8 or
@@ -336,79 +360,94 @@ TEST(EncoderHuffman, BlockCoderMatchesTheBitAtATimeCoder) {
   const HuffmanTable short8 = everySymbolTable(8), long16 = everySymbolTable(16);
   const std::pair<const HuffmanTable*, const HuffmanTable*> tableSets[] = {
       {&annexK.dc, &annexK.ac}, {&short8, &short8}, {&long16, &long16}};
-  for (const BlockKind& kind : kBlockKinds) {
-    for (const auto& [dc, ac] : tableSets) {
-      SCOPED_TRACE(std::string(kind.name) + (ac == &short8   ? ", 8-bit codes"
-                                             : ac == &long16 ? ", 16-bit codes"
-                                                             : ""));
-      const auto blocks = randomBlocks(kind, 300, 7);
-      BufferWriter fast(300 * 64 * 9), plain(300 * 64 * 9);
-      int32_t fastDc = 0, plainDc = 0;
-      for (const auto& block : blocks) {
-        ASSERT_EQ(encodeBlock(&fast.writer, dc, ac, &fastDc, block.data()), 0);
-        ASSERT_EQ(referenceBlock(&plain.writer, dc, ac, &plainDc, block.data()), JpegStatus::Ok);
-        ASSERT_EQ(fast.writer.bits, plain.writer.bits);
-        ASSERT_EQ(fast.writer.bitCount, plain.writer.bitCount);
-        ASSERT_EQ(fast.writer.consumed, plain.writer.consumed);
-        ASSERT_EQ(fastDc, plainDc);
+  for (const BlockCoder& coder : blockCoders()) {
+    for (const BlockKind& kind : kBlockKinds) {
+      for (const auto& [dc, ac] : tableSets) {
+        SCOPED_TRACE(std::string(coder.name) + " " + kind.name +
+                     (ac == &short8   ? ", 8-bit codes"
+                      : ac == &long16 ? ", 16-bit codes"
+                                      : ""));
+        const auto blocks = randomBlocks(kind, 300, 7);
+        BufferWriter fast(300 * 64 * 9), plain(300 * 64 * 9);
+        int32_t fastDc = 0, plainDc = 0;
+        for (const auto& block : blocks) {
+          ASSERT_EQ(coder.encode(&fast.writer, dc, ac, &fastDc, block.data()), 0);
+          ASSERT_EQ(referenceBlock(&plain.writer, dc, ac, &plainDc, block.data()), JpegStatus::Ok);
+          ASSERT_EQ(fast.writer.bits, plain.writer.bits);
+          ASSERT_EQ(fast.writer.bitCount, plain.writer.bitCount);
+          ASSERT_EQ(fast.writer.consumed, plain.writer.consumed);
+          ASSERT_EQ(fastDc, plainDc);
+        }
+        EXPECT_EQ(fast.written(), plain.written());
       }
-      EXPECT_EQ(fast.written(), plain.written());
     }
   }
 }
 
-// A buffer that runs out anywhere in a block: the same status, the same bytes up to the end.
+// A buffer that runs out anywhere in a block: the same status, the same bytes up to the end,
+// and nothing written past them.
 TEST(EncoderHuffman, BlockCoderFailsWhereTheBitAtATimeCoderFails) {
   AnnexKTables tables;
   const auto blocks = randomBlocks({"dense", 90, 255}, 4, 11);
-  for (size_t size = 1; size < 700; size += 3) {
-    SCOPED_TRACE(size);
-    BufferWriter fast(size), plain(size);
-    int32_t fastDc = 0, plainDc = 0;
-    int32_t fastStatus = 0;
-    JpegStatus plainStatus = JpegStatus::Ok;
-    for (const auto& block : blocks) {
-      if (fastStatus == 0)
-        fastStatus = encodeBlock(&fast.writer, &tables.dc, &tables.ac, &fastDc, block.data());
-      if (plainStatus == JpegStatus::Ok)
-        plainStatus = referenceBlock(&plain.writer, &tables.dc, &tables.ac, &plainDc, block.data());
+  for (const BlockCoder& coder : blockCoders()) {
+    for (size_t size = 1; size < 700; size += 3) {
+      SCOPED_TRACE(std::string(coder.name) + " " + std::to_string(size));
+      BufferWriter fast(size), plain(size);
+      int32_t fastDc = 0, plainDc = 0;
+      int32_t fastStatus = 0;
+      JpegStatus plainStatus = JpegStatus::Ok;
+      for (const auto& block : blocks) {
+        if (fastStatus == 0)
+          fastStatus = coder.encode(&fast.writer, &tables.dc, &tables.ac, &fastDc, block.data());
+        if (plainStatus == JpegStatus::Ok)
+          plainStatus = referenceBlock(&plain.writer, &tables.dc, &tables.ac, &plainDc, block.data());
+      }
+      EXPECT_EQ(fastStatus, static_cast<int32_t>(plainStatus));
+      EXPECT_EQ(fast.written(), plain.written());
+      EXPECT_EQ(fast.writer.consumed, plain.writer.consumed);
+      EXPECT_TRUE(std::all_of(fast.buffer.begin() + (fast.writer.current - fast.writer.start),
+                              fast.buffer.end(), [](uint8_t byte) { return byte == 0xEE; }));
     }
-    EXPECT_EQ(fastStatus, static_cast<int32_t>(plainStatus));
-    EXPECT_EQ(fast.written(), plain.written());
-    EXPECT_EQ(fast.writer.consumed, plain.writer.consumed);
   }
 }
 
-// Through the 4096-byte file buffer: the same file.
-TEST(EncoderHuffman, BlockCoderWritesTheSameFile) {
+// Through the 4096-byte file buffer: the same file as the bit-at-a-time coder writes.
+std::vector<uint8_t> fileWrittenBy(EncodeBlockKernel coder,
+                                   const std::vector<std::array<int16_t, 64>>& blocks) {
   AnnexKTables tables;
-  const auto blocks = randomBlocks({"dense", 90, 255}, 2000, 5);
-  std::vector<uint8_t> files[2];
-  for (int coder = 0; coder < 2; ++coder) {
-    const std::string path = testing::TempDir() + "meshwick_block_coder_" + std::to_string(getpid()) + ".bin";
-    KernelTable kernels{};
-    kernels.putBytes = putBytes;
-    auto writer = std::make_unique<ByteInput>();
-    writer->kernels = &kernels;
-    writer->file = fileOpen(path.c_str(), FileAccess::ReadWrite);
-    ASSERT_NE(writer->file, 0);
-    initOutput(writer.get(), nullptr, 0);
-    int32_t lastDc = 0;
-    for (const auto& block : blocks) {
-      const int32_t status = coder == 0
-                                 ? encodeBlock(writer.get(), &tables.dc, &tables.ac, &lastDc, block.data())
-                                 : static_cast<int32_t>(referenceBlock(writer.get(), &tables.dc, &tables.ac,
-                                                                       &lastDc, block.data()));
-      ASSERT_EQ(status, 0);
-    }
-    ASSERT_EQ(flushOutput(writer.get()), JpegStatus::Ok);
-    ASSERT_TRUE(fileClose(writer->file));
-    std::ifstream in(path, std::ios::binary);
-    files[coder].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    std::remove(path.c_str());
+  const std::string path = testing::TempDir() + "meshwick_block_coder_" + std::to_string(getpid()) + ".bin";
+  KernelTable kernels{};
+  kernels.putBytes = putBytes;
+  auto writer = std::make_unique<ByteInput>();
+  writer->kernels = &kernels;
+  writer->file = fileOpen(path.c_str(), FileAccess::ReadWrite);
+  EXPECT_NE(writer->file, 0);
+  if (writer->file == 0) return {};
+  initOutput(writer.get(), nullptr, 0);
+  int32_t lastDc = 0;
+  for (const auto& block : blocks) {
+    const int32_t status = coder != nullptr
+                               ? coder(writer.get(), &tables.dc, &tables.ac, &lastDc, block.data())
+                               : static_cast<int32_t>(referenceBlock(writer.get(), &tables.dc, &tables.ac,
+                                                                     &lastDc, block.data()));
+    EXPECT_EQ(status, 0);
   }
-  EXPECT_GT(files[0].size(), 4096u * 3);
-  EXPECT_EQ(files[0], files[1]);
+  EXPECT_EQ(flushOutput(writer.get()), JpegStatus::Ok);
+  EXPECT_TRUE(fileClose(writer->file));
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::remove(path.c_str());
+  return file;
+}
+
+TEST(EncoderHuffman, BlockCoderWritesTheSameFile) {
+  const auto blocks = randomBlocks({"dense", 90, 255}, 2000, 5);
+  const std::vector<uint8_t> expected = fileWrittenBy(nullptr, blocks);
+  EXPECT_GT(expected.size(), 4096u * 3);
+  for (const BlockCoder& coder : blockCoders()) {
+    SCOPED_TRACE(coder.name);
+    EXPECT_EQ(fileWrittenBy(coder.encode, blocks), expected);
+  }
 }
 
 }  // namespace

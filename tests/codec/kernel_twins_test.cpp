@@ -470,6 +470,8 @@ constexpr TileShape kTileShapes[] = {
     {"convertBgrToH1V1", &KernelTable::convertBgrToH1V1, 8, 8, 3},
     {"convertBgrToH2V1", &KernelTable::convertBgrToH2V1, 16, 8, 4},
     {"convertBgrToH2V2", &KernelTable::convertBgrToH2V2, 16, 16, 6},
+    {"convertRgbToGray", &KernelTable::convertRgbToGray, 8, 8, 1},
+    {"convertBgrToGray", &KernelTable::convertBgrToGray, 8, 8, 1},
 };
 
 std::vector<TileTwin> tileTwins() {

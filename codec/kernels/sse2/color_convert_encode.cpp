@@ -1,4 +1,4 @@
-// RGB and BGR to level-shifted YCbCr blocks (H1V1, H2V1, H2V2): SSE2 twins of the portable
+// RGB and BGR to level-shifted YCbCr blocks (H1V1, H2V1, H2V2) or luma blocks: SSE2 twins of the portable
 // whole-tile kernels, bit-identical to them on every input.
 //
 // Pixels are bytes, so every value is known in advance: a pixel's luma and chroma numerators
@@ -117,6 +117,11 @@ void convertH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
 }
 
 template <bool kBgr>
+void convertToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  for (int y = 0; y < 8; ++y) store8(blocks[0] + 8 * y, lumaOf(loadPixels8<kBgr>(src + y * stride)));
+}
+
+template <bool kBgr>
 void convertH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
   for (int y = 0; y < 8; ++y) {
     const uint8_t* row = src + y * stride;
@@ -168,6 +173,12 @@ void convertBgrToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* bloc
 }
 void convertBgrToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
   convertH2V2<true>(src, stride, blocks);
+}
+void convertRgbToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  convertToGray<false>(src, stride, blocks);
+}
+void convertBgrToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  convertToGray<true>(src, stride, blocks);
 }
 
 }  // namespace sse2

@@ -1,10 +1,12 @@
 // SSE2 twins of portable encoder kernels (codec/kernels/forward_dct.h, quantize.h,
-// codec/encode/color_convert_encode.h): same contracts, bit-identical results on every input. Built on x86-64
-// only.
+// codec/encode/color_convert_encode.h, huffman_encode.h): same contracts, bit-identical results on
+// every input. Built on x86-64 only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "codec/kernel_types.h"
 
 namespace sse2 {
 
@@ -20,5 +22,10 @@ void convertRgbToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* bloc
 void convertBgrToH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 void convertBgrToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 void convertBgrToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertRgbToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertBgrToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+
+int32_t encodeBlock(ByteInput* writer, const HuffmanTable* dcTable, const HuffmanTable* acTable,
+                    int32_t* lastDc, const int16_t* block);
 
 }  // namespace sse2
