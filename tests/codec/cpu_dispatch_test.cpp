@@ -225,11 +225,11 @@ TEST(CpuDispatch, SetsBuildOnEachOtherAndFillEveryMember) {
     KernelTable table{};
     std::memset(&table, 0xAB, sizeof table);
     fillKernelSet(&table, set);
-    void* members[69];
+    void* members[kTableMembers];
     std::memcpy(members, &table, sizeof table);
     void* filler;
     std::memset(&filler, 0xAB, sizeof filler);
-    for (int m = 6; m < 69; ++m) EXPECT_NE(members[m], filler) << "member " << m;
+    for (int m = 6; m < kTableMembers; ++m) EXPECT_NE(members[m], filler) << "member " << m;
     // A set the build or the processor lacks falls back to the best one below it.
     if (!kernelSetAvailable(set)) {
       EXPECT_TRUE(sameKernels(table, setTable(static_cast<KernelSet>(i - 1))));
