@@ -285,6 +285,7 @@ void fillAvx2Set(KernelTable* table) {
   table->convertH1V1YcckToCmyk = avx2::convertH1V1YcckToCmyk;
   table->convertH2V1YcckToCmyk = avx2::convertH2V1YcckToCmyk;
   table->convertH2V2YcckToCmyk = avx2::convertH2V2YcckToCmyk;
+  table->fdct1 = avx2::fdct1;
   table->quantize0 = avx2::quantize0;
   table->quantize1 = avx2::quantize1;
   table->quantize = avx2::quantize0;

@@ -8,6 +8,8 @@
 
 namespace avx2 {
 
+void fdct1(int16_t* block);
+
 void quantize0(int16_t* block, const int16_t* reciprocals);
 void quantize1(int16_t* block, const int16_t* reciprocals);
 

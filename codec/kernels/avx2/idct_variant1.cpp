@@ -21,47 +21,20 @@ namespace {
 
 using avx2::Lanes8;
 
-// The four coefficient pairs of eight rows: lane i holds row i's pair.
+using avx2::factorPair;
+using avx2::RowPairs;
+
+// Words 0..3: the coefficient pairs (0,4), (1,7), (5,3), (2,6).
+__m256i idctOrder() {
+  return avx2::pairOrder(0, 4, 1, 7, 5, 3, 2, 6);
+}
+
 struct Pairs {
   __m256i x04, x17, x53, x26;
 };
 
-// Two 16-bit factors in every 32-bit lane, first in the low half.
-__m256i factorPair(int32_t first, int32_t second) {
-  return _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(first)) |
-                           static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
-}
-
-// `rows[i]` holds input rows i (low half) and i + 4 (high half), for i = 0..3.
-Pairs gatherPairs(const __m256i (&rows)[4]) {
-  const __m256i order = _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 14, 15, 10, 11, 6, 7, 4, 5, 12, 13,  //
-                                         0, 1, 8, 9, 2, 3, 14, 15, 10, 11, 6, 7, 4, 5, 12, 13);
-  __m256i r[4];
-  for (int i = 0; i < 4; ++i) r[i] = _mm256_shuffle_epi8(rows[i], order);
-  const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]);
-  const __m256i t1 = _mm256_unpackhi_epi32(r[0], r[1]);
-  const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]);
-  const __m256i t3 = _mm256_unpackhi_epi32(r[2], r[3]);
-  return {_mm256_unpacklo_epi64(t0, t2), _mm256_unpackhi_epi64(t0, t2), _mm256_unpacklo_epi64(t1, t3),
-          _mm256_unpackhi_epi64(t1, t3)};
-}
-
-Pairs loadPairs(const int16_t* block) {
-  __m256i rows[4];
-  for (int i = 0; i < 4; ++i) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * (i + 4)));
-    rows[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
-  }
-  return gatherPairs(rows);
-}
-
-// The first pass's outputs, each narrowed to 16 bits, as the second pass's input rows.
-Pairs workspacePairs(const Lanes8& workspace) {
-  __m256i rows[4];
-  for (int i = 0; i < 4; ++i)
-    rows[i] = _mm256_permute4x64_epi64(_mm256_packs_epi32(workspace.v[i], workspace.v[i + 4]), 0xD8);
-  return gatherPairs(rows);
+Pairs named(const RowPairs& p) {
+  return {p.word[0], p.word[1], p.word[2], p.word[3]};
 }
 
 // Low 16 bits of each 32-bit lane, sign-extended, times 2^15 (kHigh: the high 16 bits).
@@ -125,12 +98,12 @@ void idct1Full(int16_t* block) {
     fillBlock(block, flatSample(block[0]));
     return;
   }
-  const Lanes8 workspace = directStep<12>(loadPairs(block));
+  const Lanes8 workspace = directStep<12>(named(avx2::loadPairs(block, idctOrder())));
   if (anyOutside16(workspace)) {
     ::idct1Full(block);
     return;
   }
-  Lanes8 samples = directStep<21>(workspacePairs(workspace));
+  Lanes8 samples = directStep<21>(named(avx2::narrowedPairs(workspace, idctOrder())));
   const __m256i levelShift = _mm256_set1_epi32(128);
   for (__m256i& v : samples.v) v = _mm256_add_epi32(v, levelShift);
   storeSampleRows(samples, block);

@@ -73,4 +73,59 @@ inline bool anyOutside16(const Lanes8& lanes) {
   return _mm256_testz_si256(any, _mm256_set1_epi32(static_cast<int32_t>(0xFFFF0000u))) == 0;
 }
 
+// Four 16-bit pairs of each of eight rows, pair j of row i in 32-bit lane i of word[j]: the
+// operands pmaddwd combines.
+struct RowPairs {
+  __m256i word[4];
+};
+
+// A byte shuffle gathering, in each 16-byte row, the coefficients (a0, b0), (a1, b1), (a2, b2),
+// (a3, b3) into 32-bit words 0..3.
+inline __m256i pairOrder(int a0, int b0, int a1, int b1, int a2, int b2, int a3, int b3) {
+  const auto lo = [](int k) { return static_cast<char>(2 * k); };
+  const auto hi = [](int k) { return static_cast<char>(2 * k + 1); };
+  return _mm256_setr_epi8(lo(a0), hi(a0), lo(b0), hi(b0), lo(a1), hi(a1), lo(b1), hi(b1), lo(a2), hi(a2),
+                          lo(b2), hi(b2), lo(a3), hi(a3), lo(b3), hi(b3), lo(a0), hi(a0), lo(b0), hi(b0),
+                          lo(a1), hi(a1), lo(b1), hi(b1), lo(a2), hi(a2), lo(b2), hi(b2), lo(a3), hi(a3),
+                          lo(b3), hi(b3));
+}
+
+// `rows[i]` holds rows i (low half) and i + 4 (high half), i = 0..3: a shuffle into words, then a
+// 4x4 transpose of the words puts row i's pairs in lane i.
+inline RowPairs gatherPairs(const __m256i (&rows)[4], __m256i order) {
+  __m256i r[4];
+  for (int i = 0; i < 4; ++i) r[i] = _mm256_shuffle_epi8(rows[i], order);
+  const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]);
+  const __m256i t1 = _mm256_unpackhi_epi32(r[0], r[1]);
+  const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]);
+  const __m256i t3 = _mm256_unpackhi_epi32(r[2], r[3]);
+  return {{_mm256_unpacklo_epi64(t0, t2), _mm256_unpackhi_epi64(t0, t2), _mm256_unpacklo_epi64(t1, t3),
+           _mm256_unpackhi_epi64(t1, t3)}};
+}
+
+// The pairs of the block's eight rows.
+inline RowPairs loadPairs(const int16_t* block, __m256i order) {
+  __m256i rows[4];
+  for (int i = 0; i < 4; ++i) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * (i + 4)));
+    rows[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+  }
+  return gatherPairs(rows, order);
+}
+
+// The pairs of the rows lanes.v[0..7], each narrowed to 16 bits (the values must fit).
+inline RowPairs narrowedPairs(const Lanes8& lanes, __m256i order) {
+  __m256i rows[4];
+  for (int i = 0; i < 4; ++i)
+    rows[i] = _mm256_permute4x64_epi64(_mm256_packs_epi32(lanes.v[i], lanes.v[i + 4]), 0xD8);
+  return gatherPairs(rows, order);
+}
+
+// Two 16-bit factors in every 32-bit lane, first in the low half.
+inline __m256i factorPair(int32_t first, int32_t second) {
+  return _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(first)) |
+                           static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint16_t>(second)) << 16));
+}
+
 }  // namespace avx2
