@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "codec/decode/output_stage.h"
-#include "codec/decode/scan_decoder.h"
+#include "codec/decode/frame_geometry.h"
+#include "codec/decode/output_hooks.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/ycc_terms.h"
 #include "codec/record_memory.h"
@@ -14,11 +14,6 @@
 namespace {
 
 constexpr int32_t kRingBands = 3;  // previous, current and next MCU row
-constexpr int32_t kBlockSide = 8;  // at full size; blocks of a scaled decode have 8 / scale
-
-int64_t ceilDiv(int64_t value, int64_t divisor) {
-  return (value + divisor - 1) / divisor;
-}
 
 // Where each component's samples live in the ring: `width` samples per row, three bands of
 // `factor V` x block side rows.
@@ -49,10 +44,6 @@ RingLayout ringLayout(const JPEG_PROPERTIES& state, int32_t scale) {
     ring.bytes += size_t(ring.width[i]) * kRingBands * size_t(side) * size_t(c.verticalFactor);
   }
   return ring;
-}
-
-bool isGeneralRoutine(StoreMcuRoutine routine) {
-  return routine == storeMcuGeneral || routine == storeMcuGeneralConverted || routine == storeScanPacked;
 }
 
 bool ringIsLive(const JPEG_PROPERTIES& state) {
@@ -206,7 +197,7 @@ bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale) {
     return false;
   if (scale != 1 && hasSquareSampling(&state)) return false;
   const KernelTable* kernels = state.input.kernels;
-  return kernels != nullptr && isGeneralRoutine(kernels->storeMcu);
+  return kernels != nullptr && isGeneralStoreRoutine(kernels->storeMcu);
 }
 
 JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale) {
