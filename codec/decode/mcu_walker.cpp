@@ -3,10 +3,8 @@
 #include "codec/decode/byte_input.h"
 #include "codec/decode/fancy_upsampling.h"
 
-JpegStatus restartAfter(const ScanWalk& walk, int64_t number) {
+JpegStatus takeRestart(const ScanWalk& walk) {
   const ScanPlan& plan = *walk.plan;
-  const int32_t interval = plan.restartInterval;
-  if (interval == 0 || number % interval != 0 || number >= plan.total) return JpegStatus::Ok;
   for (int32_t& predictor : walk.scan->lastDc) predictor = 0;
   walk.input->eobRun = 0;
   dropBits(walk.input);

@@ -33,11 +33,18 @@ struct ScanResult {
   ScanOutcome outcome = ScanOutcome::Finished;
 };
 
-// After MCU `number` (1-based) of the scan's grid, when it ends a restart interval that is not
-// the scan's last: DC predictors cleared, the end-of-band run ended, buffered bits dropped and
+// The restart itself: DC predictors cleared, the end-of-band run ended, buffered bits dropped and
 // one marker taken (the one the bit reader met, or the next in the input), checked as the plan's
 // restart policy says.
-JpegStatus restartAfter(const ScanWalk& walk, int64_t number);
+JpegStatus takeRestart(const ScanWalk& walk);
+
+// The restart routine, after MCU `number` (1-based) of the scan's grid: a restart when that MCU
+// ends an interval and is not the scan's last. The check stays inline: it runs after every MCU.
+inline JpegStatus restartAfter(const ScanWalk& walk, int64_t number) {
+  const int32_t interval = walk.plan->restartInterval;
+  if (interval == 0 || number % interval != 0 || number >= walk.plan->total) return JpegStatus::Ok;
+  return takeRestart(walk);
+}
 
 // Where an interruptible read stands after handing output to the store routines.
 struct ProgressPoint {

@@ -384,12 +384,22 @@ struct SingleComponentStage {
   ScanWalk walk;
   const FrameGeometry* frame;
   int32_t component;
+  int32_t offsetRow = -1;  // block row that rowOffset is for
+  size_t rowOffset = 0;    // buffer block of that row's first block
 
   JpegStatus decode(int32_t column, int32_t row) {
-    int16_t* block =
-        walk.state->coefficientBuffer + frame->componentBlockIndex(component, column, row) * kBlockValues;
-    const int32_t status =
-        decodeBlock(walk.input, *walk.plan, walk.plan->blocks[0], &walk.scan->lastDc[0], block);
+    const ComponentGeometry& g = frame->components[component];
+    if (row != offsetRow) {
+      offsetRow = row;
+      rowOffset = frame->componentBlockIndex(component, 0, row);
+    }
+    // Along a row the component's blocks come h at a time per frame MCU, blocksPerMcu apart.
+    const int32_t mcuColumn = column / g.h;
+    const size_t index = rowOffset +
+                         static_cast<size_t>(mcuColumn) * static_cast<size_t>(frame->blocksPerMcu) +
+                         static_cast<size_t>(column - mcuColumn * g.h);
+    const int32_t status = decodeBlock(walk.input, *walk.plan, walk.plan->blocks[0], &walk.scan->lastDc[0],
+                                       walk.state->coefficientBuffer + index * kBlockValues);
     return status < 0 ? static_cast<JpegStatus>(status) : JpegStatus::Ok;
   }
   bool output(int32_t /*column*/, int32_t /*row*/, int64_t /*number*/) { return false; }
