@@ -11,6 +11,7 @@
 #include <cstdint>
 
 struct KernelTable;
+struct FrameGeometry;  // decoder-internal (codec/decode/frame_geometry.h)
 
 // --- enumerations ---------------------------------------------------------------------------
 
@@ -345,6 +346,7 @@ struct JPEG_PROPERTIES {
   int64_t inputBaseOffset;       // file offset at which the current read began
   int64_t lastScanStart;         // consumed-byte count at the last SOS marker of the read, -1 none
   int32_t frameMarker;           // marker code of the last frame header read (0xC0, 0xC1, 0xC2)
+  FrameGeometry* frameGeometry;  // read side: derived from the last frame header; owned by the record
   uint8_t scratchStorage[kJpegScratchBytes];
 };
 

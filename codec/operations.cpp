@@ -2,9 +2,11 @@
 #include <cstring>
 #include <new>
 
+#include "codec/decode/decode_driver.h"
+#include "codec/decode/frame_geometry.h"
 #include "codec/decode/huffman_table.h"
-#include "codec/decode/marker_reader.h"
 #include "codec/decode/region_decoder.h"
+#include "codec/decode/scan_plan.h"
 #include "codec/dispatch.h"
 #include "codec/file_io.h"
 #include "codec/jpeg.h"
@@ -312,7 +314,12 @@ JpegStatus jpegInit(JPEG_CODEC_PROPERTIES* properties) {
 
   JPEG_PROPERTIES* state = &properties->state;
   state->components = new (std::nothrow) JpegComponent[4]{};
-  if (state->components == nullptr) {
+  state->frameGeometry = new (std::nothrow) FrameGeometry{};
+  if (state->components == nullptr || state->frameGeometry == nullptr) {
+    delete[] state->components;
+    delete state->frameGeometry;
+    state->components = nullptr;
+    state->frameGeometry = nullptr;
     releaseSystemFunctions(table);
     delete table;
     return JpegStatus::MemoryError;
@@ -359,7 +366,7 @@ JpegStatus jpegRead(JPEG_CODEC_PROPERTIES* properties, JpegIoMode ioMode) {
       std::memset(state->regionOfInterest, 0, sizeof state->regionOfInterest);
       state->regionIsProgress = 0;
     }
-    status = completeRead(properties, mode, readMarkers(state));
+    status = completeRead(properties, mode, runDecoder(state));
     // Images read to their end report a region read as done like those that stop after it.
     if (status == JpegStatus::Ok && isImageReadMode(mode) && regionRequested(state))
       status = JpegStatus::RoiOk;
@@ -383,6 +390,8 @@ JpegStatus jpegFree(JPEG_CODEC_PROPERTIES* properties) {
       delete[] state->components;
       state->components = nullptr;
       state->componentCount = 0;
+      delete state->frameGeometry;
+      state->frameGeometry = nullptr;
       releaseBlocks(state->coefficientBuffer);
       state->coefficientBuffer = nullptr;
       state->coefficientBufferBlocks = 0;

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "codec/decode/region_decoder.h"
+#include "codec/decode/frame_geometry.h"
 #include "codec/jpeg.h"
 #include "codec/jpeg_region.h"  // blockPlaneSize
 

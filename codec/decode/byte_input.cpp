@@ -71,24 +71,26 @@ bool takeByte(ByteInput* input, uint8_t* byte, JpegStatus* status) {
   return true;
 }
 
-int32_t nextMarker(ByteInput* input) {
+MarkerRead nextMarker(ByteInput* input) {
   if (input->pendingMarker != 0) {
     const int32_t marker = input->pendingMarker;
     input->pendingMarker = 0;
-    return marker;
+    return {MarkerFound::Marker, marker};
   }
   JpegStatus status = JpegStatus::Ok;
   uint8_t byte = 0;
+  const auto ended = [&status]() -> MarkerRead {
+    if (status != JpegStatus::Ok) return {MarkerFound::Failed, 0, status};
+    return {MarkerFound::EndOfData};
+  };
   for (;;) {
     do {
-      if (!takeByte(input, &byte, &status))
-        return status != JpegStatus::Ok ? static_cast<int32_t>(status) : kEndOfData;
+      if (!takeByte(input, &byte, &status)) return ended();
     } while (byte != 0xFF);
     do {
-      if (!takeByte(input, &byte, &status))
-        return status != JpegStatus::Ok ? static_cast<int32_t>(status) : kEndOfData;
+      if (!takeByte(input, &byte, &status)) return ended();
     } while (byte == 0xFF);
-    if (byte != 0x00) return byte;
+    if (byte != 0x00) return {MarkerFound::Marker, byte};
   }
 }
 

@@ -9,8 +9,6 @@
 
 // fillBits result when a marker stopped the filling before `needed` bits were buffered.
 inline constexpr int32_t kStoppedAtMarker = 100;
-// nextMarker result when the data has ended.
-inline constexpr int32_t kEndOfData = 256;
 
 // Zig-zag position -> natural index, followed by 16 entries of 63 so that a run reaching past
 // position 63 lands on coefficient 63.
@@ -25,8 +23,24 @@ JpegStatus refill(ByteInput* input);
 // One byte; false at the end of the data (*status 0) or on a read failure (*status negative).
 bool takeByte(ByteInput* input, uint8_t* byte, JpegStatus* status);
 
-// Marker code 0..255, kEndOfData, or a negative status.
-int32_t nextMarker(ByteInput* input);
+// What the marker search came to.
+enum class MarkerFound : uint8_t {
+  Marker,     // `code` holds the marker
+  EndOfData,  // the data ended first
+  Failed,     // `error` holds the status of a failed read
+};
+
+struct MarkerRead {
+  MarkerFound found = MarkerFound::EndOfData;
+  int32_t code = 0;
+  JpegStatus error = JpegStatus::Ok;
+
+  bool is(int32_t marker) const { return found == MarkerFound::Marker && code == marker; }
+  bool isRestart() const { return found == MarkerFound::Marker && code >= 0xD0 && code <= 0xD7; }
+};
+
+// The pending marker, or the next one in the input (fill bytes and stuffed zeros passed over).
+MarkerRead nextMarker(ByteInput* input);
 
 // What running out of input inside a segment gives: FileError for a file, MemoryError for a
 // memory buffer.

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "codec/decode/output_stage.h"
-#include "codec/decode/scan_decoder.h"
+#include "codec/decode/frame_geometry.h"
+#include "codec/decode/output_hooks.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/ycc_terms.h"
 #include "codec/record_memory.h"
@@ -16,11 +16,6 @@
 namespace {
 
 constexpr int32_t kRingBands = 3;  // previous, current and next MCU row
-constexpr int32_t kBlockSide = 8;  // at full size; blocks of a scaled decode have 8 / scale
-
-int64_t ceilDiv(int64_t value, int64_t divisor) {
-  return (value + divisor - 1) / divisor;
-}
 
 // Where each component's samples live in the ring: `width` samples per row, three bands of
 // `factor V` x block side rows.
@@ -61,10 +56,6 @@ struct RingHeader {
 
 constexpr size_t kHeaderBytes = 128;  // keeps the rows 128-byte aligned
 static_assert(sizeof(RingHeader) <= kHeaderBytes);
-
-bool isGeneralRoutine(StoreMcuRoutine routine) {
-  return routine == storeMcuGeneral || routine == storeMcuGeneralConverted || routine == storeScanPacked;
-}
 
 bool ringIsLive(const JPEG_PROPERTIES& state) {
   return state.upsamplingMode == 1 && state.upsamplingRows != nullptr;
@@ -240,8 +231,9 @@ bool fancyUpsamplingApplies(const JPEG_PROPERTIES& state, int32_t scale) {
     return false;
   if (scale != 1 && hasSquareSampling(&state)) return false;
   const KernelTable* kernels = state.input.kernels;
-  return kernels != nullptr && isGeneralRoutine(kernels->storeMcu) && kernels->keepBlockSamples != nullptr &&
-         kernels->upsampleFancyH2V1Row != nullptr && kernels->upsampleFancyH2V2Row != nullptr;
+  return kernels != nullptr && isGeneralStoreRoutine(kernels->storeMcu) &&
+         kernels->keepBlockSamples != nullptr && kernels->upsampleFancyH2V1Row != nullptr &&
+         kernels->upsampleFancyH2V2Row != nullptr;
 }
 
 JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale) {

@@ -4,30 +4,14 @@
 #include <cstring>
 
 #include "codec/decode/byte_input.h"
+#include "codec/decode/frame_geometry.h"
 #include "codec/decode/huffman_table.h"
-#include "codec/decode/output_hooks.h"
-#include "codec/decode/progressive_decoder.h"
-#include "codec/decode/scan_decoder.h"
-#include "codec/file_io.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/decode_kernels.h"
 #include "codec/record_memory.h"
 #include "codec/validation.h"
 
 namespace {
-
-constexpr int32_t kMarkerSof0 = 0xC0;
-constexpr int32_t kMarkerSof1 = 0xC1;
-constexpr int32_t kMarkerSof2 = 0xC2;
-constexpr int32_t kMarkerDht = 0xC4;
-constexpr int32_t kMarkerSoi = 0xD8;
-constexpr int32_t kMarkerEoi = 0xD9;
-constexpr int32_t kMarkerSos = 0xDA;
-constexpr int32_t kMarkerDqt = 0xDB;
-constexpr int32_t kMarkerDri = 0xDD;
-constexpr int32_t kMarkerApp0 = 0xE0;
-constexpr int32_t kMarkerApp14 = 0xEE;
-constexpr int32_t kMarkerCom = 0xFE;
 
 constexpr int32_t kMaxDhtData = 1091;
 constexpr int32_t kMaxDqtData = 516;
@@ -37,10 +21,6 @@ constexpr int32_t kJfxxPaletteHeader = 776;
 
 int32_t mode(const JPEG_PROPERTIES* state) {
   return state->ioMode;
-}
-
-bool isUnsupportedFrame(int32_t marker) {
-  return marker == 0xC3 || (marker >= 0xC5 && marker <= 0xCB) || (marker >= 0xCD && marker <= 0xCF);
 }
 
 int32_t readBigEndian16(const uint8_t* bytes) {
@@ -58,10 +38,6 @@ JpegStatus readSegmentBody(ByteInput* input, SegmentView* body) {
 }
 
 // --- frame ------------------------------------------------------------------------------------
-
-int32_t ceilDiv(int32_t value, int32_t divisor) {
-  return (value + divisor - 1) / divisor;
-}
 
 // A new frame invalidates what a previous image on the record left: progressive counters and
 // the coefficient buffer's sizing.
@@ -154,14 +130,15 @@ JpegStatus readFrameHeader(JPEG_PROPERTIES* state, int32_t marker) {
   state->maxVerticalFactor = maxV;
   state->mcuWidth = 8 * maxH;
   state->mcuHeight = 8 * maxV;
-  state->frameMcusPerRow = ceilDiv(width, 8 * maxH);
-  state->totalMcus = state->frameMcusPerRow * ceilDiv(height, 8 * maxV);
+  state->frameMcusPerRow = static_cast<int32_t>(ceilDiv(width, 8 * maxH));
+  state->totalMcus = state->frameMcusPerRow * static_cast<int32_t>(ceilDiv(height, 8 * maxV));
   state->noFrameYet = 0;
   state->frameMarker = marker;
   state->jpegWidth = width;
   state->jpegHeight = height;
   state->jpegChannels = componentCount;
-  return runFrameSetUp(state);
+  storeFrameGeometry(state);
+  return JpegStatus::Ok;
 }
 
 JpegStatus readHuffmanTables(JPEG_PROPERTIES* state) {
@@ -457,243 +434,4 @@ JpegStatus readScanHeader(JPEG_PROPERTIES* state) {
   state->scan = scan;
   state->input.eobRun = 0;
   return JpegStatus::Ok;
-}
-
-namespace {
-
-void releaseScan(JPEG_PROPERTIES* state) {
-  releaseScanRecord(state->scan);
-  state->scan = nullptr;
-}
-
-bool isSequentialScan(const JPEG_PROPERTIES* state, const ScanRecord* scan) {
-  return scan->spectralStart == 0 && scan->spectralEnd == 63 && scan->approxHigh == 0 &&
-         scan->approxLow == 0 && state->progressive == 0;
-}
-
-// Tables the scan uses must have been defined, by the stream or by the caller.
-JpegStatus checkScanTables(const JPEG_PROPERTIES* state, const ScanRecord* scan, bool needsAc) {
-  for (int32_t i = 0; i < scan->componentCount; ++i) {
-    const ScanComponent& component = scan->components[i];
-    const int32_t dcBit = 1 << static_cast<int32_t>(component.dcTable - state->dcTables);
-    const int32_t acBit = 1 << (4 + static_cast<int32_t>(component.acTable - state->acTables));
-    if ((state->definedHuffmanTables & dcBit) == 0) return JpegStatus::NoHuffmanTable;
-    if (needsAc && (state->definedHuffmanTables & acBit) == 0) return JpegStatus::NoHuffmanTable;
-    const int32_t quantBit = 1 << static_cast<int32_t>(component.quantTable - state->quantTables);
-    if ((state->definedQuantTables & quantBit) == 0) return JpegStatus::NoQuantTable;
-  }
-  return JpegStatus::Ok;
-}
-
-// What the marker loop does after a segment.
-enum class Flow { Continue, Stop };
-
-struct LoopState {
-  int32_t scansDecoded = 0;
-  bool frameRead = false;  // this pass over the stream has met its frame header
-};
-
-// Classifies the scan just read, decodes it, and reports whether the call goes on.
-JpegStatus handleScan(JPEG_PROPERTIES* state, LoopState* loop, Flow* flow) {
-  *flow = Flow::Continue;
-  ScanRecord* scan = state->scan;
-  scan->restartInterval = state->restartInterval;
-  state->nonInterleaved = scan->componentCount < state->componentCount && state->progressive == 0 ? 1 : 0;
-  JpegStatus status = runFrameSetUp(state);
-  if (status != JpegStatus::Ok) {
-    releaseScan(state);
-    return status;
-  }
-  // Progressive scans had their own tables checked when their header was read.
-  if (isSequentialScan(state, scan)) status = checkScanTables(state, scan, true);
-  if (status != JpegStatus::Ok) {
-    releaseScan(state);
-    return status;
-  }
-  status = decodeScan(state);
-  ++loop->scansDecoded;
-  if (status == JpegStatus::Ok) {
-    state->input.componentsDone += scan->componentCount;
-    releaseScan(state);
-    return status;
-  }
-  if (static_cast<int32_t>(status) < 0) {
-    releaseScan(state);
-    return status;
-  }
-  *flow = Flow::Stop;  // interrupted or region done: the scan stays in progress
-  return status;
-}
-
-JpegStatus handleScanMarker(JPEG_PROPERTIES* state, LoopState* loop, Flow* flow) {
-  *flow = Flow::Continue;
-  if (state->noFrameYet != 0) return JpegStatus::NoFrame;
-  const int64_t markerStart = static_cast<int64_t>(state->input.consumed) - 2;
-  JpegStatus status = readScanHeader(state);
-  if (status != JpegStatus::Ok) return status;
-  state->lastScanStart = markerStart;
-  if (isHeaderOnlyMode(mode(state))) {
-    state->input.consumed -= static_cast<uint32_t>(state->input.kernels->lastScanHeaderSize);
-    releaseScan(state);
-    *flow = Flow::Stop;
-    return JpegStatus::Ok;
-  }
-  status = startProgressiveScan(state);
-  if (status != JpegStatus::Ok) {
-    releaseScan(state);
-    return status;
-  }
-  return handleScan(state, loop, flow);
-}
-
-// The passes that complete an image once its last scan is decoded: the colour conversion of a
-// picture stored component by component, the rendering a progressive image still owes.
-void finishImage(JPEG_PROPERTIES* state) {
-  if (state->nonInterleaved != 0 && state->colorConversionNeeded != 0 && state->progressive == 0) {
-    runFinalConversion(state);
-  }
-  finishProgressiveImage(state);
-}
-
-// Before a frame (or, in an image read, before any scan) an EOI may only end a tables-only stream
-// followed by the image: the read goes on into that image. The parameter and thumbnail reads do so
-// too, so that they report its frame: a caller sizes its pixel buffer from them, and a buffer read
-// starts again at the buffer's first byte, so stopping at the tables' EOI would leave the image's
-// size out of reach. Alone, a tables-only stream ends them with no frame; the tables reads end at
-// its EOI.
-JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow* flow) {
-  *flow = Flow::Stop;
-  const int32_t readMode = mode(state);
-  if (isTablesOnlyReadMode(readMode)) return JpegStatus::Ok;
-  const bool headerOnly = isHeaderOnlyMode(readMode);
-  if (state->noFrameYet != 0 || (!headerOnly && loop.scansDecoded == 0)) {
-    if (nextMarker(&state->input) != kMarkerSoi) return headerOnly ? JpegStatus::Ok : JpegStatus::NoImage;
-    state->restartInterval = 0;
-    *flow = Flow::Continue;
-    return JpegStatus::Ok;
-  }
-  if (headerOnly) return JpegStatus::Ok;
-  finishImage(state);
-  return JpegStatus::Ok;
-}
-
-JpegStatus skipWholeSegment(JPEG_PROPERTIES* state) {
-  return skipSegment(&state->input);
-}
-
-JpegStatus dispatchMarker(JPEG_PROPERTIES* state, int32_t marker, LoopState* loop, Flow* flow) {
-  *flow = Flow::Continue;
-  if (marker == kMarkerSof0 || marker == kMarkerSof1 || marker == kMarkerSof2) {
-    if (isTablesOnlyReadMode(mode(state))) {
-      state->input.consumed -= 2;
-      *flow = Flow::Stop;
-      return JpegStatus::Ok;
-    }
-    // A second SOF1 or SOF2 would throw away the image decoded so far (the progressive
-    // coefficients among it): it is passed over as a whole segment, so that bytes of its header
-    // are never taken for markers.
-    if (marker != kMarkerSof0 && loop->frameRead) return skipWholeSegment(state);
-    loop->frameRead = true;
-    return readFrameHeader(state, marker);
-  }
-  if (isUnsupportedFrame(marker)) return JpegStatus::UnsupportedFrame;
-  switch (marker) {
-    case kMarkerDht:
-      return readHuffmanTables(state);
-    case kMarkerSoi:
-      state->restartInterval = 0;
-      return JpegStatus::Ok;
-    case kMarkerEoi:
-      return handleEndOfImage(state, *loop, flow);
-    case kMarkerSos:
-      return handleScanMarker(state, loop, flow);
-    case kMarkerDqt:
-      return readQuantTables(state);
-    case kMarkerDri:
-      return readRestartInterval(state);
-    case kMarkerApp0:
-      // The file variant of the no-tables mode does not interpret APP0.
-      return static_cast<JpegIoMode>(mode(state)) == JpegIoMode::FileReadImageNoTables
-                 ? skipWholeSegment(state)
-                 : readApp0(state);
-    case kMarkerApp14: {
-      const JpegStatus status = readApp14(state);
-      if (status != JpegStatus::Ok || state->noFrameYet != 0) return status;
-      return runFrameSetUp(state);
-    }
-    case kMarkerCom:
-      return readComment(state);
-    default:
-      break;
-  }
-  if (marker >= 0xD0 && marker <= 0xD7) return JpegStatus::Ok;  // stray RSTn: no segment
-  return skipWholeSegment(state);
-}
-
-JpegStatus rewindInput(JPEG_PROPERTIES* state) {
-  ByteInput* input = &state->input;
-  if (input->file != 0) {
-    if (!fileSeek(input->file, 0, SeekOrigin::Start)) return JpegStatus::FileError;
-    state->inputBaseOffset = 0;
-  }
-  resetInput(input);
-  return JpegStatus::Ok;
-}
-
-// End of the data. A parameters or thumbnail read stops only at an SOS or an EOI: data that
-// ends before either is truncated (a file: FileError; memory: MemoryError). Image modes must have
-// decoded something.
-JpegStatus endOfData(JPEG_PROPERTIES* state, const LoopState& loop) {
-  const int32_t readMode = mode(state);
-  if (isParametersMode(readMode) || isThumbnailMode(readMode)) return truncatedStatus(&state->input);
-  if (!isImageReadMode(readMode)) return JpegStatus::Ok;
-  if (state->noFrameYet != 0 || loop.scansDecoded == 0) return JpegStatus::NoImage;
-  // A stream cut before its EOI still gets the image's last pass.
-  finishImage(state);
-  return JpegStatus::Ok;
-}
-
-}  // namespace
-
-JpegStatus readMarkers(JPEG_PROPERTIES* state) {
-  ByteInput* input = &state->input;
-  LoopState loop;
-  if (state->scan == nullptr) {
-    // An image spread over several scans, once decoded, is read again from its start: the file
-    // was left at its last SOS, and its earlier scans are needed too.
-    if (state->nonInterleaved != 0 || state->progressive != 0) {
-      const JpegStatus status = rewindInput(state);
-      if (status != JpegStatus::Ok) return status;
-    } else {
-      resetInput(input);
-    }
-    state->lastScanStart = -1;
-  }
-  // A pass that reads on from where an earlier call stopped (a file left at its SOS marker, a scan
-  // in progress) already has its frame; one from the start of the data meets it again.
-  const bool fromStart = state->scan == nullptr && (input->file == 0 || state->inputBaseOffset == 0);
-  loop.frameRead = state->noFrameYet == 0 && !fromStart;
-  if (state->noFrameYet == 0) {
-    const JpegStatus status = runFrameSetUp(state);
-    if (status != JpegStatus::Ok) return status;
-  }
-  if (isHeaderOnlyMode(mode(state)) && nextMarker(input) != kMarkerSoi) return JpegStatus::NotJpeg;
-  if (state->progressive == 0) {
-    state->finishedDcCount = 0;
-    state->finishedAcCount = 0;
-  }
-
-  if (state->scan != nullptr) {
-    Flow flow = Flow::Continue;
-    const JpegStatus status = handleScan(state, &loop, &flow);
-    if (status != JpegStatus::Ok || flow == Flow::Stop) return status;
-  }
-  for (;;) {
-    const int32_t marker = nextMarker(input);
-    if (marker < 0) return static_cast<JpegStatus>(marker);
-    if (marker == kEndOfData) return endOfData(state, loop);
-    Flow flow = Flow::Continue;
-    const JpegStatus status = dispatchMarker(state, marker, &loop, &flow);
-    if (status != JpegStatus::Ok || flow == Flow::Stop) return status;
-  }
 }

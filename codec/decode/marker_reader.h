@@ -1,15 +1,11 @@
-// The decoder's driver: walks the marker segments, fills the tables and the frame in the state
-// record, and hands each scan to the scan decoder.
+// The marker segment parsers: each reads one segment's body into the state record (tables,
+// frame, scan header, restart interval, application segments, comment). The marker loop that
+// calls them is the decode driver's (decode_driver.h).
 #pragma once
 
 #include <cstdint>
 
 #include "codec/jpeg.h"
-
-// Walks the stream from the current input position according to state->ioMode. Stops at the
-// first SOS (parameter and thumbnail modes), at the first frame header (tables-only modes), or
-// at EOI / the end of the data (image modes).
-JpegStatus readMarkers(JPEG_PROPERTIES* state);
 
 // Segment readers, each called after its marker has been consumed.
 JpegStatus readFrameHeader(JPEG_PROPERTIES* state, int32_t marker);

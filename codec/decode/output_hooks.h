@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec/jpeg.h"
+#include "codec/kernel_types.h"
 
 // Frame set-up: colour-conversion and sampling flags, MCU geometry, and the store routine in the
 // kernel table's storeMcu member. Run after a frame header and whenever a later call or segment
@@ -15,3 +16,7 @@ void storeScaledMcu(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t
 
 // Converts the stored pixels in place once a component-by-component image is complete.
 void runFinalConversion(JPEG_PROPERTIES* state);
+
+// One of the general store routines (each component expanded to the MCU, then placed), the ones
+// that take their samples from the interpolating upsampler's ring while it is live.
+bool isGeneralStoreRoutine(StoreMcuRoutine routine);

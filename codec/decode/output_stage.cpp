@@ -6,7 +6,8 @@
 #include <cstdint>
 
 #include "codec/decode/fancy_upsampling.h"
-#include "codec/decode/scan_decoder.h"
+#include "codec/decode/frame_geometry.h"
+#include "codec/decode/output_hooks.h"
 #include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/ycc_terms.h"
 #include "codec/validation.h"
@@ -34,25 +35,10 @@ constexpr int32_t kPlaneSize = kPlaneStride * 32;
 
 // Sampling factors as the output sees them. A one-component frame is stored block by block
 // whatever factors its header gives (its scans are never interleaved), so it counts as 1x1.
-struct FrameFactors {
-  int32_t count = 0;
-  int32_t h[4] = {1, 1, 1, 1};
-  int32_t v[4] = {1, 1, 1, 1};
-  int32_t maxH = 1;
-  int32_t maxV = 1;
-};
+using FrameFactors = CodedSampling;
 
 FrameFactors frameFactors(const JPEG_PROPERTIES& state) {
-  FrameFactors f;
-  f.count = std::clamp(state.componentCount, 0, 4);
-  if (f.count < 2 || state.components == nullptr) return f;
-  for (int32_t i = 0; i < f.count; ++i) {
-    f.h[i] = std::max(state.components[i].horizontalFactor, 1);
-    f.v[i] = std::max(state.components[i].verticalFactor, 1);
-    f.maxH = std::max(f.maxH, f.h[i]);
-    f.maxV = std::max(f.maxV, f.v[i]);
-  }
-  return f;
+  return codedSampling(state);
 }
 
 bool hasFactors(const FrameFactors& f, int32_t index, int32_t h, int32_t v) {
@@ -725,16 +711,12 @@ bool samplingNeeded(const JPEG_PROPERTIES& state, const FrameFactors& f) {
   return f.maxH != 1 || f.maxV != 1;
 }
 
-int32_t ceilDiv(int32_t value, int32_t divisor) {
-  return static_cast<int32_t>((int64_t{value} + divisor - 1) / divisor);
-}
-
 void setMcuGeometry(JPEG_PROPERTIES* state, const FrameFactors& f) {
   const bool singleComponentScan = f.count == 1 || (scanIsSubset(*state) && state->scan->componentCount == 1);
   state->mcuWidth = singleComponentScan ? 8 : 8 * f.maxH;
   state->mcuHeight = singleComponentScan ? 8 : 8 * f.maxV;
-  state->mcusPerRow = ceilDiv(state->imageWidth, 8 * f.maxH);
-  state->mcuRows = ceilDiv(state->imageHeight, 8 * f.maxV);
+  state->mcusPerRow = static_cast<int32_t>(ceilDiv(state->imageWidth, 8 * f.maxH));
+  state->mcuRows = static_cast<int32_t>(ceilDiv(state->imageHeight, 8 * f.maxV));
 }
 
 }  // namespace
@@ -769,6 +751,10 @@ McuPlacement placeMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row,
           state.pixelData + offset,
           {static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right),
            static_cast<int32_t>(bottom)}};
+}
+
+bool isGeneralStoreRoutine(StoreMcuRoutine routine) {
+  return routine == storeMcuGeneral || routine == storeMcuGeneralConverted || routine == storeScanPacked;
 }
 
 int32_t storeMcuCopy(JPEG_PROPERTIES* state, int32_t column, int32_t row) {

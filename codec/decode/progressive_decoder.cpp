@@ -6,11 +6,11 @@
 #include "codec/decode/block_planes.h"
 #include "codec/decode/byte_input.h"
 #include "codec/decode/fancy_upsampling.h"
+#include "codec/decode/frame_geometry.h"
 #include "codec/decode/huffman_decode_block.h"
 #include "codec/decode/huffman_table.h"
-#include "codec/decode/output_hooks.h"
-#include "codec/decode/region_decoder.h"
-#include "codec/decode/scan_decoder.h"
+#include "codec/decode/mcu_walker.h"
+#include "codec/decode/scan_plan.h"
 #include "codec/kernel_table.h"
 #include "codec/record_memory.h"
 #include "codec/validation.h"
@@ -24,12 +24,6 @@ constexpr int32_t kLastPosition = 63;
 constexpr int32_t kMaxApproximation = 13;
 // A DC category above 15 cannot come from 8-bit data.
 constexpr int32_t kMaxCategory = 15;
-constexpr int32_t kBlockValues = 64;
-constexpr size_t kBlockBytes = kBlockValues * sizeof(int16_t);
-
-int32_t ceilDiv(int64_t value, int64_t divisor) {
-  return static_cast<int32_t>((value + divisor - 1) / divisor);
-}
 
 // --- bits -------------------------------------------------------------------------------------
 
@@ -210,54 +204,8 @@ namespace {
 
 // --- coefficient buffer geometry ------------------------------------------------------------------
 
-struct CoefficientLayout {
-  int32_t componentCount = 0;
-  int32_t h[4] = {1, 1, 1, 1};
-  int32_t v[4] = {1, 1, 1, 1};
-  int32_t firstBlock[4] = {};    // of the component within an MCU
-  int32_t blockColumns[4] = {};  // blocks of the component that lie inside the image
-  int32_t blockRows[4] = {};
-  int32_t blocksPerMcu = 0;
-  int32_t mcusPerRow = 0;
-  int32_t mcuRows = 0;
-
-  size_t totalBlocks() const {
-    return static_cast<size_t>(blocksPerMcu) * static_cast<size_t>(mcusPerRow) * static_cast<size_t>(mcuRows);
-  }
-  size_t mcuIndex(int32_t column, int32_t row) const {
-    return static_cast<size_t>(row) * static_cast<size_t>(mcusPerRow) + static_cast<size_t>(column);
-  }
-};
-
-// Factors come from the frame header (checked to be 1..4 there); a one-component frame is never
-// interleaved, so its MCU is one block.
-CoefficientLayout describeLayout(const JPEG_PROPERTIES& state) {
-  CoefficientLayout layout;
-  layout.componentCount = state.componentCount;
-  int32_t maxH = 1;
-  int32_t maxV = 1;
-  if (layout.componentCount > 1) {
-    for (int32_t c = 0; c < layout.componentCount; ++c) {
-      layout.h[c] = state.components[c].horizontalFactor;
-      layout.v[c] = state.components[c].verticalFactor;
-      maxH = layout.h[c] > maxH ? layout.h[c] : maxH;
-      maxV = layout.v[c] > maxV ? layout.v[c] : maxV;
-    }
-  }
-  for (int32_t c = 0; c < layout.componentCount; ++c) {
-    layout.firstBlock[c] = layout.blocksPerMcu;
-    layout.blocksPerMcu += layout.h[c] * layout.v[c];
-    layout.blockColumns[c] = ceilDiv(ceilDiv(int64_t{state.imageWidth} * layout.h[c], maxH), 8);
-    layout.blockRows[c] = ceilDiv(ceilDiv(int64_t{state.imageHeight} * layout.v[c], maxV), 8);
-  }
-  layout.mcusPerRow = ceilDiv(state.imageWidth, 8 * maxH);
-  layout.mcuRows = ceilDiv(state.imageHeight, 8 * maxV);
-  return layout;
-}
-
 bool layoutIsUsable(const JPEG_PROPERTIES& state) {
-  return state.components != nullptr && state.componentCount >= 1 && state.componentCount <= 4 &&
-         state.imageWidth > 0 && state.imageHeight > 0;
+  return hasUsableFrame(state) && frameGeometry(state).componentCount == state.componentCount;
 }
 
 // The first progressive scan of a frame: a buffer of the frame's size, all coefficients zero
@@ -268,7 +216,7 @@ JpegStatus prepareCoefficientBuffer(JPEG_PROPERTIES* state) {
     const int32_t selector = state->components[c].quantSelector;
     if (selector < 0 || selector > 3) return JpegStatus::DataError;
   }
-  const size_t blocks = describeLayout(*state).totalBlocks();
+  const size_t blocks = frameGeometry(*state).coefficientBlocks();
   if (state->coefficientBuffer != nullptr && static_cast<size_t>(state->coefficientBufferBlocks) == blocks) {
     std::memset(state->coefficientBuffer, 0, blocks * kBlockBytes);
     return JpegStatus::Ok;
@@ -350,223 +298,149 @@ namespace {
 
 // --- rendering ------------------------------------------------------------------------------------
 
-struct RenderPlan {
-  const int16_t* quantValues[4] = {};
-  InverseDctKernel inverseDct[4] = {};
-  DequantizeKernel dequantize = nullptr;
-  int32_t scale = 1;
-  McuRange range = {};  // MCUs that reach the pixels (a region of interest, or all)
-};
-
-// Each frame component's table and transform, as the sequential decoder chooses them.
-RenderPlan planRendering(const JPEG_PROPERTIES& state, const CoefficientLayout& layout, int32_t scale) {
-  const KernelTable* kernels = state.input.kernels;
-  const bool square = hasSquareSampling(&state);
-  RenderPlan plan;
-  plan.dequantize = kernels->dequantize;
-  plan.scale = scale;
-  plan.range = frameRegionRange(state, scale);
-  for (int32_t c = 0; c < layout.componentCount; ++c) {
-    const JpegComponent& component = state.components[c];
-    plan.quantValues[c] = state.quantTables[component.quantSelector & 3].storage;
-    const bool oneBlock = component.horizontalFactor * component.verticalFactor == 1;
-    plan.inverseDct[c] = chooseInverseDct(kernels, scale, square && oneBlock);
-  }
-  return plan;
-}
-
 bool renderingReady(const JPEG_PROPERTIES& state) {
   return state.finishedDcCount >= state.componentCount && state.finishedAcCount >= state.componentCount;
 }
 
 // Copies the MCU's coefficients into the MCU area, dequantises and transforms every block there,
 // and stores the MCU.
-void renderMcu(JPEG_PROPERTIES* state, const CoefficientLayout& layout, const RenderPlan& plan,
-               int32_t column, int32_t row) {
+void renderMcu(JPEG_PROPERTIES* state, const FrameGeometry& frame, const ScanPlan& plan, int32_t column,
+               int32_t row) {
   // Block planes are filled once the image is complete (finishProgressiveImage).
-  if (state->blockPlanes != nullptr || !plan.range.contains(column, row)) return;
+  if (state->blockPlanes != nullptr || !plan.frameRange.contains(column, row)) return;
   int16_t* block = reinterpret_cast<int16_t*>(state->scratch);
   const int16_t* source =
-      state->coefficientBuffer + layout.mcuIndex(column, row) * layout.blocksPerMcu * kBlockValues;
-  std::memcpy(block, source, static_cast<size_t>(layout.blocksPerMcu) * kBlockBytes);
-  for (int32_t c = 0; c < layout.componentCount; ++c) {
-    for (int32_t b = 0; b < layout.h[c] * layout.v[c]; ++b, block += kBlockValues) {
-      plan.dequantize(block, plan.quantValues[c]);
-      plan.inverseDct[c](block);
-    }
+      state->coefficientBuffer + frame.mcuIndex(column, row) * frame.blocksPerMcu * kBlockValues;
+  std::memcpy(block, source, static_cast<size_t>(frame.blocksPerMcu) * kBlockBytes);
+  for (int32_t i = 0; i < plan.renderCount; ++i, block += kBlockValues) {
+    plan.dequantize(block, plan.render[i].quantValues);
+    plan.render[i].inverseDct(block);
   }
-  storeMcuUpsampled(state, column, row, layout.mcusPerRow, layout.mcuRows, plan.scale);
+  storeMcuUpsampled(state, column, row, frame.mcusPerRow, frame.mcuRows, plan.scale);
 }
 
-void renderMcuRow(JPEG_PROPERTIES* state, const CoefficientLayout& layout, const RenderPlan& plan,
-                  int32_t row) {
-  for (int32_t column = 0; column < layout.mcusPerRow; ++column) renderMcu(state, layout, plan, column, row);
+void renderMcuRow(JPEG_PROPERTIES* state, const FrameGeometry& frame, const ScanPlan& plan, int32_t row) {
+  for (int32_t column = 0; column < frame.mcusPerRow; ++column) renderMcu(state, frame, plan, column, row);
 }
 
 // --- the scan loop --------------------------------------------------------------------------------
 
-enum class Procedure { DcFirst, DcRefine, AcFirst, AcRefine };
-
-struct ScanPlan {
-  Procedure procedure;
-  int32_t ss;
-  int32_t se;
-  int32_t al;
-};
-
-ScanPlan planScan(const ScanRecord& scan) {
-  const bool refine = scan.approxHigh != 0;
-  Procedure procedure = refine ? Procedure::AcRefine : Procedure::AcFirst;
-  if (isDcScan(scan)) procedure = refine ? Procedure::DcRefine : Procedure::DcFirst;
-  return {procedure, scan.spectralStart, scan.spectralEnd, scan.approxLow};
-}
-
-int32_t decodeBlock(ByteInput* input, const ScanPlan& plan, const ScanComponent& component,
-                    int32_t* predictor, int16_t* block) {
+int32_t decodeBlock(ByteInput* input, const ScanPlan& plan, const BlockStep& step, int32_t* predictor,
+                    int16_t* block) {
   switch (plan.procedure) {
-    case Procedure::DcFirst:
-      return decodeDcFirst(input, component.dcTable, predictor, plan.al, block);
-    case Procedure::DcRefine:
-      return decodeDcRefine(input, plan.al, block);
-    case Procedure::AcFirst:
-      return decodeAcFirst(input, component.acTable, plan.ss, plan.se, plan.al, block);
-    case Procedure::AcRefine:
-      return decodeAcRefine(input, component.acTable, plan.ss, plan.se, plan.al, block);
+    case BlockProcedure::DcFirst:
+      return decodeDcFirst(input, step.dcTable, predictor, plan.approxLow, block);
+    case BlockProcedure::DcRefine:
+      return decodeDcRefine(input, plan.approxLow, block);
+    case BlockProcedure::AcFirst:
+      return decodeAcFirst(input, step.acTable, plan.spectralStart, plan.spectralEnd, plan.approxLow, block);
+    case BlockProcedure::AcRefine:
+      return decodeAcRefine(input, step.acTable, plan.spectralStart, plan.spectralEnd, plan.approxLow, block);
+    case BlockProcedure::Sequential:
+      break;
   }
   return static_cast<int32_t>(JpegStatus::InternalError);
 }
 
-// After each restart interval: predictors cleared, the end-of-band run ended, buffered bits
-// dropped, and one RSTn marker taken, the one the bit reader met or the next in the input (its
-// number is not compared). Anything else, or no marker before the data ends, is BadRstMarker.
-JpegStatus takeRestartMarker(ByteInput* input, ScanRecord* scan) {
-  for (int32_t& predictor : scan->lastDc) predictor = 0;
-  input->eobRun = 0;
-  dropBits(input);
-  int32_t marker = input->pendingMarker;
-  input->pendingMarker = 0;
-  if (marker == 0) marker = nextMarker(input);
-  return marker >= 0xD0 && marker <= 0xD7 ? JpegStatus::Ok : JpegStatus::BadRstMarker;
+// Interrupt poll after frame MCU row `row`: the scan resumes at the next row; the region fields
+// tell how far the pixels are.
+bool interruptAfterRow(const ScanWalk& walk, const FrameGeometry& frame, int32_t row) {
+  if (walk.plan->interrupt != InterruptPolicy::EveryMcuRow || row + 1 >= frame.mcuRows) return false;
+  return takeInterrupt(
+      walk.state, walk.scan,
+      {frame.mcusPerRow - 1, row, frame.mcusPerRow, renderingReady(*walk.state), 0, row + 1});
 }
 
-// Restart check after MCU `number` (1-based) of `total`.
-JpegStatus checkRestart(ByteInput* input, ScanRecord* scan, int64_t number, int64_t total) {
-  const int32_t interval = scan->restartInterval;
-  if (interval == 0 || number % interval != 0 || number >= total) return JpegStatus::Ok;
-  return takeRestartMarker(input, scan);
-}
+// Scans of several components (DC scans): MCU by MCU over the frame's grid, every block of each
+// scan component; each MCU rendered as soon as the image is ready.
+struct InterleavedStage {
+  ScanWalk walk;
+  const FrameGeometry* frame;
 
-// Interrupt after MCU row `row`: the scan resumes at the next row; the region fields tell how far
-// the pixels are.
-bool takeInterrupt(JPEG_PROPERTIES* state, ScanRecord* scan, const CoefficientLayout& layout, int32_t row) {
-  // Region reads do not stop: the region fields would give way to the progress.
-  if (state->interruptRequest == 0 || row + 1 >= layout.mcuRows || regionRequested(state)) return false;
-  // Once the scans render, the interpolating upsampler's output lags the decoding: the progress
-  // shown is what has been stored, and the interrupt waits until something has.
-  int32_t shownColumn = layout.mcusPerRow - 1;
-  int32_t shownRow = row;
-  if (renderingReady(*state) &&
-      !lastStoredMcu(*state, shownColumn, row, layout.mcusPerRow, &shownColumn, &shownRow)) {
+  JpegStatus decode(int32_t column, int32_t row) {
+    const ScanPlan& plan = *walk.plan;
+    int16_t* mcu =
+        walk.state->coefficientBuffer + frame->mcuIndex(column, row) * frame->blocksPerMcu * kBlockValues;
+    for (int32_t i = 0; i < plan.blockCount; ++i) {
+      const BlockStep& step = plan.blocks[i];
+      int16_t* block = mcu + step.coefficientBlock * kBlockValues;
+      const int32_t status =
+          decodeBlock(walk.input, plan, step, &walk.scan->lastDc[step.scanComponent], block);
+      if (status < 0) return static_cast<JpegStatus>(status);
+    }
+    return JpegStatus::Ok;
+  }
+  bool output(int32_t column, int32_t row, int64_t /*number*/) {
+    if (renderingReady(*walk.state)) renderMcu(walk.state, *frame, *walk.plan, column, row);
     return false;
   }
-  scan->resumeColumn = 0;
-  scan->resumeRow = row + 1;
-  state->regionOfInterest[0] = state->regionOfInterest[2] = shownColumn;
-  state->regionOfInterest[1] = state->regionOfInterest[3] = shownRow;
-  state->regionIsProgress = 1;
-  state->interruptRequest = 0;
-  return true;
-}
-
-struct ScanContext {
-  JPEG_PROPERTIES* state;
-  ByteInput* input;
-  ScanRecord* scan;
-  CoefficientLayout layout;
-  RenderPlan render;
-  ScanPlan plan;
+  bool rowDone(int32_t row) { return interruptAfterRow(walk, *frame, row); }
 };
 
-// DC scans of several components: MCU by MCU, every block of each scan component.
-JpegStatus decodeInterleavedScan(ScanContext& context) {
-  const CoefficientLayout& layout = context.layout;
-  ScanRecord* scan = context.scan;
-  const int64_t total = int64_t{layout.mcusPerRow} * layout.mcuRows;
-  for (int32_t row = scan->resumeRow; row < layout.mcuRows; ++row) {
-    for (int32_t column = 0; column < layout.mcusPerRow; ++column) {
-      int16_t* mcu = context.state->coefficientBuffer +
-                     layout.mcuIndex(column, row) * layout.blocksPerMcu * kBlockValues;
-      for (int32_t i = 0; i < scan->componentCount; ++i) {
-        const ScanComponent& component = scan->components[i];
-        const int32_t c = component.componentIndex;
-        int16_t* block = mcu + layout.firstBlock[c] * kBlockValues;
-        for (int32_t b = 0; b < layout.h[c] * layout.v[c]; ++b, block += kBlockValues) {
-          const int32_t status = decodeBlock(context.input, context.plan, component, &scan->lastDc[i], block);
-          if (status < 0) return static_cast<JpegStatus>(status);
-        }
-      }
-      const JpegStatus status =
-          checkRestart(context.input, scan, int64_t{row} * layout.mcusPerRow + column + 1, total);
-      if (status != JpegStatus::Ok) return status;
-      if (renderingReady(*context.state)) renderMcu(context.state, layout, context.render, column, row);
-    }
-    if (takeInterrupt(context.state, scan, layout, row)) return JpegStatus::InterruptOk;
-  }
-  return JpegStatus::Ok;
-}
+// Scans of one component: its blocks inside the image in raster order, one block per MCU of the
+// scan's grid; blocks beyond the image edge are not in the stream and keep their coefficients.
+// Frame MCU rows are rendered once their last block row is in.
+struct SingleComponentStage {
+  ScanWalk walk;
+  const FrameGeometry* frame;
+  int32_t component;
+  int32_t offsetRow = -1;  // block row that rowOffset is for
+  size_t rowOffset = 0;    // buffer block of that row's first block
 
-// Scans of one component: its blocks inside the image in raster order, one block per MCU for the
-// restart count; blocks beyond the image edge are not in the stream and keep their coefficients.
-JpegStatus decodeSingleComponentScan(ScanContext& context) {
-  const CoefficientLayout& layout = context.layout;
-  ScanRecord* scan = context.scan;
-  const ScanComponent& component = scan->components[0];
-  const int32_t c = component.componentIndex;
-  const int32_t h = layout.h[c];
-  const int32_t v = layout.v[c];
-  const int32_t columns = layout.blockColumns[c];
-  const int64_t total = int64_t{columns} * layout.blockRows[c];
-  for (int32_t row = scan->resumeRow; row < layout.mcuRows; ++row) {
-    for (int32_t i = 0; i < v && row * v + i < layout.blockRows[c]; ++i) {
-      const int32_t blockRow = row * v + i;
-      for (int32_t x = 0; x < columns; ++x) {
-        const int32_t mcuColumn = x / h;
-        const size_t mcuStart = layout.mcuIndex(mcuColumn, row) * layout.blocksPerMcu;
-        const size_t index = mcuStart + layout.firstBlock[c] + i * h + (x - mcuColumn * h);
-        int16_t* block = context.state->coefficientBuffer + index * kBlockValues;
-        const int32_t status = decodeBlock(context.input, context.plan, component, &scan->lastDc[0], block);
-        if (status < 0) return static_cast<JpegStatus>(status);
-        const JpegStatus restart =
-            checkRestart(context.input, scan, int64_t{blockRow} * columns + x + 1, total);
-        if (restart != JpegStatus::Ok) return restart;
-      }
+  JpegStatus decode(int32_t column, int32_t row) {
+    const ComponentGeometry& g = frame->components[component];
+    if (row != offsetRow) {
+      offsetRow = row;
+      rowOffset = frame->componentBlockIndex(component, 0, row);
     }
-    if (renderingReady(*context.state)) renderMcuRow(context.state, layout, context.render, row);
-    if (takeInterrupt(context.state, scan, layout, row)) return JpegStatus::InterruptOk;
+    // Along a row the component's blocks come h at a time per frame MCU, blocksPerMcu apart.
+    const int32_t mcuColumn = column / g.h;
+    const size_t index = rowOffset +
+                         static_cast<size_t>(mcuColumn) * static_cast<size_t>(frame->blocksPerMcu) +
+                         static_cast<size_t>(column - mcuColumn * g.h);
+    const int32_t status = decodeBlock(walk.input, *walk.plan, walk.plan->blocks[0], &walk.scan->lastDc[0],
+                                       walk.state->coefficientBuffer + index * kBlockValues);
+    return status < 0 ? static_cast<JpegStatus>(status) : JpegStatus::Ok;
   }
-  return JpegStatus::Ok;
-}
+  bool output(int32_t /*column*/, int32_t /*row*/, int64_t /*number*/) { return false; }
+  bool rowDone(int32_t row) {
+    const int32_t v = frame->components[component].v;
+    if ((row + 1) % v != 0 && row + 1 != walk.plan->rows) return false;
+    const int32_t frameRow = row / v;
+    if (renderingReady(*walk.state)) renderMcuRow(walk.state, *frame, *walk.plan, frameRow);
+    return interruptAfterRow(walk, *frame, frameRow);
+  }
+};
 
 // The buffer must be the one sized for this frame.
-bool bufferMatchesFrame(const JPEG_PROPERTIES& state, const CoefficientLayout& layout) {
+bool bufferMatchesFrame(const JPEG_PROPERTIES& state, const FrameGeometry& frame) {
   return state.coefficientBuffer != nullptr &&
-         static_cast<size_t>(state.coefficientBufferBlocks) == layout.totalBlocks();
+         static_cast<size_t>(state.coefficientBufferBlocks) == frame.coefficientBlocks();
 }
 
 }  // namespace
 
-JpegStatus decodeProgressiveScan(JPEG_PROPERTIES* state, ByteInput* input, ScanRecord* scan, int32_t scale) {
-  if (!layoutIsUsable(*state)) return JpegStatus::InternalError;
-  ScanContext context{state, input, scan, describeLayout(*state), {}, planScan(*scan)};
-  if (!bufferMatchesFrame(*state, context.layout)) return JpegStatus::InternalError;
-  context.render = planRendering(*state, context.layout, scale);
-  const JpegStatus status =
-      scan->componentCount > 1 ? decodeInterleavedScan(context) : decodeSingleComponentScan(context);
-  if (status == JpegStatus::Ok) {
+ScanResult decodeProgressiveScan(JPEG_PROPERTIES* state, const ScanPlan& plan) {
+  if (!layoutIsUsable(*state)) return {JpegStatus::InternalError};
+  const FrameGeometry& frame = frameGeometry(*state);
+  if (!bufferMatchesFrame(*state, frame) || plan.blockCount < 1) return {JpegStatus::InternalError};
+  ScanRecord* scan = state->scan;
+  const ScanWalk walk = {state, &state->input, scan, &plan};
+  ScanResult result;
+  if (scan->componentCount > 1) {
+    InterleavedStage stage{walk, &frame};
+    result = walkMcus(walk, int64_t{scan->resumeRow} * plan.columns, plan.total, stage);
+  } else {
+    const int32_t component = scan->components[0].componentIndex;
+    SingleComponentStage stage{walk, &frame, component};
+    const int64_t firstRow = int64_t{scan->resumeRow} * frame.components[component].v;
+    result = walkMcus(walk, firstRow * plan.columns, plan.total, stage);
+  }
+  if (result.error == JpegStatus::Ok && result.outcome == ScanOutcome::Finished) {
     scan->resumeColumn = 0;
     scan->resumeRow = 0;
   }
-  return status;
+  return result;
 }
 
 void finishProgressiveImage(JPEG_PROPERTIES* state) {
@@ -575,14 +449,17 @@ void finishProgressiveImage(JPEG_PROPERTIES* state) {
     return;
   }
   if (state->progressive == 0 || renderingReady(*state) || !layoutIsUsable(*state)) return;
-  const CoefficientLayout layout = describeLayout(*state);
+  const FrameGeometry& frame = frameGeometry(*state);
   const KernelTable* kernels = state->input.kernels;
   const int32_t scale = scaleOfMode(state->ioMode);
   // The scans of this read set the transforms and checked the store routine; guard anyway.
-  if (!bufferMatchesFrame(*state, layout) || kernels->dequantize == nullptr || kernels->idctFull == nullptr ||
+  if (!bufferMatchesFrame(*state, frame) || kernels->dequantize == nullptr || kernels->idctFull == nullptr ||
       (scale == 1 && kernels->storeMcu == nullptr)) {
     return;
   }
-  const RenderPlan plan = planRendering(*state, layout, scale);
-  for (int32_t row = 0; row < layout.mcuRows; ++row) renderMcuRow(state, layout, plan, row);
+  ScanPlan plan;
+  plan.scale = scale;
+  plan.dequantize = kernels->dequantize;
+  planRendering(*state, scale, &plan);
+  for (int32_t row = 0; row < frame.mcuRows; ++row) renderMcuRow(state, frame, plan, row);
 }

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "codec/decode/mcu_walker.h"
+#include "codec/decode/scan_plan.h"
 #include "codec/jpeg.h"
 
 // More scans than any sensible script uses (three components with every band and bit sent
@@ -29,8 +31,8 @@ JpegStatus startProgressiveScan(JPEG_PROPERTIES* state);
 
 // The scan loop over the coefficient buffer from the scan's resume row, with restart intervals
 // (BadRstMarker when the RSTn marker after an interval cannot be had), rendering once the image
-// is ready, and the interrupt after each MCU row (status 1). `scale` is 1, 2, 4 or 8.
-JpegStatus decodeProgressiveScan(JPEG_PROPERTIES* state, ByteInput* input, ScanRecord* scan, int32_t scale);
+// is ready, and the interrupt after each frame MCU row (Interrupted).
+ScanResult decodeProgressiveScan(JPEG_PROPERTIES* state, const ScanPlan& plan);
 
 // At the end of a progressive image (EOI or the end of the data): when no scan could render
 // because some component never received its full-precision DC or AC band, renders the whole

@@ -22,46 +22,23 @@
 
 #include <cstdint>
 
+#include "codec/decode/mcu_walker.h"
+#include "codec/decode/scan_plan.h"
 #include "codec/jpeg.h"
 #include "codec/jpeg_region.h"
 
 // --- decoder side -----------------------------------------------------------------------------
 
-// MCUs [firstColumn, endColumn) x [firstRow, endRow) of a scan's MCU grid.
-struct McuRange {
-  int32_t firstColumn;
-  int32_t endColumn;
-  int32_t firstRow;
-  int32_t endRow;
+// Scan start of a region read: clamps the region fields to the image at scale 1/`scale` and
+// stores them back (InvalidProperties when nothing is left, or when the pixel buffer cannot hold
+// the region). Nothing to do without a region.
+JpegStatus settleRegion(JPEG_PROPERTIES* state, int32_t scale);
 
-  bool contains(int32_t column, int32_t row) const {
-    return column >= firstColumn && column < endColumn && row >= firstRow && row < endRow;
-  }
-};
-
-// The range covering the region in a grid of `columns` x `rows` MCUs of mcuWidth x mcuHeight
-// full-size pixels, at scale 1/`scale`: first = left / (mcuWidth / scale), end = ceiling(right /
-// (mcuWidth / scale)), rows likewise. Where upsamplingMode 1 filters (its output lags one MCU and
-// reads the neighbouring MCUs' samples) the range is whole MCU rows, one more above and below.
-// The whole grid when no region is requested.
-McuRange regionMcuRange(const JPEG_PROPERTIES& state, int32_t scale, int32_t mcuWidth, int32_t mcuHeight,
-                        int32_t columns, int32_t rows);
-
-// The range over the frame's MCUs (as the progressive coefficient buffer counts them).
-McuRange frameRegionRange(const JPEG_PROPERTIES& state, int32_t scale);
-
-// The region fields ask for less than the whole image at the mode's scale (and are not an
-// interrupted decode's progress). A negative corner counts as a request: the scan start cuts it
-// back to the image, and a region that is then the whole image is read as such (status 0).
-bool regionRequested(const JPEG_PROPERTIES* state);
-
-// Scan start for a region read or a read into blockPlanes. Clamps the region to the scaled image
-// (InvalidProperties when nothing is left, or when the pixel buffer cannot hold it), then decodes
-// the scan: sequential scans through the region loop (0, or RoiOk when the region is complete and
-// the scan stays in progress), progressive scans through the progressive decoder, which renders
-// only the region. MemoryError when the restart index cannot be had, FileError when repositioning
-// the file fails.
-JpegStatus decodeRegionScan(JPEG_PROPERTIES* state, int32_t scale);
+// A sequential scan read into a region or into blockPlanes: the plan's MCU range is decoded,
+// intervals and rows before it passed over with the restart index's help. RegionComplete when a
+// scan holding every component stays in progress for the next region. MemoryError when the
+// restart index cannot be had, FileError when repositioning the file fails.
+ScanResult decodeSequentialRegion(JPEG_PROPERTIES* state, const ScanPlan& plan);
 
 // Before a whole-image read of a scan that a region read left in progress: back to the scan's
 // first MCU (0, or FileError).

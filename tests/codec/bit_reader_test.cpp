@@ -34,7 +34,7 @@ TEST(BitReader, FillBytesBeforeAMarkerAreSkipped) {
   ByteInput input = memoryInput(data);
   EXPECT_EQ(fillBits(&input, 8), kStoppedAtMarker);
   EXPECT_EQ(input.pendingMarker, 0xD9);
-  EXPECT_EQ(nextMarker(&input), 0xD9);
+  EXPECT_TRUE(nextMarker(&input).is(0xD9));
   EXPECT_EQ(input.pendingMarker, 0);
 }
 
@@ -65,9 +65,9 @@ TEST(BitReader, MemoryEndingInsideAnFfSequenceIsADataError) {
 TEST(BitReader, MarkerSearchSkipsGarbageAndStuffedBytes) {
   Bytes data = {0x00, 0x12, 0xFF, 0x00, 0x34, 0xFF, 0xFF, 0xC4, 0x99};
   ByteInput input = memoryInput(data);
-  EXPECT_EQ(nextMarker(&input), 0xC4);
+  EXPECT_TRUE(nextMarker(&input).is(0xC4));
   EXPECT_EQ(input.consumed, 8u);
-  EXPECT_EQ(nextMarker(&input), kEndOfData);
+  EXPECT_EQ(nextMarker(&input).found, MarkerFound::EndOfData);
 }
 
 // Memory input that ends inside a segment reports the memory source: MemoryError.
