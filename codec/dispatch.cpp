@@ -207,6 +207,7 @@ void fillPortableSet(KernelTable* table) {
   table->dequantize0 = dequantize0;
   table->dequantize1 = dequantize1;
   table->dequantize = dequantize0;
+  table->huffmanDecodeMcu = huffmanDecodeMcu;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.

@@ -20,7 +20,7 @@ enum class CpuClass : int32_t {
 
 inline constexpr int32_t kCpuClassCount = 7;
 
-// 69 members, in this order.
+// 69 named members, in this order, then the internal ones.
 struct KernelTable {
   int32_t lastScanHeaderSize;  // 0: bytes of the last SOS segment read, marker included
   void* user32Module;          // 1..5: dynamically loaded system functions; null on this platform
@@ -97,4 +97,7 @@ struct KernelTable {
   DequantizeKernel dequantize0;                  // 66
   DequantizeKernel dequantize1;                  // 67
   DequantizeKernel dequantize;                   // 68: each scan copies 66 or 67; sets preload 66
+
+  // Internal kernels after the 69 named members.
+  HuffmanDecodeMcuKernel huffmanDecodeMcu;  // the sequential decoder's blocks of one MCU, dequantised
 };

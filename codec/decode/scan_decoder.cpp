@@ -20,7 +20,7 @@ struct ComponentPlan {
   const int16_t* quantValues;
   int32_t blockCount;  // blocks per MCU
   InverseDctKernel inverseDct;
-  HuffmanDecodeBlockKernel decodeBlock;
+  bool dcOnly;  // the 1/8-size transform reads only the DC
   int32_t* predictor;
 };
 
@@ -96,8 +96,7 @@ int32_t planScan(const JPEG_PROPERTIES* state, ScanRecord* scan, int32_t scale, 
     plan.quantValues = component.quantTable->storage;
     plan.blockCount = single ? 1 : component.horizontalFactor * component.verticalFactor;
     plan.inverseDct = chooseInverseDct(kernels, scale, square && oneBlockComponent);
-    plan.decodeBlock =
-        plan.inverseDct == kernels->idctEighth ? kernels->huffmanDecodeDcOnly : kernels->huffmanDecodeBlock;
+    plan.dcOnly = plan.inverseDct == kernels->idctEighth;
     plan.predictor = &scan->lastDc[i];
     blocksPerMcu += plan.blockCount;
   }
@@ -132,19 +131,17 @@ JpegStatus processRestart(ByteInput* input, ScanRecord* scan) {
   return marker < 0 ? static_cast<JpegStatus>(marker) : JpegStatus::Ok;
 }
 
-JpegStatus decodeMcu(JPEG_PROPERTIES* state, ByteInput* input, const ComponentPlan* plans,
-                     int32_t planCount) {
-  const DequantizeKernel dequantize = input->kernels->dequantize;
-  int16_t* block = reinterpret_cast<int16_t*>(state->scratch);
+// The blocks of one MCU for the entropy decoder, dequantised the way the scan's dequantiser does.
+McuEntropyPlan entropyPlan(const KernelTable* kernels, const ComponentPlan* plans, int32_t planCount) {
+  McuEntropyPlan entropy{};
+  entropy.componentCount = planCount;
+  entropy.dequantVariant = kernels->dequantize == kernels->dequantize1 ? 1 : 0;
   for (int32_t c = 0; c < planCount; ++c) {
     const ComponentPlan& plan = plans[c];
-    for (int32_t b = 0; b < plan.blockCount; ++b, block += 64) {
-      const int32_t status = plan.decodeBlock(input, plan.dcTable, plan.acTable, plan.predictor, block);
-      if (status < 0) return static_cast<JpegStatus>(status);
-      dequantize(block, plan.quantValues);
-    }
+    entropy.components[c] = {plan.dcTable,   plan.acTable,    plan.quantValues,
+                             plan.predictor, plan.blockCount, plan.dcOnly ? 1 : 0};
   }
-  return JpegStatus::Ok;
+  return entropy;
 }
 
 void outputMcu(JPEG_PROPERTIES* state, const ComponentPlan* plans, int32_t planCount, int32_t scale,
@@ -171,6 +168,8 @@ bool hasSquareSampling(const JPEG_PROPERTIES* state) {
 JpegStatus decodeSequentialScan(JPEG_PROPERTIES* state, ByteInput* input, ScanRecord* scan, int32_t scale) {
   ComponentPlan plans[4];
   planScan(state, scan, scale, plans);
+  const McuEntropyPlan entropy = entropyPlan(input->kernels, plans, scan->componentCount);
+  int16_t* blocks = reinterpret_cast<int16_t*>(state->scratch);
   int32_t columns = 0;
   int32_t rows = 0;
   scanGeometry(state, scan, &columns, &rows);
@@ -180,7 +179,7 @@ JpegStatus decodeSequentialScan(JPEG_PROPERTIES* state, ByteInput* input, ScanRe
   for (int32_t row = scan->resumeRow; row < rows; ++row) {
     const int32_t firstColumn = row == scan->resumeRow ? scan->resumeColumn : 0;
     for (int32_t column = firstColumn; column < columns; ++column) {
-      JpegStatus status = decodeMcu(state, input, plans, scan->componentCount);
+      JpegStatus status = static_cast<JpegStatus>(input->kernels->huffmanDecodeMcu(input, &entropy, blocks));
       if (status != JpegStatus::Ok) return status;
       const int64_t number = int64_t{row} * columns + column + 1;
       if (interval != 0 && number % interval == 0 && number < total) {
