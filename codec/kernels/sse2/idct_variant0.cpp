@@ -24,7 +24,7 @@ struct Lanes8 {
 
 // (x·k + 2^14) >> 15 in 32-bit lanes.
 [[gnu::always_inline]] inline __m128i mulQ15(__m128i x, int32_t k) {
-  const __m128i product = sse2::multiplyLow(x, _mm_set1_epi32(k));
+  const __m128i product = sse2::multiplyByConstant(x, static_cast<uint32_t>(k));
   return _mm_srai_epi32(_mm_add_epi32(product, _mm_set1_epi32(16384)), 15);
 }
 

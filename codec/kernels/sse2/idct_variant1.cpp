@@ -23,7 +23,6 @@
 
 namespace {
 
-using sse2::multiplyLow;
 using sse2::Rows8;
 using sse2::transpose;
 
@@ -52,9 +51,10 @@ template <int kShift, bool kHigh>
   const __m128i b1 = _mm_madd_epi16(x53, sse2::factorPair(18205, 27246));
   const __m128i b2 = _mm_madd_epi16(x53, sse2::factorPair(27246, -18205));
   const __m128i rounding12 = _mm_set1_epi32(2048);
-  const __m128i sqrt2 = _mm_set1_epi32(5793);
-  const __m128i p = multiplyLow(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a1, b1), rounding12), 12), sqrt2);
-  const __m128i q = multiplyLow(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a2, b2), rounding12), 12), sqrt2);
+  const __m128i p =
+      sse2::multiplyByConstant(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a1, b1), rounding12), 12), 5793);
+  const __m128i q =
+      sse2::multiplyByConstant(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a2, b2), rounding12), 12), 5793);
   const __m128i d1 = _mm_sub_epi32(a1, b1);
   const __m128i d2 = _mm_sub_epi32(a2, b2);
   const __m128i r = _mm_add_epi32(d1, d2);
@@ -87,9 +87,9 @@ template <int kShift, bool kHigh>
   return out;
 }
 
-// Nonzero lanes where a 32-bit value does not fit 16 bits.
+// Nonzero lanes where a 32-bit value does not fit 16 bits: v + 2^15 leaves 0..65535.
 __m128i outside16(__m128i v) {
-  return _mm_xor_si128(_mm_srai_epi32(v, 15), _mm_srai_epi32(v, 31));
+  return _mm_srli_epi32(_mm_add_epi32(v, _mm_set1_epi32(32768)), 16);
 }
 
 // The block the two passes make of a lone DC: the first pass gives (dc·2^15 + 2^11) >> 12 in row

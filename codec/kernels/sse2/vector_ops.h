@@ -128,6 +128,15 @@ inline __m128i multiplyLow(__m128i a, __m128i b) {
                             _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
+// Low 32 bits of x * k in each 32-bit lane for a constant 0 <= k < 2^17, in fewer steps than
+// multiplyLow: with x = xh·2^16 + xl, x·k = xl·(k mod 2^16) + (xh·(k mod 2^16) mod 2^16)·2^16
+// (+ x·2^16 when k >= 2^16); pmulhuw and pmullw on the 16-bit halves give both parts.
+inline __m128i multiplyByConstant(__m128i x, uint32_t k) {
+  const __m128i low = _mm_set1_epi16(static_cast<int16_t>(k & 0xFFFFu));
+  const __m128i product = _mm_add_epi16(_mm_slli_epi32(_mm_mulhi_epu16(x, low), 16), _mm_mullo_epi16(x, low));
+  return k >= 0x10000u ? _mm_add_epi32(product, _mm_slli_epi32(x, 16)) : product;
+}
+
 // Lanes 0..3 (kHigh false) or 4..7 of eight 16-bit values, sign-extended to 32 bits.
 template <bool kHigh>
 __m128i widen(__m128i x) {
