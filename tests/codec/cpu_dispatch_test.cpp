@@ -15,7 +15,6 @@ namespace {
 // The 69 named members and the internal huffmanDecodeMcu.
 constexpr int kKernelTableSlots = 70;
 
-
 // Restores MESHWICK_USECPU as the test found it.
 class UseCpuEnvironment {
  public:
