@@ -219,6 +219,7 @@ void fillPortableSet(KernelTable* table) {
   table->keepBlockSamples = keepBlockSamples;
   table->convertRgbToGray = convertRgbToGray;
   table->convertBgrToGray = convertBgrToGray;
+  table->huffmanDecodeMcu = huffmanDecodeMcu;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.

@@ -104,4 +104,5 @@ struct KernelTable {
   KeepBlockSamplesKernel keepBlockSamples;  // a transformed block into the upsampler's rows
   EncodeConvertKernel convertRgbToGray;     // 8x8 RGB tile to one luma block
   EncodeConvertKernel convertBgrToGray;
+  HuffmanDecodeMcuKernel huffmanDecodeMcu;  // the sequential decoder's blocks of one MCU, dequantised
 };

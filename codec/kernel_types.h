@@ -71,6 +71,29 @@ using KeepBlockSamplesKernel = void (*)(const int16_t* block, int32_t side, uint
 using HuffmanDecodeBlockKernel = int32_t (*)(ByteInput* input, const HuffmanTable* dcTable,
                                              const HuffmanTable* acTable, int32_t* predictor, int16_t* block);
 
+// One scan component as the MCU entropy decoder sees it.
+struct McuEntropyComponent {
+  const HuffmanTable* dcTable;
+  const HuffmanTable* acTable;
+  const int16_t* dequantTable;  // natural order, in the form of McuEntropyPlan::dequantVariant
+  int32_t* predictor;
+  int32_t blockCount;  // blocks per MCU
+  int32_t dcOnly;      // 1: the AC codes are consumed without being stored (1/8-scale blocks)
+};
+
+// The blocks of one MCU, components in scan order.
+struct McuEntropyPlan {
+  int32_t componentCount;
+  int32_t dequantVariant;  // 0: as dequantize0, 1: as dequantize1
+  McuEntropyComponent components[4];
+};
+
+// Huffman-decodes and dequantises the blocks of one MCU into consecutive blocks from `blocks`:
+// the same blocks, predictors and reader state as huffmanDecodeBlock (huffmanDecodeDcOnly for a
+// dcOnly component) followed by the plan's dequantiser on each block. Returns 0 or a negative
+// status (the blocks after a failing one are left as they were).
+using HuffmanDecodeMcuKernel = int32_t (*)(ByteInput* input, const McuEntropyPlan* plan, int16_t* blocks);
+
 // --- encoder side -------------------------------------------------------------------------
 
 // Forward transform in place on level-shifted samples.

@@ -23,10 +23,46 @@ uint64_t loadBigEndian(const uint8_t* bytes) {
   return word;
 }
 
-// The bit accumulator held in locals for one block and written back when the block ends. It
-// fills at the same moments and by the same bytes as the shared reader (byte_input.h), so the
-// stream position, the accumulator and the pending marker after each block are unchanged; only
-// eight plain data bytes are taken at once when they are all in the buffer.
+// The accumulator and a result, passed by value in and out of the out-of-line paths.
+struct Refilled {
+  uint64_t bits;
+  int32_t count;
+  int32_t status;
+};
+
+// Eight plain data bytes at once when they are all in the buffer, else the shared reader's
+// fillBitsSlow. Out of line: rare next to the decoding loop.
+[[gnu::noinline]] Refilled refillBits(ByteInput* input, uint64_t bits, int32_t count, int32_t needed) {
+  if (count <= 56 && input->pendingMarker == 0 && input->available >= 8) {
+    const uint64_t word = loadBigEndian(input->current);
+    if (!holdsFfByte(word)) {
+      const int32_t bytes = (64 - count) >> 3;
+      bits = bytes == 8 ? word : (bits << (8 * bytes)) | (word >> (64 - 8 * bytes));
+      input->current += bytes;
+      input->available -= static_cast<uint32_t>(bytes);
+      input->consumed += static_cast<uint32_t>(bytes);
+      return {bits, count + 8 * bytes, 0};
+    }
+  }
+  input->bits = bits;
+  input->bitCount = count;
+  const int32_t filled = fillBitsSlow(input, needed);
+  return {input->bits, input->bitCount, filled};
+}
+
+// A marker holds back the rest of the data: the shared reader's bit-by-bit path decides.
+[[gnu::noinline]] Refilled symbolBitByBit(ByteInput* input, uint64_t bits, int32_t count,
+                                          const HuffmanTable* table) {
+  input->bits = bits;
+  input->bitCount = count;
+  const int32_t symbol = decodeSymbol(input, table);
+  return {input->bits, input->bitCount, symbol};
+}
+
+// The bit accumulator held in locals for one block (or all blocks of an MCU) and written back at
+// the end. It fills at the same moments and by the same bytes as the shared reader
+// (byte_input.h), so the stream position, the accumulator and the pending marker after each block
+// are unchanged; only eight plain data bytes are taken at once when they are all in the buffer.
 class BlockBits {
  public:
   explicit BlockBits(ByteInput* input) : input_(input), bits_(input->bits), count_(input->bitCount) {}
@@ -62,6 +98,9 @@ class BlockBits {
     return entry;
   }
 
+  // Undoes valueEntry's take of n bits.
+  void giveBack(int32_t n) { count_ += n; }
+
   uint32_t take(int32_t n) {
     const uint32_t value = peek(n);
     count_ -= n;
@@ -75,30 +114,14 @@ class BlockBits {
     input_->bits = bits_;
     input_->bitCount = count_;
   }
-  void load() {
-    bits_ = input_->bits;
-    count_ = input_->bitCount;
-  }
 
-  // fillBitsSlow: whole bytes until more than 56 bits are held. Kept out of line so that the
-  // decoding loop keeps its values in registers.
-  [[gnu::noinline]] int32_t refill(int32_t needed) {
-    if (count_ <= 56 && input_->pendingMarker == 0 && input_->available >= 8) {
-      const uint64_t word = loadBigEndian(input_->current);
-      if (!holdsFfByte(word)) {
-        const int32_t bytes = (64 - count_) >> 3;
-        bits_ = bytes == 8 ? word : (bits_ << (8 * bytes)) | (word >> (64 - 8 * bytes));
-        count_ += 8 * bytes;
-        input_->current += bytes;
-        input_->available -= static_cast<uint32_t>(bytes);
-        input_->consumed += static_cast<uint32_t>(bytes);
-        return 0;
-      }
-    }
-    store();
-    const int32_t filled = fillBitsSlow(input_, needed);
-    load();
-    return filled;
+  // fillBitsSlow: whole bytes until more than 56 bits are held. The state goes in and comes back
+  // by value, so that the decoding loop keeps it in registers rather than in memory.
+  int32_t refill(int32_t needed) {
+    const Refilled refilled = refillBits(input_, bits_, count_, needed);
+    bits_ = refilled.bits;
+    count_ = refilled.count;
+    return refilled.status;
   }
 
   // Codes of 9..16 bits with all 16 bits held: the canonical search of decodeSymbolSearch.
@@ -117,10 +140,10 @@ class BlockBits {
 
   // A marker holds back the rest of the data: the shared reader's bit-by-bit path decides.
   int32_t symbolNearMarker(const HuffmanTable* table) {
-    store();
-    const int32_t symbol = decodeSymbol(input_, table);
-    load();
-    return symbol;
+    const Refilled decoded = symbolBitByBit(input_, bits_, count_, table);
+    bits_ = decoded.bits;
+    count_ = decoded.count;
+    return decoded.status;
   }
 
   ByteInput* input_;
@@ -157,9 +180,24 @@ Step takeValue(BlockBits& bits, int32_t category, int32_t* valueOrStatus) {
   return Step::Continue;
 }
 
-// DC: returns Continue with the new predictor stored in block[0].
-Step decodeDc(BlockBits& bits, const HuffmanTable* dcTable, int32_t* predictor, int16_t* block,
-              int32_t* status) {
+// Wraps like the 16-bit coefficient instead of overflowing on corrupt streams.
+int32_t addToPredictor(int32_t predictor, int32_t difference) {
+  return static_cast<int16_t>(static_cast<uint32_t>(predictor) + static_cast<uint32_t>(difference));
+}
+
+// DC: returns Continue with the new predictor in *predictor.
+[[gnu::always_inline]] inline Step decodeDc(BlockBits& bits, const HuffmanTable* dcTable, int32_t* predictor,
+                                            int32_t* status) {
+  // A DC code and its bits within the lookahead; the run nibble is zero for categories 1..15
+  // (a larger DC symbol takes the checked path below).
+  const uint32_t entry = bits.valueEntry(dcTable);
+  if (entry != 0) {
+    if (((entry >> 4) & 15) == 0) {
+      *predictor = addToPredictor(*predictor, static_cast<int16_t>(entry >> 16));
+      return Step::Continue;
+    }
+    bits.giveBack(static_cast<int32_t>(entry & 15));
+  }
   int32_t category = 0;
   Step step = takeSymbol(bits, dcTable, &category);
   if (step != Step::Continue) {
@@ -177,27 +215,45 @@ Step decodeDc(BlockBits& bits, const HuffmanTable* dcTable, int32_t* predictor, 
       *status = step == Step::Fail ? difference : 0;
       return step;
     }
-    // Wraps like the 16-bit coefficient instead of overflowing on corrupt streams.
-    *predictor = static_cast<int16_t>(static_cast<uint32_t>(*predictor) + static_cast<uint32_t>(difference));
+    *predictor = addToPredictor(*predictor, difference);
   }
-  block[0] = static_cast<int16_t>(*predictor);
   return Step::Continue;
 }
 
-// Both block kernels: kStoreAc false consumes the AC codes and their bits without storing them.
-template <bool kStoreAc>
-int32_t decodeBlock(ByteInput* input, const HuffmanTable* dcTable, const HuffmanTable* acTable,
-                    int32_t* predictor, int16_t* block) {
+// How a decoded coefficient is stored: as it is, or dequantised as dequantize0 or dequantize1
+// would do it afterwards (zeros stay zero under both, so only the values written need it).
+enum class Dequant { None, Variant0, Variant1 };
+
+template <Dequant kDequant>
+int16_t storedValue(int32_t value, const int16_t* table, int32_t index) {
+  if constexpr (kDequant == Dequant::None) {
+    return static_cast<int16_t>(value);
+  } else {
+    const int32_t product = value * int32_t{static_cast<uint16_t>(table[index])};
+    if constexpr (kDequant == Dequant::Variant0) return static_cast<int16_t>((product + 64) >> 7);
+    return static_cast<int16_t>(product);
+  }
+}
+
+// One block from the reader state in `bits`: kStoreAc false consumes the AC codes and their bits
+// without storing them.
+template <bool kStoreAc, Dequant kDequant>
+int32_t decodeInto(BlockBits& bits, const HuffmanTable* dcTable, const HuffmanTable* acTable,
+                   int32_t* predictor, int16_t* block, const int16_t* table) {
   for (int32_t i = 0; i < 64; ++i) block[i] = 0;
-  BlockBits bits(input);
   int32_t status = 0;
-  if (decodeDc(bits, dcTable, predictor, block, &status) != Step::Continue) return status;
+  // A marker inside the DC code or its bits leaves the whole block zero.
+  if (decodeDc(bits, dcTable, predictor, &status) != Step::Continue) return status;
+  block[0] = storedValue<kDequant>(*predictor, table, 0);
 
   for (int32_t k = 1; k < 64;) {
     const uint32_t entry = bits.valueEntry(acTable);
     if (entry != 0) {
       k += static_cast<int32_t>((entry >> 4) & 15);
-      if constexpr (kStoreAc) block[kNaturalOrder[k]] = static_cast<int16_t>(entry >> 16);
+      if constexpr (kStoreAc) {
+        const int32_t index = kNaturalOrder[k];
+        block[index] = storedValue<kDequant>(static_cast<int16_t>(entry >> 16), table, index);
+      }
       ++k;
       continue;
     }
@@ -216,8 +272,30 @@ int32_t decodeBlock(ByteInput* input, const HuffmanTable* dcTable, const Huffman
     const Step taken = takeValue<kStoreAc>(bits, category, &value);
     if (taken == Step::EndBlock) return 0;
     if (taken == Step::Fail) return value;
-    if constexpr (kStoreAc) block[kNaturalOrder[k + run]] = static_cast<int16_t>(value);
+    if constexpr (kStoreAc) {
+      const int32_t index = kNaturalOrder[k + run];
+      block[index] = storedValue<kDequant>(value, table, index);
+    }
     k += run + 1;
+  }
+  return 0;
+}
+
+// The reader state stays in registers from the first block of the MCU to the last.
+template <Dequant kDequant>
+int32_t decodeMcu(ByteInput* input, const McuEntropyPlan& plan, int16_t* block) {
+  BlockBits bits(input);
+  for (int32_t c = 0; c < plan.componentCount; ++c) {
+    const McuEntropyComponent& component = plan.components[c];
+    for (int32_t b = 0; b < component.blockCount; ++b, block += 64) {
+      const int32_t status =
+          component.dcOnly != 0
+              ? decodeInto<false, kDequant>(bits, component.dcTable, component.acTable, component.predictor,
+                                            block, component.dequantTable)
+              : decodeInto<true, kDequant>(bits, component.dcTable, component.acTable, component.predictor,
+                                           block, component.dequantTable);
+      if (status < 0) return status;
+    }
   }
   return 0;
 }
@@ -226,10 +304,17 @@ int32_t decodeBlock(ByteInput* input, const HuffmanTable* dcTable, const Huffman
 
 int32_t huffmanDecodeBlock(ByteInput* input, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                            int32_t* predictor, int16_t* block) {
-  return decodeBlock<true>(input, dcTable, acTable, predictor, block);
+  BlockBits bits(input);
+  return decodeInto<true, Dequant::None>(bits, dcTable, acTable, predictor, block, nullptr);
 }
 
 int32_t huffmanDecodeDcOnly(ByteInput* input, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                             int32_t* predictor, int16_t* block) {
-  return decodeBlock<false>(input, dcTable, acTable, predictor, block);
+  BlockBits bits(input);
+  return decodeInto<false, Dequant::None>(bits, dcTable, acTable, predictor, block, nullptr);
+}
+
+int32_t huffmanDecodeMcu(ByteInput* input, const McuEntropyPlan* plan, int16_t* blocks) {
+  return plan->dequantVariant == 1 ? decodeMcu<Dequant::Variant1>(input, *plan, blocks)
+                                   : decodeMcu<Dequant::Variant0>(input, *plan, blocks);
 }

@@ -83,6 +83,28 @@ void planBlocks(const JPEG_PROPERTIES& state, const FrameGeometry& frame, const 
   }
 }
 
+// The MCU entropy kernel's view of a sequential scan, component by component: the same tables,
+// block counts and DC-only choice as the block steps, and the scan's dequantiser variant.
+McuEntropyPlan entropyPlan(const JPEG_PROPERTIES& state, const ScanPlan& plan) {
+  const KernelTable* kernels = state.input.kernels;
+  McuEntropyPlan entropy{};
+  entropy.dequantVariant = kernels->dequantize == kernels->dequantize1 ? 1 : 0;
+  for (int32_t i = 0; i < plan.blockCount; ++i) {
+    const BlockStep& step = plan.blocks[i];
+    if (i == 0 || step.scanComponent != plan.blocks[i - 1].scanComponent) {
+      entropy.components[entropy.componentCount++] = {
+          step.dcTable,
+          step.acTable,
+          step.quantValues,
+          &state.scan->lastDc[step.scanComponent],
+          0,
+          step.decodeBlock == kernels->huffmanDecodeDcOnly ? 1 : 0};
+    }
+    ++entropy.components[entropy.componentCount - 1].blockCount;
+  }
+  return entropy;
+}
+
 }  // namespace
 
 PixelBox scaledImage(const JPEG_PROPERTIES& state, int32_t scale) {
@@ -177,6 +199,9 @@ ScanPlan planScan(const JPEG_PROPERTIES& state, int32_t scale) {
     plan.approxLow = scan.approxLow;
     plan.restart = RestartPolicy::RequireRst;
     planRendering(state, scale, &plan);
+  } else if (plan.target != McuTarget::CoefficientPlanes && kernels->huffmanDecodeMcu != nullptr) {
+    plan.dequantisedByDecoder = true;
+    plan.entropy = entropyPlan(state, plan);
   }
   plan.range = regionMcuRange(state, scale, plan.mcuWidth, plan.mcuHeight, plan.columns, plan.rows);
   return plan;

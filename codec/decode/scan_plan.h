@@ -84,6 +84,10 @@ struct ScanPlan {
   int32_t approxLow = 0;
   HuffmanDecodeBlockKernel passOver = nullptr;  // DC only: MCUs decoded on the way to a region
   DequantizeKernel dequantize = nullptr;
+  // Sequential scans whose blocks are dequantised: the MCU entropy kernel decodes and dequantises
+  // a whole MCU in one call, with the bit reader kept in registers from block to block.
+  bool dequantisedByDecoder = false;
+  McuEntropyPlan entropy = {};
 
   int32_t restartInterval = 0;
   RestartPolicy restart = RestartPolicy::AnyMarker;

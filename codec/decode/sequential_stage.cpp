@@ -9,7 +9,7 @@ void SequentialStage::store(int32_t column, int32_t row) {
   if (plan.target != McuTarget::CoefficientPlanes) {
     int16_t* block = reinterpret_cast<int16_t*>(state->scratch);
     for (int32_t i = 0; i < plan.blockCount; ++i, block += kBlockValues) {
-      plan.dequantize(block, plan.blocks[i].quantValues);
+      if (!plan.dequantisedByDecoder) plan.dequantize(block, plan.blocks[i].quantValues);
       plan.blocks[i].inverseDct(block);
     }
   }

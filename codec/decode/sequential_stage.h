@@ -1,6 +1,7 @@
 // The walker stage of sequential scans, whole-image and region reads alike: each MCU is
-// Huffman-decoded into the MCU area, then dequantised, inverse-transformed and stored (pixels or
-// block planes). MCUs passed over on the way to a region are decoded DC only and not stored.
+// Huffman-decoded into the MCU area and dequantised (in one pass by the MCU kernel where the plan
+// allows), inverse-transformed and stored (pixels or block planes). MCUs passed over on the way
+// to a region are decoded DC only and not stored.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,10 @@ struct SequentialStage {
   JpegStatus decode(int32_t /*column*/, int32_t /*row*/) {
     const ScanPlan& plan = *walk.plan;
     int16_t* block = reinterpret_cast<int16_t*>(walk.state->scratch);
+    if (keep && plan.dequantisedByDecoder) {
+      const int32_t status = walk.input->kernels->huffmanDecodeMcu(walk.input, &plan.entropy, block);
+      return status < 0 ? static_cast<JpegStatus>(status) : JpegStatus::Ok;
+    }
     for (int32_t i = 0; i < plan.blockCount; ++i, block += kBlockValues) {
       const BlockStep& step = plan.blocks[i];
       const HuffmanDecodeBlockKernel decodeBlock = keep ? step.decodeBlock : plan.passOver;

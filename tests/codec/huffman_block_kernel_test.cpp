@@ -5,12 +5,15 @@
 
 #include <array>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "codec/decode/byte_input.h"
 #include "codec/decode/huffman_decode_block.h"
 #include "codec/decode/huffman_table.h"
 #include "codec/kernel_types.h"
+#include "codec/kernels/decode_kernels.h"
 #include "tests/codec/huffman_block_reference.h"
 #include "tests/codec/jpeg_stream_builder.h"
 
@@ -36,6 +39,13 @@ std::vector<TablePair> tablePairs() {
       {"chroma", stream_builder::kDcChromaCounts, stream_builder::kDcChromaValues,
        stream_builder::kAcChromaCounts, stream_builder::kAcChromaValues},
       {"longCodes", {0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0, 16, 3}, longCounts, longValues},
+      // A DC symbol whose high nibble is set (category 33) with a code short enough for the
+      // 10-bit lookahead: the short path must hand it to the checked one.
+      {"dcRunNibble",
+       {0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       {2, 0x21, 5},
+       stream_builder::kAcLumaCounts,
+       stream_builder::kAcLumaValues},
   };
 }
 
@@ -121,6 +131,95 @@ TEST_P(HuffmanBlockKernel, MatchesTheReferenceBlockByBlock) {
     }
   }
 }
+
+// --- the MCU kernel ---------------------------------------------------------------------------
+
+// Blocks per component and whether the component's AC codes are only consumed.
+struct McuShape {
+  const char* name;
+  std::vector<std::pair<int32_t, bool>> components;
+};
+
+const McuShape kMcuShapes[] = {
+    {"grey", {{1, false}}},
+    {"h2v2", {{4, false}, {1, false}, {1, false}}},
+    {"h2v2EighthChroma", {{4, false}, {1, true}, {1, true}}},
+    {"h1v1AllEighth", {{1, true}, {1, true}, {1, true}}},
+    {"fourComponents", {{2, false}, {1, false}, {1, true}, {2, false}}},
+};
+
+// Any 16-bit entries: pre-scaled variant-0 steps reach 65535, variant-1 steps are 16-bit too.
+std::array<int16_t, 80> randomDequantTable(std::mt19937& random) {
+  std::array<int16_t, 80> table{};
+  std::uniform_int_distribution<int> step(0, 65535);
+  std::uniform_int_distribution<int> small(1, 255);
+  const bool wide = random() % 2 == 0;
+  for (int i = 0; i < 64; ++i) table[i] = static_cast<int16_t>(wide ? step(random) : small(random));
+  return table;
+}
+
+class HuffmanMcuKernel : public ::testing::TestWithParam<int32_t> {};
+
+// Every MCU against the block reference followed by the portable dequantiser, with the reader
+// state compared after each MCU; the data hold stuffed bytes, markers and early ends.
+TEST_P(HuffmanMcuKernel, MatchesBlockDecodingThenDequantisation) {
+  const int32_t variant = GetParam();
+  const DequantizeKernel dequantize = variant == 1 ? dequantize1 : dequantize0;
+  std::mt19937 random(20261209 + variant);
+  for (const TablePair& pair : tablePairs()) {
+    const HuffmanTable dc = derive(pair.dcCounts, pair.dcValues, 0);
+    const HuffmanTable ac = derive(pair.acCounts, pair.acValues, 1);
+    for (const McuShape& shape : kMcuShapes) {
+      SCOPED_TRACE(std::string(pair.name) + " " + shape.name);
+      std::vector<std::array<int16_t, 80>> tables;
+      for (size_t c = 0; c < shape.components.size(); ++c) tables.push_back(randomDequantTable(random));
+      for (int stream = 0; stream < 60; ++stream) {
+        Bytes data = randomEntropyData(random, 16 + random() % 900);
+        ByteInput ours{};
+        ours.start = data.data();
+        ours.size = static_cast<uint32_t>(data.size());
+        resetInput(&ours);
+        ByteInput reference = ours;
+        std::array<int32_t, 4> ourPredictors{};
+        std::array<int32_t, 4> referencePredictors{};
+        McuEntropyPlan plan{};
+        plan.componentCount = static_cast<int32_t>(shape.components.size());
+        plan.dequantVariant = variant;
+        for (int32_t c = 0; c < plan.componentCount; ++c) {
+          plan.components[c] = {&dc,
+                                &ac,
+                                tables[c].data(),
+                                &ourPredictors[c],
+                                shape.components[c].first,
+                                shape.components[c].second ? 1 : 0};
+        }
+        for (int mcu = 0; mcu < 40; ++mcu) {
+          std::vector<int16_t> ourBlocks(64 * 10, 0x5A5A);
+          std::vector<int16_t> referenceBlocks(64 * 10, 0x5A5A);
+          const int32_t ourStatus = huffmanDecodeMcu(&ours, &plan, ourBlocks.data());
+          int32_t referenceStatus = 0;
+          int16_t* block = referenceBlocks.data();
+          for (int32_t c = 0; c < plan.componentCount && referenceStatus >= 0; ++c) {
+            for (int32_t b = 0; b < shape.components[c].first && referenceStatus >= 0; ++b, block += 64) {
+              referenceStatus = huffman_reference::decodeBlock(&reference, &dc, &ac, &referencePredictors[c],
+                                                               block, !shape.components[c].second);
+              if (referenceStatus >= 0) dequantize(block, tables[c].data());
+            }
+          }
+          ASSERT_EQ(ourStatus, referenceStatus) << "stream " << stream << " MCU " << mcu;
+          ASSERT_EQ(ourPredictors, referencePredictors) << "stream " << stream << " MCU " << mcu;
+          if (ourStatus < 0) break;
+          ASSERT_EQ(ourBlocks, referenceBlocks) << "stream " << stream << " MCU " << mcu;
+          expectSameReader(ours, reference, mcu);
+          if (testing::Test::HasFailure()) break;
+        }
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, HuffmanMcuKernel, ::testing::Values(0, 1),
+                         [](const auto& info) { return "variant" + std::to_string(info.param); });
 
 INSTANTIATE_TEST_SUITE_P(Kernels, HuffmanBlockKernel,
                          ::testing::Values(KernelCase{"block", huffmanDecodeBlock, true},

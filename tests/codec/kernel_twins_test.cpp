@@ -98,6 +98,30 @@ std::vector<Block> extremeBlocks() {
   return blocks;
 }
 
+// The sparse shapes the twins take shortcuts for: only the first column, only the first row, the
+// lower rows or the right columns zero, only the top-left quarter. Values come from `source` and
+// the shape keeps its zeros.
+struct SparseShape {
+  const char* name;
+  bool (*keeps)(int row, int column);
+};
+
+constexpr SparseShape kSparseShapes[] = {
+    {"first column", [](int, int column) { return column == 0; }},
+    {"first row", [](int row, int) { return row == 0; }},
+    {"upper rows", [](int row, int) { return row < 4; }},
+    {"left columns", [](int, int column) { return column < 4; }},
+    {"top-left quarter", [](int row, int column) { return row < 4 && column < 4; }},
+};
+
+Block sparseBlock(const Block& source, const SparseShape& shape) {
+  Block block{};
+  for (int i = 0; i < 64; ++i) {
+    if (shape.keeps(i / 8, i % 8)) block[i] = source[i];
+  }
+  return block;
+}
+
 void expectTwinsAgree(const BlockTwin& twin, const Block& input, const std::string& what) {
   Block expected = input;
   Block actual = input;
@@ -134,6 +158,35 @@ TEST(KernelTwins, BlockKernelsMatchThePortableOnesExactly) {
     int index = 0;
     for (const Block& block : extremeBlocks())
       expectTwinsAgree(twin, block, "extreme block " + std::to_string(index++));
+  }
+}
+
+TEST(KernelTwins, BlockKernelsMatchOnSparseBlocks) {
+  const std::vector<BlockTwin> twins = blockTwins();
+  if (twins.empty()) GTEST_SKIP() << "no processor-specific block kernels in this build";
+  std::mt19937 random(2027);
+  // Around the edge of the first-column shortcut's 16-bit range (-4096..4095) and beyond.
+  std::uniform_int_distribution<int> edge(-4200, 4200);
+  for (const BlockTwin& twin : twins) {
+    for (const SparseShape& shape : kSparseShapes) {
+      const std::string what = std::string(shape.name) + " only, ";
+      for (int i = 0; i < 3000; ++i)
+        expectTwinsAgree(twin, sparseBlock(realisticBlock(random), shape),
+                         what + "realistic #" + std::to_string(i));
+      for (const int16_t limit : {int16_t{255}, int16_t{4095}, int16_t{32767}}) {
+        for (int i = 0; i < 2000; ++i) {
+          expectTwinsAgree(twin, sparseBlock(uniformBlock(random, limit), shape),
+                           what + "within " + std::to_string(limit) + " #" + std::to_string(i));
+        }
+      }
+      for (int i = 0; i < 2000; ++i) {
+        Block source;
+        for (int16_t& v : source) v = static_cast<int16_t>(edge(random));
+        expectTwinsAgree(twin, sparseBlock(source, shape), what + "near 4096 #" + std::to_string(i));
+      }
+      for (const Block& extreme : extremeBlocks())
+        expectTwinsAgree(twin, sparseBlock(extreme, shape), what + "extreme");
+    }
   }
 }
 

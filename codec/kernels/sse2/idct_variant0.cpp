@@ -23,12 +23,13 @@ struct Lanes8 {
 };
 
 // (x·k + 2^14) >> 15 in 32-bit lanes.
-__m128i mulQ15(__m128i x, int32_t k) {
-  const __m128i product = sse2::multiplyLow(x, _mm_set1_epi32(k));
+[[gnu::always_inline]] inline __m128i mulQ15(__m128i x, int32_t k) {
+  const __m128i product = sse2::multiplyByConstant(x, static_cast<uint32_t>(k));
   return _mm_srai_epi32(_mm_add_epi32(product, _mm_set1_epi32(16384)), 15);
 }
 
-Lanes8 aanStep(const Lanes8& x) {
+// Inlined: called out of line, the eight lanes travel through memory.
+[[gnu::always_inline]] inline Lanes8 aanStep(const Lanes8& x) {
   const __m128i z10 = _mm_sub_epi32(x.v[5], x.v[3]);
   const __m128i z13 = _mm_add_epi32(x.v[5], x.v[3]);
   const __m128i z11 = _mm_add_epi32(x.v[1], x.v[7]);
@@ -74,6 +75,45 @@ __m128i finalSamples(__m128i y) {
   return _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(y, _mm_set1_epi32(8)), 4), _mm_set1_epi32(128));
 }
 
+// --- sparse blocks --------------------------------------------------------------------------
+//
+// A step whose inputs 1..7 are zero gives x0 in all eight outputs (every odd term and the even
+// rotation vanish), so: with only row 0 nonzero the column pass leaves row 0 in every row and
+// one row step gives all samples; with only column 0 nonzero one column step gives each row's
+// value, which the row pass spreads over the row. Zero columns give zero results.
+
+// Eight samples, one per lane, each spread over its own row.
+Rows8 spreadAcrossRows(__m128i samples) {
+  const __m128i upper = _mm_unpacklo_epi16(samples, samples);
+  const __m128i lower = _mm_unpackhi_epi16(samples, samples);
+  return {{_mm_shuffle_epi32(upper, 0x00), _mm_shuffle_epi32(upper, 0x55), _mm_shuffle_epi32(upper, 0xAA),
+           _mm_shuffle_epi32(upper, 0xFF), _mm_shuffle_epi32(lower, 0x00), _mm_shuffle_epi32(lower, 0x55),
+           _mm_shuffle_epi32(lower, 0xAA), _mm_shuffle_epi32(lower, 0xFF)}};
+}
+
+// Final samples of the values in lane 0 of the eight vectors; kCut first keeps their low 16 bits,
+// as the intermediate block does.
+template <bool kCut>
+__m128i samplesOfFirstLanes(const Lanes8& x) {
+  __m128i low = sse2::firstLanes(x.v[0], x.v[1], x.v[2], x.v[3]);
+  __m128i high = sse2::firstLanes(x.v[4], x.v[5], x.v[6], x.v[7]);
+  if constexpr (kCut) {
+    const __m128i cut = sse2::narrowLow16(low, high);
+    low = sse2::widen<false>(cut);
+    high = sse2::widen<true>(cut);
+  }
+  return sse2::narrowToSamples(finalSamples(low), finalSamples(high));
+}
+
+Rows8 firstRowBlock(const Rows8& rows) {
+  // Lanes are rows after the transpose; lane 0 (row 0) is the one that counts.
+  const Lanes8 steps = aanStep(widenAll<false>(sse2::transpose(rows)));
+  const __m128i samples = samplesOfFirstLanes<false>(steps);
+  Rows8 block;
+  for (__m128i& row : block.v) row = samples;
+  return block;
+}
+
 }  // namespace
 
 namespace sse2 {
@@ -87,8 +127,16 @@ void idct0Full(int16_t* block) {
     storeBlock(filledRows(static_cast<int16_t>(sample)), block);
     return;
   }
+  if (firstRowOnly(rows)) {
+    storeBlock(firstRowBlock(rows), block);
+    return;
+  }
   const Lanes8 left = aanStep(widenAll<false>(rows));
-  const Lanes8 right = aanStep(widenAll<true>(rows));
+  if (firstColumnOnly(rows)) {
+    storeBlock(spreadAcrossRows(samplesOfFirstLanes<true>(left)), block);
+    return;
+  }
+  const Lanes8 right = rightColumnsZero(rows) ? Lanes8{} : aanStep(widenAll<true>(rows));
   Rows8 intermediate;
   for (int k = 0; k < 8; ++k) intermediate.v[k] = narrowLow16(left.v[k], right.v[k]);
 

@@ -23,7 +23,6 @@
 
 namespace {
 
-using sse2::multiplyLow;
 using sse2::Rows8;
 using sse2::transpose;
 
@@ -41,7 +40,7 @@ struct Half8 {
 
 // The one-dimensional step of the portable kernel for lanes 0..3 or 4..7 of x[0..7].
 template <int kShift, bool kHigh>
-Half8 directStep(const Rows8& x) {
+[[gnu::always_inline]] inline Half8 directStep(const Rows8& x) {
   const __m128i x17 = sse2::interleave<kHigh>(x.v[1], x.v[7]);
   const __m128i x53 = sse2::interleave<kHigh>(x.v[5], x.v[3]);
   const __m128i x26 = sse2::interleave<kHigh>(x.v[2], x.v[6]);
@@ -52,9 +51,10 @@ Half8 directStep(const Rows8& x) {
   const __m128i b1 = _mm_madd_epi16(x53, sse2::factorPair(18205, 27246));
   const __m128i b2 = _mm_madd_epi16(x53, sse2::factorPair(27246, -18205));
   const __m128i rounding12 = _mm_set1_epi32(2048);
-  const __m128i sqrt2 = _mm_set1_epi32(5793);
-  const __m128i p = multiplyLow(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a1, b1), rounding12), 12), sqrt2);
-  const __m128i q = multiplyLow(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a2, b2), rounding12), 12), sqrt2);
+  const __m128i p =
+      sse2::multiplyByConstant(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a1, b1), rounding12), 12), 5793);
+  const __m128i q =
+      sse2::multiplyByConstant(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a2, b2), rounding12), 12), 5793);
   const __m128i d1 = _mm_sub_epi32(a1, b1);
   const __m128i d2 = _mm_sub_epi32(a2, b2);
   const __m128i r = _mm_add_epi32(d1, d2);
@@ -87,9 +87,9 @@ Half8 directStep(const Rows8& x) {
   return out;
 }
 
-// Nonzero lanes where a 32-bit value does not fit 16 bits.
+// Nonzero lanes where a 32-bit value does not fit 16 bits: v + 2^15 leaves 0..65535.
 __m128i outside16(__m128i v) {
-  return _mm_xor_si128(_mm_srai_epi32(v, 15), _mm_srai_epi32(v, 31));
+  return _mm_srli_epi32(_mm_add_epi32(v, _mm_set1_epi32(32768)), 16);
 }
 
 // The block the two passes make of a lone DC: the first pass gives (dc·2^15 + 2^11) >> 12 in row
@@ -99,6 +99,55 @@ Rows8 flatBlock(int16_t dc) {
   const int32_t second = static_cast<int32_t>((static_cast<uint32_t>(first) * 32768u + (1u << 20))) >> 21;
   const int32_t sample = std::clamp(second + 128, 0, 255);
   return sse2::filledRows(static_cast<int16_t>(sample));
+}
+
+// Samples of pass 2: clamp(out + 128), lanes 0..3 from `left` and 4..7 from `right`.
+Rows8 levelShiftedSamples(const Half8& left, const Half8& right) {
+  const __m128i levelShift = _mm_set1_epi32(128);
+  Rows8 samples;
+  for (int k = 0; k < 8; ++k) {
+    samples.v[k] =
+        sse2::narrowToSamples(_mm_add_epi32(left.v[k], levelShift), _mm_add_epi32(right.v[k], levelShift));
+  }
+  return samples;
+}
+
+// --- sparse blocks --------------------------------------------------------------------------
+//
+// The portable kernel's zero-AC shortcut gives the step's own values, so a step whose inputs
+// 1..7 are zero yields (x0·2^15 + 2^(s-1)) >> s in all eight outputs. Two common shapes follow:
+//
+// Only column 0 nonzero: every pass-1 row is flat, workspace row r is 8·x(r,0) in all columns
+// ((x·2^15 + 2^11) >> 12 = 8x exactly), so pass 2 is one column step repeated across the row.
+// It runs in 16 bits, so x(r,0) must lie within -4096..4095; other blocks take the full path.
+//
+// Only row 0 nonzero: pass-1 rows 1..7 are zero, so every pass-2 column is flat and each sample
+// column holds (w(0,c)·2^15 + 2^20) >> 21 + 128, in 32-bit lanes that wrap like the portable code.
+
+bool firstColumnFits(const Rows8& rows) {
+  __m128i outside = _mm_setzero_si128();
+  for (const __m128i& row : rows.v)
+    outside = _mm_or_si128(outside, _mm_srli_epi16(_mm_add_epi16(row, _mm_set1_epi16(4096)), 13));
+  return sse2::allZero(outside);
+}
+
+Rows8 firstColumnBlock(const Rows8& rows) {
+  Rows8 workspaceRows;  // vector k: workspace row k, the same value in every column
+  for (int k = 0; k < 8; ++k) workspaceRows.v[k] = _mm_slli_epi16(sse2::broadcastFirst16(rows.v[k]), 3);
+  const Half8 left = directStep<21, false>(workspaceRows);
+  return levelShiftedSamples(left, left);
+}
+
+Rows8 firstRowBlock(const Half8& top) {
+  const auto sample = [](__m128i w) {
+    const __m128i rounded = _mm_srai_epi32(_mm_add_epi32(_mm_slli_epi32(w, 15), _mm_set1_epi32(1 << 20)), 21);
+    return _mm_add_epi32(rounded, _mm_set1_epi32(128));
+  };
+  const __m128i left = sample(sse2::firstLanes(top.v[0], top.v[1], top.v[2], top.v[3]));
+  const __m128i right = sample(sse2::firstLanes(top.v[4], top.v[5], top.v[6], top.v[7]));
+  Rows8 samples;
+  for (__m128i& row : samples.v) row = sse2::narrowToSamples(left, right);
+  return samples;
 }
 
 // --- half size ------------------------------------------------------------------------------
@@ -197,11 +246,19 @@ void idct1Full(int16_t* block) {
     storeBlock(flatBlock(block[0]), block);
     return;
   }
+  if (sse2::firstColumnOnly(rows) && firstColumnFits(rows)) {
+    storeBlock(firstColumnBlock(rows), block);
+    return;
+  }
 
-  // Pass 1 over the rows: lanes are rows, vector k is coefficient k.
+  // Pass 1 over the rows: lanes are rows, vector k is coefficient k. Zero rows give zero results.
   const Rows8 columns = transpose(rows);
   const Half8 top = directStep<12, false>(columns);
-  const Half8 bottom = directStep<12, true>(columns);
+  if (sse2::firstRowOnly(rows)) {
+    storeBlock(firstRowBlock(top), block);
+    return;
+  }
+  const Half8 bottom = sse2::lowerRowsZero(rows) ? Half8{} : directStep<12, true>(columns);
   __m128i overflow = _mm_setzero_si128();
   for (int k = 0; k < 8; ++k)
     overflow = _mm_or_si128(overflow, _mm_or_si128(outside16(top.v[k]), outside16(bottom.v[k])));
@@ -216,13 +273,7 @@ void idct1Full(int16_t* block) {
   const Rows8 workspaceRows = transpose(workspaceColumns);
   const Half8 left = directStep<21, false>(workspaceRows);
   const Half8 right = directStep<21, true>(workspaceRows);
-  const __m128i levelShift = _mm_set1_epi32(128);
-  Rows8 samples;
-  for (int k = 0; k < 8; ++k) {
-    samples.v[k] =
-        narrowToSamples(_mm_add_epi32(left.v[k], levelShift), _mm_add_epi32(right.v[k], levelShift));
-  }
-  storeBlock(samples, block);
+  storeBlock(levelShiftedSamples(left, right), block);
 }
 
 void idct1Half(int16_t* block) {

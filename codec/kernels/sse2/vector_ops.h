@@ -59,6 +59,47 @@ inline bool dcOnly(const Rows8& rows) {
   return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) == 0xFFFF;
 }
 
+inline bool allZero(__m128i v) {
+  return _mm_movemask_epi8(_mm_cmpeq_epi16(v, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// Rows 4..7 are zero (the high vertical frequencies, zero in most blocks of a photo).
+inline bool lowerRowsZero(const Rows8& rows) {
+  return allZero(_mm_or_si128(_mm_or_si128(rows.v[4], rows.v[5]), _mm_or_si128(rows.v[6], rows.v[7])));
+}
+
+// Columns 4..7 are zero in every row.
+inline bool rightColumnsZero(const Rows8& rows) {
+  __m128i any = rows.v[0];
+  for (int k = 1; k < 8; ++k) any = _mm_or_si128(any, rows.v[k]);
+  return allZero(_mm_unpackhi_epi64(any, any));
+}
+
+// Only row 0 holds nonzero values.
+inline bool firstRowOnly(const Rows8& rows) {
+  __m128i any = rows.v[1];
+  for (int k = 2; k < 8; ++k) any = _mm_or_si128(any, rows.v[k]);
+  return allZero(any);
+}
+
+// Only column 0 holds nonzero values.
+inline bool firstColumnOnly(const Rows8& rows) {
+  __m128i any = rows.v[0];
+  for (int k = 1; k < 8; ++k) any = _mm_or_si128(any, rows.v[k]);
+  return allZero(_mm_andnot_si128(_mm_cvtsi32_si128(0xFFFF), any));
+}
+
+// Lane 0 of a vector of eight 16-bit values in every lane.
+inline __m128i broadcastFirst16(__m128i v) {
+  const __m128i low = _mm_shufflelo_epi16(v, 0);
+  return _mm_unpacklo_epi64(low, low);
+}
+
+// Lane 0 of four vectors of 32-bit lanes, gathered into one vector (a0, b0, c0, d0).
+inline __m128i firstLanes(__m128i a, __m128i b, __m128i c, __m128i d) {
+  return _mm_unpacklo_epi64(_mm_unpacklo_epi32(a, b), _mm_unpacklo_epi32(c, d));
+}
+
 inline Rows8 filledRows(int16_t value) {
   Rows8 rows;
   for (__m128i& row : rows.v) row = _mm_set1_epi16(value);
@@ -85,6 +126,15 @@ inline __m128i multiplyLow(__m128i a, __m128i b) {
   const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
   return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
                             _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
+}
+
+// Low 32 bits of x * k in each 32-bit lane for a constant 0 <= k < 2^17, in fewer steps than
+// multiplyLow: with x = xh·2^16 + xl, x·k = xl·(k mod 2^16) + (xh·(k mod 2^16) mod 2^16)·2^16
+// (+ x·2^16 when k >= 2^16); pmulhuw and pmullw on the 16-bit halves give both parts.
+inline __m128i multiplyByConstant(__m128i x, uint32_t k) {
+  const __m128i low = _mm_set1_epi16(static_cast<int16_t>(k & 0xFFFFu));
+  const __m128i product = _mm_add_epi16(_mm_slli_epi32(_mm_mulhi_epu16(x, low), 16), _mm_mullo_epi16(x, low));
+  return k >= 0x10000u ? _mm_add_epi32(product, _mm_slli_epi32(x, 16)) : product;
 }
 
 // Lanes 0..3 (kHigh false) or 4..7 of eight 16-bit values, sign-extended to 32 bits.
