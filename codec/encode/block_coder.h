@@ -26,10 +26,11 @@ struct Code {
   int32_t length;
 };
 
+// deriveEncodingTable, the only writer of the encoding form, leaves every code below 2^length.
 inline Code codeWithExtra(const HuffmanTable* table, uint32_t symbol, uint32_t extra, int32_t extraCount) {
   symbol &= 0xFF;
   const int32_t length = table->codeLength[symbol];
-  const uint64_t code = table->code[symbol] & lowBits(length);
+  const uint64_t code = table->code[symbol];
   return {(code << extraCount) | (extra & lowBits(extraCount)), length + extraCount};
 }
 
