@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "codec/encode/huffman_encode.h"
 #include "codec/encode/output_writer.h"
+#include "codec/jpeg.h"
 #include "codec/kernels/quantize.h"
 
 namespace block_coder {

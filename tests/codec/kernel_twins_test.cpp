@@ -780,6 +780,17 @@ void encodeSources() {
             request.quality = quality;
             encodeRecording(picture, request);
           }
+    // Grey streams from colour pixels take the RGB/BGR-to-grey tiles.
+    for (const JpegColor color : {JpegColor::Rgb, JpegColor::Bgr})
+      for (const int variant : {0, 1}) {
+        encode_test::WriteRequest request;
+        request.pixelColor = color;
+        request.jpegColor = JpegColor::Gray;
+        request.jpegChannels = 1;
+        request.subsampling = JpegSubsampling::H1V1;
+        request.dctVariant = variant;
+        encodeRecording(picture, request);
+      }
   }
 }
 
