@@ -519,65 +519,22 @@ SampleRow sampleRow(const ComponentSlot& slot, int32_t y) {
   return row;
 }
 
-// One pixel row of a component whose samples are pixels, gathered into a contiguous array
-// (every block across, at most 4 x 8): whole block rows copied, so the conversion loop reads
-// plain arrays.
-void gatherSampleRow(const ComponentSlot& slot, int32_t y, int16_t* out) {
-  const SampleRow row = sampleRow(slot, y);
-  const int32_t blocks = std::min(slot.blocksAcross, 4);
-  const size_t rowBytes = sizeof(int16_t) * static_cast<size_t>(slot.samples);
-  for (int32_t bx = 0; bx < blocks; ++bx) std::memcpy(out + bx * slot.samples, row.blocks[bx], rowBytes);
-}
-
-// Three channel rows interleaved into 3-byte pixels: overlapping 4-byte stores, each pixel's fourth
-// byte rewritten by the next pixel; the last pixel by bytes so nothing is written past it.
-void interleaveThree(const uint8_t* first, const uint8_t* second, const uint8_t* third, int32_t count,
-                     uint8_t* p) {
-  if (count <= 0) return;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (int32_t x = 0; x + 1 < count; ++x) {
-      const uint32_t pixel = uint32_t{first[x]} | uint32_t{second[x]} << 8 | uint32_t{third[x]} << 16;
-      std::memcpy(p + 3 * x, &pixel, 4);
-    }
-  } else {
-    for (int32_t x = 0; x + 1 < count; ++x) {
-      p[3 * x] = first[x];
-      p[3 * x + 1] = second[x];
-      p[3 * x + 2] = third[x];
-    }
-  }
-  const int32_t last = count - 1;
-  p[3 * last] = first[last];
-  p[3 * last + 1] = second[last];
-  p[3 * last + 2] = third[last];
-}
-
-// writeConvertedYcc's conversion, reading the samples from the blocks instead of the planes. The
-// channels of a row are computed into arrays first (a loop the compiler vectorises), then
-// interleaved.
+// writeConvertedYcc's conversion, reading the samples from the blocks instead of the planes.
 void writeConvertedYccFromBlocks(const JPEG_PROPERTIES& state, const GeneralMcu& mcu, uint8_t* destination,
                                  const PixelRect& rect) {
   const ptrdiff_t stride = state.lineStride;
   const bool bgr = state.pixelColor == JpegColor::Bgr;
-  const int32_t width = rect.right;
-  int16_t luma[kPlaneStride], cb[kPlaneStride], cr[kPlaneStride];
-  uint8_t first[kPlaneStride], green[kPlaneStride], last[kPlaneStride];
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
-    gatherSampleRow(mcu.slots[0], y, luma);
-    gatherSampleRow(mcu.slots[1], y, cb);
-    gatherSampleRow(mcu.slots[2], y, cr);
-    for (int32_t x = rect.left; x < width; ++x) {
-      const int32_t y8 = static_cast<uint8_t>(luma[x]);
-      const int32_t cb8 = static_cast<uint8_t>(cb[x]);
-      const int32_t cr8 = static_cast<uint8_t>(cr[x]);
-      const int32_t red = clampToByte(y8 + chromaRed(cr8));
-      const int32_t blue = clampToByte(y8 + chromaBlue(cb8));
-      green[x] = clampToByte(y8 + chromaGreenInPlace(cb8, cr8));
-      first[x] = static_cast<uint8_t>(bgr ? blue : red);
-      last[x] = static_cast<uint8_t>(bgr ? red : blue);
-    }
     uint8_t* p = destination + y * stride + ptrdiff_t{rect.left} * 3;
-    interleaveThree(first + rect.left, green + rect.left, last + rect.left, width - rect.left, p);
+    const SampleRow lumaRow = sampleRow(mcu.slots[0], y);
+    const SampleRow cbRow = sampleRow(mcu.slots[1], y);
+    const SampleRow crRow = sampleRow(mcu.slots[2], y);
+    for (int32_t x = rect.left; x < rect.right; ++x, p += 3) {
+      const int32_t luma = static_cast<uint8_t>(lumaRow.at(x));
+      const int32_t cb = static_cast<uint8_t>(cbRow.at(x));
+      const int32_t cr = static_cast<uint8_t>(crRow.at(x));
+      storeYccPixel(p, luma, cb, cr, bgr);
+    }
   }
 }
 
