@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "codec/decode/fancy_upsampling.h"
 #include "codec/decode/frame_geometry.h"
@@ -436,14 +437,48 @@ bool repeatsGreyDirectly(const GeneralMcu& mcu, const ChannelRules& rules) {
          slot.spanV == slot.samples;
 }
 
+// One row of eight grey samples as 3-byte pixels: overlapping 4-byte stores, each pixel's fourth
+// byte rewritten by the next one; the last store ends at the row's last byte.
+void writeGreyRowTriple(const int16_t* samples, uint8_t* p) {
+  uint32_t pixel[8];
+  for (int32_t x = 0; x < 8; ++x) pixel[x] = uint32_t{static_cast<uint8_t>(samples[x])} * 0x010101u;
+  for (int32_t x = 0; x < 7; ++x) std::memcpy(p + 3 * x, &pixel[x], 4);
+  const uint32_t tail = pixel[7] << 8 | (pixel[6] & 0xffu);
+  std::memcpy(p + 20, &tail, 4);
+}
+
+// One row of eight grey samples as grey, grey, grey, 255 pixels.
+void writeGreyRowOpaque(const int16_t* samples, uint8_t* p) {
+  uint32_t pixels[8];
+  for (int32_t x = 0; x < 8; ++x)
+    pixels[x] = uint32_t{static_cast<uint8_t>(samples[x])} * 0x010101u | 0xff000000u;
+  std::memcpy(p, pixels, sizeof(pixels));
+}
+
+// Whole 8-sample rows take the word-sized stores (little-endian byte order); edge rows and other
+// pixel sizes go pixel by pixel.
+bool greyRowsAreWhole(int32_t channels, bool opaque, const PixelRect& rect) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  return rect.left == 0 && rect.right == 8 && (channels == 3 || (channels == 4 && opaque));
+}
+
 void writeGreyRepeated(const JPEG_PROPERTIES& state, const ComponentSlot& slot, const ChannelRules& rules,
                        uint8_t* destination, const PixelRect& rect) {
   const int32_t channels = state.pixelChannels;
   const ptrdiff_t stride = state.lineStride;
   const bool opaque = rules.opaqueFourth && channels >= 4;
+  const bool whole = greyRowsAreWhole(channels, opaque, rect);
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
     uint8_t* p = destination + y * stride + ptrdiff_t{rect.left} * channels;
     const int16_t* samples = slot.firstBlock + 8 * y;
+    if (whole) {
+      if (channels == 3) {
+        writeGreyRowTriple(samples, p);
+      } else {
+        writeGreyRowOpaque(samples, p);
+      }
+      continue;
+    }
     for (int32_t x = rect.left; x < rect.right; ++x, p += channels) {
       const uint8_t value = static_cast<uint8_t>(samples[x]);
       p[0] = p[1] = p[2] = value;

@@ -358,6 +358,32 @@ TEST(Region, InterpolatedUpsamplingGivesTheCutOfTheWholeImage) {
   }
 }
 
+// Grey pictures read into three or four bytes a pixel repeat each sample; whole MCU rows take a
+// wider store than the MCUs a region cuts, which must still give the same bytes.
+TEST(Region, GreyRepeatedIntoColourPixelsGivesTheCutOfTheWholeImage) {
+  const char* files[] = {"p97_grey.jpg", "p256_grey.jpg", "p97_grey_rst7.jpg", "p97_grey_progressive.jpg"};
+  const PixelLayout layouts[] = {{JpegColor::Bgr, 3}, {JpegColor::Rgb, 3}, {JpegColor::Cmyk, 4}};
+  uint32_t seed = 900;
+  for (const char* name : files) {
+    const fs::path file = kJpegs / name;
+    for (const PixelLayout& layout : layouts) {
+      for (const int scale : {1, 2}) {
+        const Image whole = wholeDecode(file, scale, layout);
+        for (const Rect& r : regionsFor(whole.width, whole.height, seed++)) {
+          SCOPED_TRACE(std::string(name) + " scale 1/" + std::to_string(scale) + ", " +
+                       std::to_string(layout.channels) + " bytes a pixel, " + describe(r));
+          Reader reader(file, (seed & 1) != 0);
+          ASSERT_EQ(reader.readParams(), JpegStatus::Ok);
+          Image region;
+          ASSERT_EQ(reader.readRegion(scale, layout, {}, r.left, r.top, r.right, r.bottom, &region),
+                    JpegStatus::RoiOk);
+          expectSameImage(region, crop(whole, r.left, r.top, r.right, r.bottom));
+        }
+      }
+    }
+  }
+}
+
 // --- later regions on the same record -----------------------------------------------------------
 
 struct SequenceCase {
