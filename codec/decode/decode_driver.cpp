@@ -25,10 +25,6 @@ constexpr int32_t kMarkerApp0 = 0xE0;
 constexpr int32_t kMarkerApp14 = 0xEE;
 constexpr int32_t kMarkerCom = 0xFE;
 
-int32_t mode(const JPEG_PROPERTIES* state) {
-  return state->ioMode;
-}
-
 bool isUnsupportedFrame(int32_t marker) {
   return marker == 0xC3 || (marker >= 0xC5 && marker <= 0xCB) || (marker >= 0xCD && marker <= 0xCF);
 }
@@ -104,7 +100,7 @@ JpegStatus handleScanMarker(JPEG_PROPERTIES* state, LoopState* loop, Flow* flow)
   JpegStatus status = readScanHeader(state);
   if (status != JpegStatus::Ok) return status;
   state->lastScanStart = markerStart;
-  if (isHeaderOnlyMode(mode(state))) {
+  if (isHeaderOnlyMode(state->ioMode)) {
     state->input.consumed -= static_cast<uint32_t>(state->input.kernels->lastScanHeaderSize);
     releaseScan(state);
     *flow = Flow::Stop;
@@ -135,7 +131,7 @@ void finishImage(JPEG_PROPERTIES* state) {
 // its EOI.
 JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow* flow) {
   *flow = Flow::Stop;
-  const int32_t readMode = mode(state);
+  const int32_t readMode = state->ioMode;
   if (isTablesOnlyReadMode(readMode)) return JpegStatus::Ok;
   const bool headerOnly = isHeaderOnlyMode(readMode);
   if (state->noFrameYet != 0 || (!headerOnly && loop.scansDecoded == 0)) {
@@ -156,7 +152,7 @@ JpegStatus skipWholeSegment(JPEG_PROPERTIES* state) {
 JpegStatus dispatchMarker(JPEG_PROPERTIES* state, int32_t marker, LoopState* loop, Flow* flow) {
   *flow = Flow::Continue;
   if (marker == kMarkerSof0 || marker == kMarkerSof1 || marker == kMarkerSof2) {
-    if (isTablesOnlyReadMode(mode(state))) {
+    if (isTablesOnlyReadMode(state->ioMode)) {
       state->input.consumed -= 2;
       *flow = Flow::Stop;
       return JpegStatus::Ok;
@@ -186,7 +182,7 @@ JpegStatus dispatchMarker(JPEG_PROPERTIES* state, int32_t marker, LoopState* loo
       return readRestartInterval(state);
     case kMarkerApp0:
       // The file variant of the no-tables mode does not interpret APP0.
-      return static_cast<JpegIoMode>(mode(state)) == JpegIoMode::FileReadImageNoTables
+      return static_cast<JpegIoMode>(state->ioMode) == JpegIoMode::FileReadImageNoTables
                  ? skipWholeSegment(state)
                  : readApp0(state);
     case kMarkerApp14: {
@@ -217,7 +213,7 @@ JpegStatus rewindInput(JPEG_PROPERTIES* state) {
 // ends before either is truncated (a file: FileError; memory: MemoryError). Image modes must have
 // decoded something.
 JpegStatus endOfData(JPEG_PROPERTIES* state, const LoopState& loop) {
-  const int32_t readMode = mode(state);
+  const int32_t readMode = state->ioMode;
   if (isParametersMode(readMode) || isThumbnailMode(readMode)) return truncatedStatus(&state->input);
   if (!isImageReadMode(readMode)) return JpegStatus::Ok;
   if (state->noFrameYet != 0 || loop.scansDecoded == 0) return JpegStatus::NoImage;
@@ -250,7 +246,7 @@ JpegStatus runDecoder(JPEG_PROPERTIES* state) {
     const JpegStatus status = runFrameSetUp(state);
     if (status != JpegStatus::Ok) return status;
   }
-  if (isHeaderOnlyMode(mode(state)) && !nextMarker(input).is(kMarkerSoi)) return JpegStatus::NotJpeg;
+  if (isHeaderOnlyMode(state->ioMode) && !nextMarker(input).is(kMarkerSoi)) return JpegStatus::NotJpeg;
   if (state->progressive == 0) {
     state->finishedDcCount = 0;
     state->finishedAcCount = 0;

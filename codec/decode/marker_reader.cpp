@@ -19,10 +19,6 @@ constexpr int32_t kJfifHeader = 14;
 constexpr int32_t kJfxxHeader = 8;
 constexpr int32_t kJfxxPaletteHeader = 776;
 
-int32_t mode(const JPEG_PROPERTIES* state) {
-  return state->ioMode;
-}
-
 int32_t readBigEndian16(const uint8_t* bytes) {
   return (bytes[0] << 8) | bytes[1];
 }
@@ -287,7 +283,7 @@ JpegStatus interpretJfif(JPEG_PROPERTIES* state, const uint8_t* data, int32_t le
   if (width == 0 || height == 0) return JpegStatus::Ok;
   state->thumbWidth = width;
   state->thumbHeight = height;
-  if (!isThumbnailMode(mode(state)) || length < kJfifHeader + width * height * 3) return JpegStatus::Ok;
+  if (!isThumbnailMode(state->ioMode) || length < kJfifHeader + width * height * 3) return JpegStatus::Ok;
   return copyRgbThumbnail(state, data + kJfifHeader, width, height);
 }
 
@@ -299,11 +295,12 @@ JpegStatus interpretJfxx(JPEG_PROPERTIES* state, const uint8_t* data, int32_t le
     if (width == 0 || height == 0) return JpegStatus::Ok;
     state->thumbWidth = width;
     state->thumbHeight = height;
-    if (!isThumbnailMode(mode(state)) || length < kJfxxHeader + width * height * 3) return JpegStatus::Ok;
+    if (!isThumbnailMode(state->ioMode) || length < kJfxxHeader + width * height * 3) return JpegStatus::Ok;
     return copyRgbThumbnail(state, data + kJfxxHeader, width, height);
   }
   if (extension == 0x11) {
-    if (!isThumbnailMode(mode(state)) || length < width * height + kJfxxPaletteHeader) return JpegStatus::Ok;
+    if (!isThumbnailMode(state->ioMode) || length < width * height + kJfxxPaletteHeader)
+      return JpegStatus::Ok;
     state->thumbWidth = width;
     state->thumbHeight = height;
     return copyPaletteThumbnail(state, data + kJfxxHeader, data + kJfxxPaletteHeader, width, height);
