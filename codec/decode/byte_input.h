@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "codec/jpeg.h"
+#include "codec/marker_codes.h"
 
 // fillBits result when a marker stopped the filling before `needed` bits were buffered.
 inline constexpr int32_t kStoppedAtMarker = 100;
@@ -36,7 +37,7 @@ struct MarkerRead {
   JpegStatus error = JpegStatus::Ok;
 
   bool is(int32_t marker) const { return found == MarkerFound::Marker && code == marker; }
-  bool isRestart() const { return found == MarkerFound::Marker && code >= 0xD0 && code <= 0xD7; }
+  bool isRestart() const { return found == MarkerFound::Marker && markers::isRestart(code); }
 };
 
 // The pending marker, or the next one in the input (fill bytes and stuffed zeros passed over).

@@ -7,27 +7,11 @@
 #include "codec/decode/scan_decoder.h"
 #include "codec/file_io.h"
 #include "codec/kernel_table.h"
+#include "codec/marker_codes.h"
 #include "codec/record_memory.h"
 #include "codec/validation.h"
 
 namespace {
-
-constexpr int32_t kMarkerSof0 = 0xC0;
-constexpr int32_t kMarkerSof1 = 0xC1;
-constexpr int32_t kMarkerSof2 = 0xC2;
-constexpr int32_t kMarkerDht = 0xC4;
-constexpr int32_t kMarkerSoi = 0xD8;
-constexpr int32_t kMarkerEoi = 0xD9;
-constexpr int32_t kMarkerSos = 0xDA;
-constexpr int32_t kMarkerDqt = 0xDB;
-constexpr int32_t kMarkerDri = 0xDD;
-constexpr int32_t kMarkerApp0 = 0xE0;
-constexpr int32_t kMarkerApp14 = 0xEE;
-constexpr int32_t kMarkerCom = 0xFE;
-
-bool isUnsupportedFrame(int32_t marker) {
-  return marker == 0xC3 || (marker >= 0xC5 && marker <= 0xCB) || (marker >= 0xCD && marker <= 0xCF);
-}
 
 void releaseScan(JPEG_PROPERTIES* state) {
   releaseScanRecord(state->scan);
@@ -135,7 +119,8 @@ JpegStatus handleEndOfImage(JPEG_PROPERTIES* state, const LoopState& loop, Flow*
   if (isTablesOnlyReadMode(readMode)) return JpegStatus::Ok;
   const bool headerOnly = isHeaderOnlyMode(readMode);
   if (state->noFrameYet != 0 || (!headerOnly && loop.scansDecoded == 0)) {
-    if (!nextMarker(&state->input).is(kMarkerSoi)) return headerOnly ? JpegStatus::Ok : JpegStatus::NoImage;
+    if (!nextMarker(&state->input).is(markers::kSoi))
+      return headerOnly ? JpegStatus::Ok : JpegStatus::NoImage;
     state->restartInterval = 0;
     *flow = Flow::Continue;
     return JpegStatus::Ok;
@@ -151,7 +136,7 @@ JpegStatus skipWholeSegment(JPEG_PROPERTIES* state) {
 
 JpegStatus dispatchMarker(JPEG_PROPERTIES* state, int32_t marker, LoopState* loop, Flow* flow) {
   *flow = Flow::Continue;
-  if (marker == kMarkerSof0 || marker == kMarkerSof1 || marker == kMarkerSof2) {
+  if (marker == markers::kSof0 || marker == markers::kSof1 || marker == markers::kSof2) {
     if (isTablesOnlyReadMode(state->ioMode)) {
       state->input.consumed -= 2;
       *flow = Flow::Stop;
@@ -160,42 +145,42 @@ JpegStatus dispatchMarker(JPEG_PROPERTIES* state, int32_t marker, LoopState* loo
     // A second SOF1 or SOF2 would throw away the image decoded so far (the progressive
     // coefficients among it): it is passed over as a whole segment, so that bytes of its header
     // are never taken for markers.
-    if (marker != kMarkerSof0 && loop->frameRead) return skipWholeSegment(state);
+    if (marker != markers::kSof0 && loop->frameRead) return skipWholeSegment(state);
     loop->frameRead = true;
     const JpegStatus status = readFrameHeader(state, marker);
     return status == JpegStatus::Ok ? runFrameSetUp(state) : status;
   }
-  if (isUnsupportedFrame(marker)) return JpegStatus::UnsupportedFrame;
+  if (markers::isUnsupportedFrame(marker)) return JpegStatus::UnsupportedFrame;
   switch (marker) {
-    case kMarkerDht:
+    case markers::kDht:
       return readHuffmanTables(state);
-    case kMarkerSoi:
+    case markers::kSoi:
       state->restartInterval = 0;
       return JpegStatus::Ok;
-    case kMarkerEoi:
+    case markers::kEoi:
       return handleEndOfImage(state, *loop, flow);
-    case kMarkerSos:
+    case markers::kSos:
       return handleScanMarker(state, loop, flow);
-    case kMarkerDqt:
+    case markers::kDqt:
       return readQuantTables(state);
-    case kMarkerDri:
+    case markers::kDri:
       return readRestartInterval(state);
-    case kMarkerApp0:
+    case markers::kApp0:
       // The file variant of the no-tables mode does not interpret APP0.
       return static_cast<JpegIoMode>(state->ioMode) == JpegIoMode::FileReadImageNoTables
                  ? skipWholeSegment(state)
                  : readApp0(state);
-    case kMarkerApp14: {
+    case markers::kApp14: {
       const JpegStatus status = readApp14(state);
       if (status != JpegStatus::Ok || state->noFrameYet != 0) return status;
       return runFrameSetUp(state);
     }
-    case kMarkerCom:
+    case markers::kCom:
       return readComment(state);
     default:
       break;
   }
-  if (marker >= 0xD0 && marker <= 0xD7) return JpegStatus::Ok;  // stray RSTn: no segment
+  if (markers::isRestart(marker)) return JpegStatus::Ok;  // stray RSTn: no segment
   return skipWholeSegment(state);
 }
 
@@ -246,7 +231,7 @@ JpegStatus runDecoder(JPEG_PROPERTIES* state) {
     const JpegStatus status = runFrameSetUp(state);
     if (status != JpegStatus::Ok) return status;
   }
-  if (isHeaderOnlyMode(state->ioMode) && !nextMarker(input).is(kMarkerSoi)) return JpegStatus::NotJpeg;
+  if (isHeaderOnlyMode(state->ioMode) && !nextMarker(input).is(markers::kSoi)) return JpegStatus::NotJpeg;
   if (state->progressive == 0) {
     state->finishedDcCount = 0;
     state->finishedAcCount = 0;

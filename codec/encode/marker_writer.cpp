@@ -6,6 +6,7 @@
 
 #include "codec/dispatch.h"
 #include "codec/kernel_table.h"
+#include "codec/marker_codes.h"
 
 namespace {
 
@@ -25,6 +26,10 @@ struct Segment {
     byte(value >> 8);
     byte(value & 0xFF);
   }
+  void marker(int32_t code) {
+    byte(0xFF);
+    byte(static_cast<uint32_t>(code));
+  }
   JpegStatus put(ByteInput* writer) const {
     return static_cast<JpegStatus>(writer->kernels->putBytes(bytes, size, writer));
   }
@@ -32,8 +37,7 @@ struct Segment {
 
 JpegStatus writeMarker(ByteInput* writer, uint8_t code) {
   Segment<2> segment;
-  segment.byte(0xFF);
-  segment.byte(code);
+  segment.marker(code);
   return segment.put(writer);
 }
 
@@ -58,7 +62,7 @@ JpegStatus writeDefaultComment(ByteInput* writer) {
   if (length <= static_cast<int>(sizeof(kFormat) - 1) || length >= static_cast<int>(kDefaultCommentArea)) {
     return JpegStatus::Ok;
   }
-  segment.word(0xFFFE);
+  segment.marker(markers::kCom);
   segment.word(static_cast<uint32_t>(length + 2));
   segment.size += length;
   return segment.put(writer);
@@ -75,7 +79,7 @@ JpegStatus writeCallerComment(ByteInput* writer, JPEG_PROPERTIES* state) {
   uint8_t* segment = new (std::nothrow) uint8_t[size];
   if (segment == nullptr) return JpegStatus::MemoryError;
   segment[0] = 0xFF;
-  segment[1] = 0xFE;
+  segment[1] = markers::kCom;
   segment[2] = static_cast<uint8_t>((length + 2) >> 8);
   segment[3] = static_cast<uint8_t>((length + 2) & 0xFF);
   std::memcpy(segment + 4, state->commentBuffer, static_cast<size_t>(length));
@@ -87,16 +91,16 @@ JpegStatus writeCallerComment(ByteInput* writer, JPEG_PROPERTIES* state) {
 }  // namespace
 
 JpegStatus writeSoi(ByteInput* writer) {
-  return writeMarker(writer, 0xD8);
+  return writeMarker(writer, markers::kSoi);
 }
 
 JpegStatus writeEoi(ByteInput* writer) {
-  return writeMarker(writer, 0xD9);
+  return writeMarker(writer, markers::kEoi);
 }
 
 JpegStatus writeApp0(ByteInput* writer, const JPEG_PROPERTIES* state) {
   Segment<18> segment;
-  segment.word(0xFFE0);
+  segment.marker(markers::kApp0);
   segment.word(16);
   for (uint8_t c : kJfifIdentifier) segment.byte(c);
   segment.word(static_cast<uint32_t>(state->jfifVersion) & 0xFFFF);
@@ -110,7 +114,7 @@ JpegStatus writeApp0(ByteInput* writer, const JPEG_PROPERTIES* state) {
 
 JpegStatus writeApp14(ByteInput* writer, const JPEG_PROPERTIES* state, uint8_t transform) {
   Segment<16> segment;
-  segment.word(0xFFEE);
+  segment.marker(markers::kApp14);
   segment.word(14);
   for (uint8_t c : kAdobeIdentifier) segment.byte(c);
   segment.word(static_cast<uint32_t>(state->adobeVersion) & 0xFFFF);
@@ -126,7 +130,7 @@ JpegStatus writeComment(ByteInput* writer, JPEG_PROPERTIES* state) {
 
 JpegStatus writeDqt(ByteInput* writer, int32_t tableId, const int16_t* values) {
   Segment<69> segment;
-  segment.word(0xFFDB);
+  segment.marker(markers::kDqt);
   segment.word(67);
   segment.byte(static_cast<uint32_t>(tableId) & 0x0F);
   for (int k = 0; k < 64; ++k) segment.byte(static_cast<uint32_t>(values[k]) & 0xFF);
@@ -137,7 +141,7 @@ JpegStatus writeDhtAll(ByteInput* writer, const JPEG_PROPERTIES* state, int32_t 
   int32_t length = 2 + 34 * pairCount;
   for (int32_t d = 0; d < 2 * pairCount; ++d) length += symbolCount(state->huffmanSpecs[d].counts);
   Segment<4> header;
-  header.word(0xFFC4);
+  header.marker(markers::kDht);
   header.word(static_cast<uint32_t>(length));
   JpegStatus status = header.put(writer);
   for (int32_t d = 0; d < 2 * pairCount && status == JpegStatus::Ok; ++d) {
@@ -158,7 +162,7 @@ JpegStatus writeDhtTable(ByteInput* writer, int32_t tableClass, int32_t tableId,
   const int32_t count = symbolCount(counts);
   if (count > kMaxDhtSymbols) return JpegStatus::BadHuffmanTable;
   Segment<21 + kMaxDhtSymbols> segment;
-  segment.word(0xFFC4);
+  segment.marker(markers::kDht);
   segment.word(static_cast<uint32_t>(19 + count));
   segment.byte(static_cast<uint32_t>(tableClass * 16 + tableId));
   for (int i = 0; i < 16; ++i) segment.byte(counts[i]);
@@ -170,7 +174,7 @@ JpegStatus writeFrameHeader(ByteInput* writer, const JPEG_PROPERTIES* state, uin
                             int32_t firstId) {
   const int32_t count = state->componentCount;
   Segment<10 + 3 * 4> segment;
-  segment.word(0xFF00u | marker);
+  segment.marker(marker);
   segment.word(static_cast<uint32_t>(8 + 3 * count));
   segment.byte(8);
   segment.word(static_cast<uint32_t>(state->imageHeight));
@@ -189,7 +193,7 @@ JpegStatus writeFrameHeader(ByteInput* writer, const JPEG_PROPERTIES* state, uin
 
 JpegStatus writeDri(ByteInput* writer, int32_t interval) {
   Segment<6> segment;
-  segment.word(0xFFDD);
+  segment.marker(markers::kDri);
   segment.word(4);
   segment.word(static_cast<uint32_t>(interval) & 0xFFFF);
   return segment.put(writer);
@@ -198,7 +202,7 @@ JpegStatus writeDri(ByteInput* writer, int32_t interval) {
 JpegStatus writeSosBaseline(ByteInput* writer, const JPEG_PROPERTIES* state, const ScanRecord* scan) {
   const int32_t count = scan->componentCount;
   Segment<8 + 2 * 4> segment;
-  segment.word(0xFFDA);
+  segment.marker(markers::kSos);
   segment.word(static_cast<uint32_t>(6 + 2 * count));
   segment.byte(static_cast<uint32_t>(count));
   for (int32_t i = 0; i < count; ++i) {
@@ -214,5 +218,5 @@ JpegStatus writeSosBaseline(ByteInput* writer, const JPEG_PROPERTIES* state, con
 
 JpegStatus writeRst(ByteInput* writer, int32_t n) {
   if (n < 0 || n > 7) return JpegStatus::BadRstMarker;
-  return writeMarker(writer, static_cast<uint8_t>(0xD0 + n));
+  return writeMarker(writer, static_cast<uint8_t>(markers::kRst0 + n));
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "codec/jpeg.h"
+#include "codec/marker_codes.h"
 
 JpegStatus writeSoi(ByteInput* writer);
 JpegStatus writeEoi(ByteInput* writer);
@@ -30,11 +31,11 @@ JpegStatus writeDhtAll(ByteInput* writer, const JPEG_PROPERTIES* state, int32_t 
 JpegStatus writeDhtTable(ByteInput* writer, int32_t tableClass, int32_t tableId, const uint8_t* counts,
                          const uint8_t* symbols);
 
-// Frame header with `marker` (0xC0 baseline, 0xC2 progressive). A single component is
+// Frame header with `marker` (SOF0 baseline, SOF2 progressive). A single component is
 // written with identifier 0 and factors 1x1; otherwise component i gets firstId + i.
 JpegStatus writeFrameHeader(ByteInput* writer, const JPEG_PROPERTIES* state, uint8_t marker, int32_t firstId);
 inline JpegStatus writeSof0(ByteInput* writer, const JPEG_PROPERTIES* state) {
-  return writeFrameHeader(writer, state, 0xC0, 1);
+  return writeFrameHeader(writer, state, markers::kSof0, 1);
 }
 
 JpegStatus writeDri(ByteInput* writer, int32_t interval);

@@ -19,7 +19,6 @@ namespace {
 constexpr int32_t kMaxComponents = 4;
 constexpr int32_t kMaxMcuBlocks = 10;
 constexpr int32_t kTableCount = 4;
-constexpr uint8_t kMarkerSof2 = 0xC2;
 
 // --- scan scripts -----------------------------------------------------------------------------
 
@@ -164,7 +163,7 @@ JpegStatus allocateCoefficientBuffer(JPEG_PROPERTIES* state) {
 
 JpegStatus writeFrameHeaders(JPEG_PROPERTIES* state) {
   ByteInput* writer = &state->input;
-  JpegStatus status = writeFrameHeader(writer, state, kMarkerSof2, 0);
+  JpegStatus status = writeFrameHeader(writer, state, markers::kSof2, 0);
   if (status == JpegStatus::Ok && state->restartInterval != 0)
     status = writeDri(writer, state->restartInterval);
   if (status == JpegStatus::Ok && state->blockPlanes == nullptr) status = chooseMcuConverter(state);
@@ -326,7 +325,7 @@ JpegStatus writeSosProgressive(ByteInput* writer, const JPEG_PROPERTIES* state, 
   const int32_t count = scan->componentCount;
   int32_t size = 0;
   segment[size++] = 0xFF;
-  segment[size++] = 0xDA;
+  segment[size++] = markers::kSos;
   segment[size++] = 0;
   segment[size++] = static_cast<uint8_t>(6 + 2 * count);
   segment[size++] = static_cast<uint8_t>(count);

@@ -8,6 +8,7 @@
 #include "codec/encode/output_writer.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/quantize.h"
+#include "codec/marker_codes.h"
 
 namespace {
 
@@ -133,7 +134,7 @@ class WritingSink {
   JpegStatus acSymbol(int32_t symbol) { return put(acTable_, symbol); }
   JpegStatus bits(uint32_t value, int32_t count) { return PutBits(writer_, value, count); }
   JpegStatus restartMarker(int32_t n) {
-    const uint8_t marker[2] = {0xFF, static_cast<uint8_t>(0xD0 + n)};
+    const uint8_t marker[2] = {0xFF, static_cast<uint8_t>(markers::kRst0 + n)};
     return static_cast<JpegStatus>(writer_->kernels->putBytes(marker, 2, writer_));
   }
 
