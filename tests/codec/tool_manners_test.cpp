@@ -146,6 +146,11 @@ TEST(ToolManners, MessagesNameTheFileOrOptionAndTheReason) {
       {"decode " + jpeg + " " + ppm + " --scale 2 --region 40,0,20,31", 0,
        "passes the 49x31 image; cut to 40,0,9,31"},
       {"decode " + jpeg + " " + ppm + " --region 0,0,97,61", 0, ""},
+      {"decode " + jpeg + " " + ppm + " --region 97,0,10,10", 1,
+       "p97_420.jpg: region 97,0,10,10 lies outside the 97x61 image"},
+      {"decode " + jpeg + " " + ppm + " --scale 2 --region 0,31,5,5", 1, "lies outside the 49x31 image"},
+      {"decode " + kSource + " " + ppm, 1, "photo_97x61.ppm: Not JPEG"},
+      {"info " + kSource, 1, "photo_97x61.ppm: Not JPEG"},
       {"decode " + linkedInput + " " + linkedOutput, 1,
        "cannot write " + linkedOutput + ": it is the input file"},
   };
@@ -159,7 +164,7 @@ TEST(ToolManners, MessagesNameTheFileOrOptionAndTheReason) {
       EXPECT_TRUE(contains(run.errors, c.message)) << run.errors;
     }
     // The user reads about files and options, not about the codec's functions or numbers.
-    for (const char* internal : {"jpegWrite", "jpegRead", "jpegInit", "status -"})
+    for (const char* internal : {"jpegWrite", "jpegRead", "jpegInit", "status -", "JPEG_PROPERTIES"})
       EXPECT_FALSE(contains(run.errors, internal)) << run.errors;
   }
   EXPECT_EQ(readFile(linkedInput), inputBytes) << "the input survives";
