@@ -324,6 +324,9 @@ int runEncodeCommand(EncodeOptions& options) {
     return usageError("--rgb writes every component at full resolution (--sampling 444)");
   const std::string unreadable = tool_files::readProblem(options.input);
   if (!unreadable.empty()) return inputError("cannot open " + options.input, unreadable);
+  // The output is emptied before the pixels are read: never when it is the input itself.
+  if (tool_files::sameFile(options.input, options.output))
+    return cannotWrite(options.output, "it is the input file");
   tool_files::MappedInput mapping;
   InputPicture picture;
   const std::string problem = readPicture(options.input.c_str(), &picture, &mapping);
