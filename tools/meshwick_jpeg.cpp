@@ -46,7 +46,7 @@ int cannotOpen(const std::string& path, const std::string& reason) {
 std::string readFailureText(JpegStatus status) {
   if (status == JpegStatus::FileError || status == JpegStatus::EofError)
     return "the file is truncated (it ends inside the image data)";
-  return std::string(jpegErrorString(status)) + " (status " + std::to_string(static_cast<int>(status)) + ")";
+  return jpegErrorString(status);
 }
 
 const char* colorName(JpegColor color) {
@@ -497,18 +497,23 @@ JpegIoMode imageMode(const DecodeOptions& options) {
 }
 
 // Cuts the region to the part inside a picture of `width` x `height` and says so on stderr
-// when that changes it (a region that starts outside is refused by the codec later).
-void cutRegion(const DecodeOptions& options, Picture* picture) {
+// when that changes it. False, after saying so, when no part of it is inside.
+bool cutRegion(const DecodeOptions& options, Picture* picture) {
   const int32_t* r = options.region;
+  if (r[0] >= picture->width || r[1] >= picture->height) {
+    std::fprintf(stderr, "meshwick-jpeg: %s: region %d,%d,%d,%d lies outside the %dx%d image\n",
+                 options.input.c_str(), r[0], r[1], r[2], r[3], picture->width, picture->height);
+    return false;
+  }
   const int32_t width = std::clamp(picture->width - r[0], 1, r[2]);
   const int32_t height = std::clamp(picture->height - r[1], 1, r[3]);
-  const bool inside = r[0] < picture->width && r[1] < picture->height;
-  if (inside && (width != r[2] || height != r[3])) {
+  if (width != r[2] || height != r[3]) {
     std::fprintf(stderr, "meshwick-jpeg: region %d,%d,%d,%d passes the %dx%d image; cut to %d,%d,%d,%d\n",
                  r[0], r[1], r[2], r[3], picture->width, picture->height, r[0], r[1], width, height);
   }
   picture->width = width;
   picture->height = height;
+  return true;
 }
 
 // Points the picture at its pixels: the mapped output file, past its header, when the codec's
@@ -566,7 +571,7 @@ int runDecode(const DecodeOptions& options) {
     picture.width = (record->jpegWidth + options.scale - 1) / options.scale;
     picture.height = (record->jpegHeight + options.scale - 1) / options.scale;
   }
-  if (options.hasRegion) cutRegion(options, &picture);
+  if (options.hasRegion && !cutRegion(options, &picture)) return kExitFailure;
   const uint64_t rowBytes =
       fileRowBytes(options.thumbnail ? ImageFormat::Ppm : options.format, picture.width, picture.channels);
   // Sides are at most 65535 pixels of at most four bytes, so a row fits 32 bits.

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,7 +119,7 @@ using pnm::sideInRange;
 
 // BMP through the shared reader: 24-bit rows go to the codec as decoded (B, G, R, padded),
 // every other kind is expanded to B, G, R first.
-std::string readBmp(const Bytes& data, InputPicture* picture) {
+std::string readBmp(std::span<const uint8_t> data, InputPicture* picture) {
   bmp::Layout layout;
   const bmp::Status status = bmp::Inspect(data, kMaxInputBytes, &layout);
   if (status != bmp::Status::Ok) return bmp::StatusText(status);
@@ -132,6 +133,8 @@ std::string readBmp(const Bytes& data, InputPicture* picture) {
   picture->height = layout.height;
   picture->channels = 3;
   picture->color = JpegColor::Bgr;
+  picture->mapped = nullptr;
+  picture->offset = 0;
   if (layout.bitsPerPixel == 24) {
     picture->padBytes = static_cast<int32_t>(stride - 3 * width);
     picture->storage = std::move(rows);
@@ -144,13 +147,11 @@ std::string readBmp(const Bytes& data, InputPicture* picture) {
   return {};
 }
 
-std::string readPicture(const char* path, InputPicture* picture) {
-  Bytes data;
-  const std::string unreadable = tool_files::readWholeFile(path, &data, kMaxInputBytes);
-  if (!unreadable.empty()) return "cannot read the file: " + unreadable;
-  if (data.size() >= 2 && data[0] == 'P' && data[1] == '6') return readPpmOrPgm(&data, false, picture);
-  if (data.size() >= 2 && data[0] == 'P' && data[1] == '5') return readPpmOrPgm(&data, true, picture);
-  if (data.size() >= 2 && data[0] == 'P' && data[1] == '7') return readPam(&data, picture);
+// Describes the picture the file's bytes hold; PNM rasters are used where they lie.
+std::string describePicture(const char* path, std::span<const uint8_t> data, InputPicture* picture) {
+  if (data.size() >= 2 && data[0] == 'P' && data[1] == '6') return readPpmOrPgm(data, false, picture);
+  if (data.size() >= 2 && data[0] == 'P' && data[1] == '5') return readPpmOrPgm(data, true, picture);
+  if (data.size() >= 2 && data[0] == 'P' && data[1] == '7') return readPam(data, picture);
   if (data.size() >= 2 && data[0] == 'B' && data[1] == 'M') return readBmp(data, picture);
   if (tool_files::endsWithIgnoringCase(path, ".ppm") || tool_files::endsWithIgnoringCase(path, ".pgm") ||
       tool_files::endsWithIgnoringCase(path, ".pam")) {
@@ -159,12 +160,30 @@ std::string readPicture(const char* path, InputPicture* picture) {
   return "unrecognised picture format (PPM, PGM, PAM or BMP)";
 }
 
+// The input mapped where it can be (a regular file), else read into the picture's storage.
+std::string readPicture(const char* path, InputPicture* picture, tool_files::MappedInput* mapping) {
+  const std::string unmapped = mapping->map(path, kMaxInputBytes);
+  if (unmapped.empty()) {
+    const std::string problem = describePicture(path, {mapping->data(), mapping->size()}, picture);
+    if (problem.empty() && picture->storage.empty()) picture->mapped = mapping->data();
+    return problem;
+  }
+  if (unmapped != tool_files::MappedInput::kNotMappable) return "cannot read the file: " + unmapped;
+  Bytes data;
+  const std::string unreadable = tool_files::readWholeFile(path, &data, kMaxInputBytes);
+  if (!unreadable.empty()) return "cannot read the file: " + unreadable;
+  const std::string problem = describePicture(path, data, picture);
+  if (problem.empty() && picture->storage.empty()) picture->storage = std::move(data);
+  return problem;
+}
+
 // --- the write ------------------------------------------------------------------------------
 
 // The JPEG side for a picture and the options; a message when they do not go together.
 std::string describeJpeg(const InputPicture& picture, const EncodeOptions& options,
                          JPEG_CODEC_PROPERTIES* p) {
-  p->pixelData = const_cast<InputPicture&>(picture).rows();
+  // The codec only reads the pixels.
+  p->pixelData = const_cast<uint8_t*>(picture.rows());
   p->pixelWidth = picture.width;
   p->pixelHeight = picture.bottomUp ? -picture.height : picture.height;
   p->pixelPadBytes = picture.padBytes;
@@ -305,8 +324,15 @@ int runEncodeCommand(EncodeOptions& options) {
     return usageError("--rgb writes every component at full resolution (--sampling 444)");
   const std::string unreadable = tool_files::readProblem(options.input);
   if (!unreadable.empty()) return inputError("cannot open " + options.input, unreadable);
+  // The output is emptied before the pixels are read: never when it is the input itself.
+  if (tool_files::sameFile(options.input, options.output))
+    return cannotWrite(options.output, "it is the input file");
+  tool_files::MappedInput mapping;
   InputPicture picture;
-  const std::string problem = readPicture(options.input.c_str(), &picture);
+  const std::string problem = readPicture(options.input.c_str(), &picture, &mapping);
   if (!problem.empty()) return inputError(options.input, problem);
+  // --buffer creates the output after the pixels are read: nothing of ours to remove then.
+  const std::string partialOutput = options.buffer ? std::string() : options.output;
+  const tool_files::ShrinkGuard guard("meshwick-jpeg encode", options.input, partialOutput);
   return encode(options, picture);
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace tool_files {
@@ -130,6 +131,87 @@ std::string readWholeFile(const std::string& path, Bytes* bytes, size_t limit) {
   ::close(descriptor);
   bytes->resize(used);
   return problem;
+}
+
+}  // namespace tool_files
+
+namespace tool_files {
+
+MappedInput::~MappedInput() {
+  if (data_ != nullptr) ::munmap(data_, reserved_);
+}
+
+std::string MappedInput::map(const std::string& path, size_t limit) {
+  errno = 0;
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return errnoText("cannot open");
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
+    ::close(descriptor);
+    return kNotMappable;
+  }
+  const auto size = static_cast<size_t>(status.st_size);
+  if (size > limit) {
+    ::close(descriptor);
+    return "too large (more than " + std::to_string(limit) + " bytes)";
+  }
+  // Zero pages first, then the file over their start: the pages past the file stay zero.
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t reserved = (size + page - 1) / page * page + page;
+  void* area = ::mmap(nullptr, reserved, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) {
+    ::close(descriptor);
+    return kNotMappable;
+  }
+  void* file = ::mmap(area, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, descriptor, 0);
+  ::close(descriptor);
+  if (file == MAP_FAILED) {
+    ::munmap(area, reserved);
+    return kNotMappable;
+  }
+  data_ = static_cast<uint8_t*>(file);
+  size_ = size;
+  reserved_ = reserved;
+  return {};
+}
+
+namespace {
+
+// What the bus-error handler says and removes; set by the live guard.
+const char* guardProgram = nullptr;
+const char* guardPath = nullptr;
+const char* guardRemove = nullptr;
+struct sigaction previousBusAction {};
+
+void writeText(const char* text) {
+  const ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+}
+
+void onBusError(int) {
+  if (guardRemove != nullptr && guardRemove[0] != '\0') ::unlink(guardRemove);
+  writeText(guardProgram);
+  writeText(": ");
+  writeText(guardPath);
+  writeText(": the file shrank while it was read\n");
+  ::_exit(1);
+}
+
+}  // namespace
+
+ShrinkGuard::ShrinkGuard(const char* program, const std::string& path, const std::string& removeOnFailure) {
+  guardProgram = program;
+  guardPath = path.c_str();
+  guardRemove = removeOnFailure.c_str();
+  struct sigaction action {};
+  action.sa_handler = onBusError;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGBUS, &action, &previousBusAction);
+}
+
+ShrinkGuard::~ShrinkGuard() {
+  ::sigaction(SIGBUS, &previousBusAction, nullptr);
+  guardRemove = nullptr;
 }
 
 }  // namespace tool_files

@@ -68,4 +68,41 @@ namespace tool_files {
 // success, else the reason; files above `limit` bytes are refused.
 std::string readWholeFile(const std::string& path, Bytes* bytes, size_t limit);
 
+// A regular input file mapped read-only: the page cache's pages serve as the picture, so a
+// large file is neither copied nor held twice. The mapping is filled at once (fewer faults)
+// and followed by at least one zero page, so that a whole-vector load that starts inside the
+// file never meets an unmapped page.
+class MappedInput {
+ public:
+  MappedInput() = default;
+  MappedInput(const MappedInput&) = delete;
+  MappedInput& operator=(const MappedInput&) = delete;
+  ~MappedInput();
+
+  // Maps `path`. Empty on success, else the reason; kNotMappable for a file that is no
+  // regular file or is empty (read it instead). Files above `limit` bytes are refused.
+  std::string map(const std::string& path, size_t limit);
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+  static constexpr const char* kNotMappable = "not mappable";
+
+ private:
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  size_t reserved_ = 0;
+};
+
+// While alive, a bus error (a mapped input cut short by another program) ends the process
+// with exit status 1 and "PROGRAM: PATH: the file shrank while it was read" instead of a crash,
+// after removing `removeOnFailure` (the half-written output), when not empty. The strings
+// must outlive the guard.
+class ShrinkGuard {
+ public:
+  ShrinkGuard(const char* program, const std::string& path, const std::string& removeOnFailure);
+  ShrinkGuard(const ShrinkGuard&) = delete;
+  ShrinkGuard& operator=(const ShrinkGuard&) = delete;
+  ~ShrinkGuard();
+};
+
 }  // namespace tool_files

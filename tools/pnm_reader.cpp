@@ -9,7 +9,7 @@ namespace {
 // Header tokens of the binary PNM formats, skipping whitespace and comments.
 class PnmHeader {
  public:
-  explicit PnmHeader(const tool_files::Bytes& data) : data_(data) {}
+  explicit PnmHeader(std::span<const uint8_t> data) : data_(data) {}
   std::string token() {
     skipSpaceAndComments();
     std::string text;
@@ -50,23 +50,31 @@ class PnmHeader {
       }
     }
   }
-  const tool_files::Bytes& data_;
+  std::span<const uint8_t> data_;
   size_t position_ = 0;
 };
 
-// Checks the raster behind a header and moves the file into `picture`.
-std::string takeRaster(tool_files::Bytes* data, size_t offset, int64_t width, int64_t height,
+// Checks the raster behind a header and describes it in `picture`.
+std::string takeRaster(std::span<const uint8_t> file, size_t offset, int64_t width, int64_t height,
                        int64_t channels, InputPicture* picture) {
   const uint64_t size =
       static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * static_cast<uint64_t>(channels);
-  if (data->size() < offset || data->size() - offset < size)
+  if (file.size() < offset || file.size() - offset < size)
     return "the pixel data is shorter than the header says";
   picture->width = static_cast<int32_t>(width);
   picture->height = static_cast<int32_t>(height);
   picture->channels = static_cast<int32_t>(channels);
   picture->offset = offset;
-  picture->storage = std::move(*data);
   return {};
+}
+
+// A reader of a file in memory: on success the bytes move into the picture.
+std::string keepOnSuccess(tool_files::Bytes* data, InputPicture* picture, const std::string& problem) {
+  if (problem.empty()) {
+    picture->storage = std::move(*data);
+    picture->mapped = nullptr;
+  }
+  return problem;
 }
 
 }  // namespace
@@ -76,8 +84,8 @@ bool sideInRange(int64_t side) {
 }
 
 // P5 (gray) and P6 (RGB) with 8-bit samples.
-std::string readPpmOrPgm(tool_files::Bytes* data, bool gray, InputPicture* picture) {
-  PnmHeader header(*data);
+std::string readPpmOrPgm(std::span<const uint8_t> file, bool gray, InputPicture* picture) {
+  PnmHeader header(file);
   header.token();
   int64_t width = 0, height = 0, maxValue = 0;
   if (!header.number(&width) || !header.number(&height) || !header.number(&maxValue)) {
@@ -87,17 +95,17 @@ std::string readPpmOrPgm(tool_files::Bytes* data, bool gray, InputPicture* pictu
   if (maxValue != 255) return "only 8-bit samples (maximum value 255) are supported";
   if (!header.endHeader()) return "bad header: no whitespace before the pixel data";
   picture->color = gray ? JpegColor::Gray : JpegColor::Rgb;
-  return takeRaster(data, header.position(), width, height, gray ? 1 : 3, picture);
+  return takeRaster(file, header.position(), width, height, gray ? 1 : 3, picture);
 }
 
 // P7 with DEPTH 1 (GRAYSCALE), 3 (RGB), or 4 (RGB_ALPHA, whose alpha is ignored, or CMYK).
-std::string readPam(tool_files::Bytes* data, InputPicture* picture) {
-  PnmHeader header(*data);
+std::string readPam(std::span<const uint8_t> file, InputPicture* picture) {
+  PnmHeader header(file);
   header.line();
   int64_t width = 0, height = 0, depth = 0, maxValue = 0;
   std::string tupleType;
   for (int lines = 0;; ++lines) {
-    if (header.position() >= data->size() || lines > 64) return "bad header: no ENDHDR";
+    if (header.position() >= file.size() || lines > 64) return "bad header: no ENDHDR";
     const std::string line = header.line();
     if (line.empty() || line[0] == '#') continue;
     const size_t space = line.find(' ');
@@ -125,7 +133,15 @@ std::string readPam(tool_files::Bytes* data, InputPicture* picture) {
   } else {
     return "unsupported DEPTH/TUPLTYPE (GRAYSCALE, RGB, RGB_ALPHA or CMYK)";
   }
-  return takeRaster(data, header.position(), width, height, depth, picture);
+  return takeRaster(file, header.position(), width, height, depth, picture);
+}
+
+std::string readPpmOrPgm(tool_files::Bytes* data, bool gray, InputPicture* picture) {
+  return keepOnSuccess(data, picture, readPpmOrPgm(std::span<const uint8_t>(*data), gray, picture));
+}
+
+std::string readPam(tool_files::Bytes* data, InputPicture* picture) {
+  return keepOnSuccess(data, picture, readPam(std::span<const uint8_t>(*data), picture));
 }
 
 }  // namespace pnm

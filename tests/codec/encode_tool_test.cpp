@@ -106,6 +106,53 @@ TEST(EncoderTool, InputFormatAndOutputPathDoNotChangeTheStream) {
   for (const std::string& path : {bmp, a, b, c}) std::remove(path.c_str());
 }
 
+// A PPM or PGM whose raster ends exactly at a page boundary, the header padded with a comment:
+// a whole-vector load past the last pixel would leave the file's pages.
+Bytes pageAlignedPnm(int width, int height, int channels) {
+  const size_t raster =
+      static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(channels);
+  const std::string size = std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  const std::string head = channels == 1 ? "P5\n#" : "P6\n#";
+  const size_t fixed = head.size() + 1 + size.size() + raster;
+  const size_t total = (fixed + 4095) / 4096 * 4096;
+  const std::string header = head + std::string(total - fixed, 'x') + "\n" + size;
+  Bytes file(header.begin(), header.end());
+  for (size_t i = 0; i < raster; ++i) file.push_back(static_cast<uint8_t>((i * 7 + i / 97) & 0xFF));
+  return file;
+}
+
+// The tool maps a regular input file and reads anything else (a pipe): one stream either way,
+// also when the raster ends at a page boundary, for every layout the encoder reads.
+TEST(EncoderTool, MappedAndPipedInputsGiveOneStream) {
+  struct Case {
+    int width, height, channels;
+    const char* options;
+  };
+  const Case cases[] = {
+      {64, 63, 3, "--sampling 420"},
+      {61, 67, 3, "--sampling 444"},
+      {45, 91, 3, "--gray"},
+      {128, 32, 1, ""},
+      {33, 17, 3, "--rgb --restart 2"},
+      {77, 53, 3, "--progressive"},
+  };
+  const std::string in = tempPath("aligned.pnm"), mapped = tempPath("mapped.jpg"),
+                    piped = tempPath("piped.jpg");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const Bytes file = pageAlignedPnm(c.width, c.height, c.channels);
+    ASSERT_EQ(file.size() % 4096, 0u);
+    writeFile(in, file);
+    ASSERT_EQ(runEncode(quoted(in) + " " + quoted(mapped) + " " + c.options).exitCode, 0);
+    ASSERT_EQ(runEncode("/dev/stdin " + quoted(piped) + " " + c.options + " < " + quoted(in)).exitCode, 0);
+    const Bytes stream = readFile(mapped);
+    EXPECT_FALSE(stream.empty());
+    EXPECT_EQ(readFile(piped), stream);
+    EXPECT_EQ(encode_test::decodeWithDjpeg(stream).errors, "");
+  }
+  for (const std::string& path : {in, mapped, piped}) std::remove(path.c_str());
+}
+
 // Every BMP kind the app reads, the tool reads too, as the pixels its PPM holds: both give one
 // and the same stream.
 TEST(EncoderTool, ReadsEveryBmpKindAsTheSamePixelsAsItsPpm) {
@@ -175,6 +222,7 @@ TEST(EncoderTool, BadInputAndBadUsageAreReported) {
       {"truncated BMP", "BM\x10", "", 1},
       {"PAM without ENDHDR", "P7\nWIDTH 2\nHEIGHT 2\nDEPTH 3\nMAXVAL 255\n", "", 1},
       {"missing input", "", "", 1},
+      {"empty file", std::string(1, '\0'), "", 1},
       {"quality out of range", "P5\n1 1\n255\nx", "--quality 101", 2},
       {"unknown option", "P5\n1 1\n255\nx", "--fast", 2},
       {"bad sampling", "P5\n1 1\n255\nx", "--sampling 411", 2},
@@ -185,7 +233,11 @@ TEST(EncoderTool, BadInputAndBadUsageAreReported) {
     SCOPED_TRACE(c.name);
     const std::string in = tempPath("bad.ppm"), out = tempPath("bad.jpg");
     std::remove(in.c_str());
-    if (!c.content.empty()) writeFile(in, Bytes(c.content.begin(), c.content.end()));
+    // A lone NUL stands for an empty file.
+    if (c.content == std::string(1, '\0'))
+      writeFile(in, {});
+    else if (!c.content.empty())
+      writeFile(in, Bytes(c.content.begin(), c.content.end()));
     const ToolRun run = runEncode(quoted(in) + " " + quoted(out) + " " + c.options);
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_NE(run.errors.find("meshwick-jpeg encode:"), std::string::npos) << run.errors;

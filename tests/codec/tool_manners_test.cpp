@@ -105,12 +105,15 @@ TEST(ToolManners, MessagesNameTheFileOrOptionAndTheReason) {
   // A failed write removes the output it began, link included: each case has its own.
   const std::string fullPpm = fullDeviceNamed("full.ppm"), fullJpg = fullDeviceNamed("full.jpg"),
                     fullBufferJpg = fullDeviceNamed("full-buffer.jpg");
-  // An output name that leads to the input file itself.
+  // Output names that lead to the input file itself.
   const std::string linkedInput = tempPath("in.jpg"), linkedOutput = tempPath("in-link.ppm");
-  std::remove(linkedInput.c_str());
-  std::remove(linkedOutput.c_str());
+  const std::string linkedPicture = tempPath("in.ppm"), linkedJpeg = tempPath("in-link.jpg");
+  for (const std::string& path : {linkedInput, linkedOutput, linkedPicture, linkedJpeg})
+    std::remove(path.c_str());
   encode_test::writeFile(linkedInput, readFile(jpeg));
+  encode_test::writeFile(linkedPicture, readFile(kSource));
   ASSERT_EQ(::symlink(linkedInput.c_str(), linkedOutput.c_str()), 0);
+  ASSERT_EQ(::symlink(linkedPicture.c_str(), linkedJpeg.c_str()), 0);
   const Bytes inputBytes = readFile(linkedInput);
   struct Case {
     std::string arguments;
@@ -146,8 +149,15 @@ TEST(ToolManners, MessagesNameTheFileOrOptionAndTheReason) {
       {"decode " + jpeg + " " + ppm + " --scale 2 --region 40,0,20,31", 0,
        "passes the 49x31 image; cut to 40,0,9,31"},
       {"decode " + jpeg + " " + ppm + " --region 0,0,97,61", 0, ""},
+      {"decode " + jpeg + " " + ppm + " --region 97,0,10,10", 1,
+       "p97_420.jpg: region 97,0,10,10 lies outside the 97x61 image"},
+      {"decode " + jpeg + " " + ppm + " --scale 2 --region 0,31,5,5", 1, "lies outside the 49x31 image"},
+      {"decode " + kSource + " " + ppm, 1, "photo_97x61.ppm: Not JPEG"},
+      {"info " + kSource, 1, "photo_97x61.ppm: Not JPEG"},
       {"decode " + linkedInput + " " + linkedOutput, 1,
        "cannot write " + linkedOutput + ": it is the input file"},
+      {"encode " + linkedPicture + " " + linkedJpeg, 1,
+       "cannot write " + linkedJpeg + ": it is the input file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
@@ -159,12 +169,13 @@ TEST(ToolManners, MessagesNameTheFileOrOptionAndTheReason) {
       EXPECT_TRUE(contains(run.errors, c.message)) << run.errors;
     }
     // The user reads about files and options, not about the codec's functions or numbers.
-    for (const char* internal : {"jpegWrite", "jpegRead", "jpegInit", "status -"})
+    for (const char* internal : {"jpegWrite", "jpegRead", "jpegInit", "status -", "JPEG_PROPERTIES"})
       EXPECT_FALSE(contains(run.errors, internal)) << run.errors;
   }
   EXPECT_EQ(readFile(linkedInput), inputBytes) << "the input survives";
-  for (const std::string& path :
-       {ppm, jpg, fullPpm, fullJpg, fullBufferJpg, tempPath("out.JPEG"), linkedInput, linkedOutput})
+  EXPECT_EQ(readFile(linkedPicture), readFile(kSource)) << "the input survives";
+  for (const std::string& path : {ppm, jpg, fullPpm, fullJpg, fullBufferJpg, tempPath("out.JPEG"),
+                                  linkedInput, linkedOutput, linkedPicture, linkedJpeg})
     std::remove(path.c_str());
 }
 

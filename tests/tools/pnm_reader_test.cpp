@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,39 @@ TEST(PnmReader, AcceptsEachKindWithItsColourAndRaster) {
     EXPECT_EQ(picture.color, c.color);
     EXPECT_EQ(picture.offset, c.offset);
   }
+}
+
+// A mapped file is described where it lies; a file read into memory moves into the picture
+// only when it is accepted.
+TEST(PnmReader, ViewsLeaveTheBytesInPlaceAndReadFilesMoveOnlyWhenAccepted) {
+  for (const std::string text :
+       {"P6\n2 1\n255\nabcdef", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nENDHDR\nz", "P5\n2 2\n255\nab",
+        "P7\nWIDTH 1\n"}) {
+    SCOPED_TRACE(text);
+    const Bytes file = bytesOf(text);
+    const bool pam = text[1] == '7';
+    pnm::InputPicture viewed;
+    const std::string viewProblem =
+        pam ? pnm::readPam(std::span<const uint8_t>(file), &viewed)
+            : pnm::readPpmOrPgm(std::span<const uint8_t>(file), text[1] == '5', &viewed);
+    EXPECT_TRUE(viewed.storage.empty());
+    pnm::InputPicture moved;
+    EXPECT_EQ(read(text, &moved), viewProblem);
+    if (!viewProblem.empty()) continue;
+    viewed.mapped = file.data();
+    EXPECT_EQ(viewed.rows(), file.data() + viewed.offset);
+    Bytes taken = file;
+    pnm::InputPicture owner;
+    ASSERT_EQ(pam ? pnm::readPam(&taken, &owner) : pnm::readPpmOrPgm(&taken, text[1] == '5', &owner), "");
+    EXPECT_TRUE(taken.empty());
+    EXPECT_EQ(owner.storage, file);
+    EXPECT_EQ(owner.rows(), owner.storage.data() + owner.offset);
+  }
+  Bytes refused = bytesOf("P6\n2 1\n255\nab");
+  pnm::InputPicture picture;
+  EXPECT_NE(pnm::readPpmOrPgm(&refused, false, &picture), "");
+  EXPECT_EQ(refused, bytesOf("P6\n2 1\n255\nab"));
+  EXPECT_TRUE(picture.storage.empty());
 }
 
 TEST(PnmReader, RefusesBadHeadersAndShortRasters) {
