@@ -225,14 +225,18 @@ class ScanCoder {
     // larger than the caches, and sequential wide loads keep the memory system busy.
     int16_t local[64];
     std::memcpy(local, block, sizeof(local));
-    band->nonzero = 0;
-    band->lastOne = -1;
+    // Each position's bit enters at the top and moves down one place per coefficient after it,
+    // so the loop shifts by constants only; the last shift puts bit k at k.
+    uint64_t nonzero = 0;
+    int32_t lastOne = -1;
     for (int32_t k = start_; k <= end_; ++k) {
       const int32_t magnitude = std::abs(int32_t{local[kEncodeZigzagToNatural[k]]}) >> low_;
       band->magnitude[k] = magnitude;
-      band->nonzero |= uint64_t{magnitude != 0} << k;
-      band->lastOne = magnitude == 1 ? k : band->lastOne;
+      nonzero = nonzero >> 1 | uint64_t{magnitude != 0} << 63;
+      lastOne = magnitude == 1 ? k : lastOne;
     }
+    band->nonzero = nonzero >> (63 - end_);
+    band->lastOne = lastOne;
   }
 
   JpegStatus codeAcFirst(const int16_t* block) {
