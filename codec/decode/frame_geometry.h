@@ -7,17 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/int_math.h"
 #include "codec/jpeg.h"
 
 inline constexpr int32_t kBlockSide = 8;
 inline constexpr int32_t kBlockValues = 64;
 inline constexpr size_t kBlockBytes = kBlockValues * sizeof(int16_t);
-
-// ceiling(value / divisor) for value >= 0 and divisor > 0; 64-bit so that products of image
-// sizes and factors cannot overflow.
-constexpr int64_t ceilDiv(int64_t value, int64_t divisor) {
-  return (value + divisor - 1) / divisor;
-}
 
 // Sampling factors as the blocks are coded: a one-component frame is never interleaved, so
 // whatever its header says its MCU is one block (1x1). Factors below 1 count as 1, so that a

@@ -3,8 +3,10 @@
 // buffer or through the 4096-byte file buffer. Lives in the write-side members of ByteInput.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "codec/jpeg.h"
 
@@ -115,8 +117,9 @@ class WordBits {
 
   JpegStatus emitWord(uint64_t word) {
     if (writer_->end - writer_->current >= output_detail::kWordRoom && !hasByteFF(word)) {
-      for (int32_t i = 0; i < output_detail::kWordBytes; ++i)
-        writer_->current[i] = static_cast<uint8_t>(word >> (8 * (output_detail::kWordBytes - 1 - i)));
+      // Most significant byte first: one byte-swapped store.
+      const uint64_t bigEndian = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+      std::memcpy(writer_->current, &bigEndian, sizeof bigEndian);
       writer_->current += output_detail::kWordBytes;
       writer_->consumed += output_detail::kWordBytes;
       return JpegStatus::Ok;

@@ -6,6 +6,7 @@
 
 #include "codec/encode/huffman_encode.h"
 #include "codec/encode/output_writer.h"
+#include "codec/int_math.h"
 #include "codec/kernel_table.h"
 #include "codec/kernels/quantize.h"
 #include "codec/marker_codes.h"
@@ -16,10 +17,6 @@ constexpr int32_t kZeroRunLength = 0xF0;
 constexpr int32_t kMaxScanComponents = 4;
 constexpr int32_t kBitsPerPut = 16;
 constexpr int32_t kBlocksAhead = 8;
-
-int32_t ceilDiv(int32_t value, int32_t divisor) {
-  return (value + divisor - 1) / divisor;
-}
 
 bool isDcScan(const ScanRecord& scan) {
   return scan.spectralStart == 0 && scan.spectralEnd == 0;
@@ -122,28 +119,38 @@ JpegStatus replayScan(const ScanRecording& recording, Sink& sink) {
   return JpegStatus::Ok;
 }
 
-// The writing pass, through the bit writer of the output's kind.
-template <JpegStatus (*PutBits)(ByteInput*, uint32_t, int32_t)>
+// The writing pass: bits gather in a word (output_writer.h) that goes out eight bytes at a time;
+// a marker first hands the writer back its pending byte.
+template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
 class WritingSink {
  public:
-  WritingSink(ByteInput* writer, const ScanRecord& scan) : writer_(writer) {
+  WritingSink(ByteInput* writer, const ScanRecord& scan) : writer_(writer), bits_(writer) {
     for (int32_t j = 0; j < scan.componentCount; ++j) dcTable_[j] = scan.components[j].dcTable;
     acTable_ = scan.components[0].acTable;
   }
   JpegStatus dcSymbol(int32_t j, int32_t symbol) { return put(dcTable_[j], symbol); }
   JpegStatus acSymbol(int32_t symbol) { return put(acTable_, symbol); }
-  JpegStatus bits(uint32_t value, int32_t count) { return PutBits(writer_, value, count); }
-  JpegStatus restartMarker(int32_t n) {
-    const uint8_t marker[2] = {0xFF, static_cast<uint8_t>(markers::kRst0 + n)};
-    return static_cast<JpegStatus>(writer_->kernels->putBytes(marker, 2, writer_));
+  JpegStatus bits(uint32_t value, int32_t count) {
+    return bits_.put(value & ((uint64_t{1} << count) - 1u), count);
   }
+  JpegStatus restartMarker(int32_t n) {
+    JpegStatus status = bits_.finish();
+    if (status != JpegStatus::Ok) return status;
+    const uint8_t marker[2] = {0xFF, static_cast<uint8_t>(markers::kRst0 + n)};
+    status = static_cast<JpegStatus>(writer_->kernels->putBytes(marker, 2, writer_));
+    bits_.load();
+    return status;
+  }
+  // Leaves the last incomplete byte pending in the writer, as putBits would.
+  JpegStatus finish() { return bits_.finish(); }
 
  private:
   // Coefficients of 8-bit samples never reach category 16; the mask only keeps an index.
   JpegStatus put(const HuffmanTable* table, int32_t symbol) {
-    return PutBits(writer_, table->code[symbol & 0xFF], table->codeLength[symbol & 0xFF]);
+    return bits_.put(table->code[symbol & 0xFF], table->codeLength[symbol & 0xFF]);
   }
   ByteInput* writer_;
+  WordBits<EmitByte> bits_;
   const HuffmanTable* dcTable_[kMaxScanComponents] = {};
   const HuffmanTable* acTable_ = nullptr;
 };
@@ -219,14 +226,18 @@ class ScanCoder {
     // larger than the caches, and sequential wide loads keep the memory system busy.
     int16_t local[64];
     std::memcpy(local, block, sizeof(local));
-    band->nonzero = 0;
-    band->lastOne = -1;
+    // Each position's bit enters at the top and moves down one place per coefficient after it,
+    // so the loop shifts by constants only; the last shift puts bit k at k.
+    uint64_t nonzero = 0;
+    int32_t lastOne = -1;
     for (int32_t k = start_; k <= end_; ++k) {
       const int32_t magnitude = std::abs(int32_t{local[kEncodeZigzagToNatural[k]]}) >> low_;
       band->magnitude[k] = magnitude;
-      band->nonzero |= uint64_t{magnitude != 0} << k;
-      band->lastOne = magnitude == 1 ? k : band->lastOne;
+      nonzero = nonzero >> 1 | uint64_t{magnitude != 0} << 63;
+      lastOne = magnitude == 1 ? k : lastOne;
     }
+    band->nonzero = nonzero >> (63 - end_);
+    band->lastOne = lastOne;
   }
 
   JpegStatus codeAcFirst(const int16_t* block) {
@@ -419,12 +430,15 @@ JpegStatus codeScan(const CoefficientLayout& layout, const ScanRecord& scan, Sin
   return coder.emitEndOfBandRun();
 }
 
-template <JpegStatus (*PutBits)(ByteInput*, uint32_t, int32_t)>
+template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
 JpegStatus writeScanData(ByteInput* writer, const CoefficientLayout& layout, const ScanRecord& scan,
                          CorrectionBits& correction, const ScanRecording* recording) {
-  WritingSink<PutBits> sink(writer, scan);
-  if (recording != nullptr && recording->complete) return replayScan(*recording, sink);
-  return codeScan(layout, scan, sink, correction, writer->eobRun);
+  WritingSink<EmitByte> sink(writer, scan);
+  const JpegStatus status = recording != nullptr && recording->complete
+                                ? replayScan(*recording, sink)
+                                : codeScan(layout, scan, sink, correction, writer->eobRun);
+  if (status != JpegStatus::Ok) return status;
+  return sink.finish();
 }
 
 }  // namespace
@@ -442,10 +456,12 @@ CoefficientLayout coefficientLayout(const JPEG_PROPERTIES* state, const int16_t*
     layout.verticalFactor[c] = component.verticalFactor;
     layout.blocksPerMcu += component.horizontalFactor * component.verticalFactor;
     // The component's sample grid is the image scaled by its factors, rounded up (T.81 A.1.1).
-    const int32_t width = ceilDiv(state->imageWidth * component.horizontalFactor, state->maxHorizontalFactor);
-    const int32_t height = ceilDiv(state->imageHeight * component.verticalFactor, state->maxVerticalFactor);
-    layout.blockColumns[c] = ceilDiv(width, 8);
-    layout.blockRows[c] = ceilDiv(height, 8);
+    const int64_t width =
+        ceilDiv(int64_t{state->imageWidth} * component.horizontalFactor, state->maxHorizontalFactor);
+    const int64_t height =
+        ceilDiv(int64_t{state->imageHeight} * component.verticalFactor, state->maxVerticalFactor);
+    layout.blockColumns[c] = static_cast<int32_t>(ceilDiv(width, 8));
+    layout.blockRows[c] = static_cast<int32_t>(ceilDiv(height, 8));
   }
   return layout;
 }
@@ -470,8 +486,8 @@ JpegStatus encodeScan(ByteInput* writer, const CoefficientLayout& layout, const 
   writer->bits = 0;
   writer->bitCount = 8;
   const JpegStatus status =
-      writer->file != 0 ? writeScanData<putBitsToFile>(writer, layout, *scan, *correction, recording)
-                        : writeScanData<putBitsToBuffer>(writer, layout, *scan, *correction, recording);
+      writer->file != 0 ? writeScanData<emitByteToFile>(writer, layout, *scan, *correction, recording)
+                        : writeScanData<emitByteToBuffer>(writer, layout, *scan, *correction, recording);
   if (status != JpegStatus::Ok) return status;
   return static_cast<JpegStatus>(writer->kernels->putBytes(nullptr, 0, writer));
 }

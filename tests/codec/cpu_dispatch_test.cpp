@@ -240,6 +240,8 @@ TEST(CpuDispatch, SetsBuildOnEachOtherAndFillEveryMember) {
     const KernelTable avx2 = setTable(KernelSet::Avx2);
     EXPECT_NE(avx2.idct1Full, sse2.idct1Full);
     EXPECT_NE(avx2.idct0Full, sse2.idct0Full);
+    EXPECT_NE(avx2.fdct0, sse2.fdct0);
+    EXPECT_NE(avx2.fdct1, sse2.fdct1);
     EXPECT_EQ(avx2.huffmanDecodeBlock, sse2.huffmanDecodeBlock);
   }
 }

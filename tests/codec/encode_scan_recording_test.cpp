@@ -57,9 +57,20 @@ const ScanCase kScans[] = {
     {"AC refinement", 1, 1, 63, 2, 1}, {"AC last refinement", 1, 1, 63, 1, 0},
 };
 
-// The bytes of one scan: counted (kept in a recording of `capacity` entries) and written.
-std::vector<uint8_t> writeScan(const Frame& frame, const ScanCase& c, int32_t restartInterval,
-                               size_t capacity, bool* replayed) {
+// What writing one scan into a buffer of a given size left behind.
+struct ScanOutput {
+  JpegStatus status;
+  std::vector<uint8_t> buffer;  // the buffer and kGuard bytes after it, kUntouched before the write
+  size_t written;
+};
+
+constexpr uint8_t kUntouched = 0xEE;
+constexpr size_t kGuard = 32;
+
+// One scan, counted (kept in a recording of `capacity` entries) and written into `bufferSize`
+// bytes.
+ScanOutput writeScanInto(const Frame& frame, const ScanCase& c, int32_t restartInterval, size_t capacity,
+                         size_t bufferSize, bool* replayed) {
   static HuffmanTable dc{}, ac{};
   deriveEncodingTable(kDcLuminanceCounts.data(), kDcLuminanceSymbols.data(), &dc);
   deriveEncodingTable(kAcLuminanceCounts.data(), kAcLuminanceSymbols.data(), &ac);
@@ -86,12 +97,21 @@ std::vector<uint8_t> writeScan(const Frame& frame, const ScanCase& c, int32_t re
   kernels.putBytes = putBytes;
   auto writer = std::make_unique<ByteInput>();
   writer->kernels = &kernels;
-  std::vector<uint8_t> buffer(1 << 16);
-  initOutput(writer.get(), buffer.data(), static_cast<uint32_t>(buffer.size()));
+  ScanOutput output{JpegStatus::Ok, std::vector<uint8_t>(bufferSize + kGuard, kUntouched), 0};
+  initOutput(writer.get(), output.buffer.data(), static_cast<uint32_t>(bufferSize));
   auto correction = std::make_unique<CorrectionBits>();
-  EXPECT_EQ(encodeScan(writer.get(), layout, &scan, correction.get(), &recording), JpegStatus::Ok);
-  buffer.resize(static_cast<size_t>(writer->current - writer->start));
-  return buffer;
+  output.status = encodeScan(writer.get(), layout, &scan, correction.get(), &recording);
+  output.written = static_cast<size_t>(writer->current - writer->start);
+  return output;
+}
+
+// The bytes of one scan written into ample room.
+std::vector<uint8_t> writeScan(const Frame& frame, const ScanCase& c, int32_t restartInterval,
+                               size_t capacity, bool* replayed) {
+  ScanOutput output = writeScanInto(frame, c, restartInterval, capacity, 1 << 16, replayed);
+  EXPECT_EQ(output.status, JpegStatus::Ok);
+  output.buffer.resize(output.written);
+  return output.buffer;
 }
 
 TEST(ProgressiveScanRecording, ReplayWritesTheBytesOfTheSecondReading) {
@@ -110,6 +130,33 @@ TEST(ProgressiveScanRecording, ReplayWritesTheBytesOfTheSecondReading) {
       bool partial = true;
       EXPECT_EQ(writeScan(frame, c, restartInterval, 7, &partial), read);
       EXPECT_FALSE(partial);
+    }
+  }
+}
+
+// Every buffer too short for a scan fails with OutputBufferTooSmall, replayed or read again,
+// and what went out before is the start of the full scan, with nothing written past the end.
+TEST(ProgressiveScanRecording, ShortBuffersFailWithoutWritingPastTheirEnd) {
+  const Frame frame;
+  for (const ScanCase& c : kScans) {
+    for (const int32_t restartInterval : {0, 3}) {
+      for (const size_t capacity : {size_t{1} << 14, size_t{0}}) {
+        SCOPED_TRACE(std::string(c.name) + ", restart interval " + std::to_string(restartInterval) +
+                     ", recording room " + std::to_string(capacity));
+        bool replayed = false;
+        const std::vector<uint8_t> full = writeScan(frame, c, restartInterval, capacity, &replayed);
+        for (size_t size = 0; size < full.size(); size += 1 + size / 8) {
+          const ScanOutput cut = writeScanInto(frame, c, restartInterval, capacity, size, &replayed);
+          ASSERT_EQ(cut.status, JpegStatus::OutputBufferTooSmall) << "buffer of " << size;
+          ASSERT_LE(cut.written, size);
+          EXPECT_TRUE(std::equal(cut.buffer.begin(), cut.buffer.begin() + static_cast<ptrdiff_t>(cut.written),
+                                 full.begin()))
+              << "buffer of " << size;
+          EXPECT_TRUE(std::all_of(cut.buffer.begin() + static_cast<ptrdiff_t>(cut.written), cut.buffer.end(),
+                                  [](uint8_t byte) { return byte == kUntouched; }))
+              << "buffer of " << size;
+        }
+      }
     }
   }
 }

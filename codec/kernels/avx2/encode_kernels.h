@@ -8,6 +8,7 @@
 
 namespace avx2 {
 
+void fdct0(int16_t* block);
 void fdct1(int16_t* block);
 
 void quantize0(int16_t* block, const int16_t* reciprocals);
