@@ -220,6 +220,7 @@ void fillPortableSet(KernelTable* table) {
   table->convertRgbToGray = convertRgbToGray;
   table->convertBgrToGray = convertBgrToGray;
   table->huffmanDecodeMcu = huffmanDecodeMcu;
+  table->convertScaledYcc = convertScaledYcc;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.
@@ -262,6 +263,7 @@ void fillSse2Set(KernelTable* table) {
   table->convertH1V1YcckToCmyk = sse2::convertH1V1YcckToCmyk;
   table->convertH2V1YcckToCmyk = sse2::convertH2V1YcckToCmyk;
   table->convertH2V2YcckToCmyk = sse2::convertH2V2YcckToCmyk;
+  table->convertScaledYcc = sse2::convertScaledYcc;
 #endif
 }
 
@@ -287,6 +289,7 @@ void fillAvx2Set(KernelTable* table) {
   table->convertH2V1YcckToCmyk = avx2::convertH2V1YcckToCmyk;
   table->convertH2V2YcckToCmyk = avx2::convertH2V2YcckToCmyk;
   table->fdct0 = avx2::fdct0;
+  table->convertScaledYcc = avx2::convertScaledYcc;
   table->fdct1 = avx2::fdct1;
   table->quantize0 = avx2::quantize0;
   table->quantize1 = avx2::quantize1;

@@ -105,4 +105,5 @@ struct KernelTable {
   EncodeConvertKernel convertRgbToGray;     // 8x8 RGB tile to one luma block
   EncodeConvertKernel convertBgrToGray;
   HuffmanDecodeMcuKernel huffmanDecodeMcu;  // the sequential decoder's blocks of one MCU, dequantised
+  ConvertScaledMcuKernel convertScaledYcc;  // one whole YCbCr MCU at 1/2, 1/4 or 1/8 scale to RGB or BGR
 };

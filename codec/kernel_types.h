@@ -35,6 +35,22 @@ using InverseDctKernel = void (*)(int16_t* block);
 // `stride` the signed line stride in bytes.
 using ConvertMcuKernel = void (*)(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 
+// One whole YCbCr MCU decoded at a reduced scale, as the converter reads it: `side` samples per
+// luminance block side (4, 2 or 1), lumaAcross x lumaDown luminance blocks, and chroma samples
+// each covering chromaRepeat pixels across (rows of 8 samples in every block).
+struct ScaledMcuShape {
+  int32_t side;
+  int32_t lumaAcross;
+  int32_t lumaDown;
+  int32_t chromaRepeat;
+  int32_t bgr;  // 1: B, G, R byte order; 0: R, G, B
+};
+
+// Converts such an MCU to 3-byte pixels (`components`: first Y block, Cb, Cr) with the rounding of
+// the in-place conversion; each sample is read as its low byte.
+using ConvertScaledMcuKernel = void (*)(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride,
+                                        const ScaledMcuShape* shape);
+
 // Partial counterpart: same arithmetic, writes only the pixels inside `rect`.
 using ConvertMcuPartialKernel = void (*)(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride,
                                          const PixelRect& rect);

@@ -235,25 +235,39 @@ int16_t storedValue(int32_t value, const int16_t* table, int32_t index) {
   }
 }
 
-// One block from the reader state in `bits`: kStoreAc false consumes the AC codes and their bits
-// without storing them.
-template <bool kStoreAc, Dequant kDequant>
-int32_t decodeInto(BlockBits& bits, const HuffmanTable* dcTable, const HuffmanTable* acTable,
-                   int32_t* predictor, int16_t* block, const int16_t* table) {
-  for (int32_t i = 0; i < 64; ++i) block[i] = 0;
-  int32_t status = 0;
-  // A marker inside the DC code or its bits leaves the whole block zero.
-  if (decodeDc(bits, dcTable, predictor, &status) != Step::Continue) return status;
-  block[0] = storedValue<kDequant>(*predictor, table, 0);
+// The AC codes of one block and their bits, consumed without their values: one lookup per code
+// (the end of block included), which is all a block needing only its DC coefficient asks for.
+int32_t skipAc(BlockBits& bits, const HuffmanTable* acTable) {
+  for (int32_t k = 1; k < 64;) {
+    int32_t symbol = 0;
+    const Step step = takeSymbol(bits, acTable, &symbol);
+    if (step == Step::EndBlock) return 0;
+    if (step == Step::Fail) return symbol;
+    const int32_t run = symbol >> 4;
+    const int32_t category = symbol & 15;
+    if (category == 0) {
+      if (run != 15) return 0;  // end of block
+      k += 16;
+      continue;
+    }
+    int32_t status = 0;
+    const Step taken = takeValue<false>(bits, category, &status);
+    if (taken == Step::EndBlock) return 0;
+    if (taken == Step::Fail) return status;
+    k += run + 1;
+  }
+  return 0;
+}
 
+// The AC codes of one block with their values stored (dequantised as kDequant says).
+template <Dequant kDequant>
+int32_t decodeAc(BlockBits& bits, const HuffmanTable* acTable, int16_t* block, const int16_t* table) {
   for (int32_t k = 1; k < 64;) {
     const uint32_t entry = bits.valueEntry(acTable);
     if (entry != 0) {
       k += static_cast<int32_t>((entry >> 4) & 15);
-      if constexpr (kStoreAc) {
-        const int32_t index = kNaturalOrder[k];
-        block[index] = storedValue<kDequant>(static_cast<int16_t>(entry >> 16), table, index);
-      }
+      const int32_t index = kNaturalOrder[k];
+      block[index] = storedValue<kDequant>(static_cast<int16_t>(entry >> 16), table, index);
       ++k;
       continue;
     }
@@ -269,16 +283,31 @@ int32_t decodeInto(BlockBits& bits, const HuffmanTable* dcTable, const HuffmanTa
       continue;
     }
     int32_t value = 0;
-    const Step taken = takeValue<kStoreAc>(bits, category, &value);
+    const Step taken = takeValue<true>(bits, category, &value);
     if (taken == Step::EndBlock) return 0;
     if (taken == Step::Fail) return value;
-    if constexpr (kStoreAc) {
-      const int32_t index = kNaturalOrder[k + run];
-      block[index] = storedValue<kDequant>(value, table, index);
-    }
+    const int32_t index = kNaturalOrder[k + run];
+    block[index] = storedValue<kDequant>(value, table, index);
     k += run + 1;
   }
   return 0;
+}
+
+// One block from the reader state in `bits`: kStoreAc false consumes the AC codes and their bits
+// without storing them.
+template <bool kStoreAc, Dequant kDequant>
+int32_t decodeInto(BlockBits& bits, const HuffmanTable* dcTable, const HuffmanTable* acTable,
+                   int32_t* predictor, int16_t* block, const int16_t* table) {
+  for (int32_t i = 0; i < 64; ++i) block[i] = 0;
+  int32_t status = 0;
+  // A marker inside the DC code or its bits leaves the whole block zero.
+  if (decodeDc(bits, dcTable, predictor, &status) != Step::Continue) return status;
+  block[0] = storedValue<kDequant>(*predictor, table, 0);
+  if constexpr (kStoreAc) {
+    return decodeAc<kDequant>(bits, acTable, block, table);
+  } else {
+    return skipAc(bits, acTable);
+  }
 }
 
 // The reader state stays in registers from the first block of the MCU to the last.

@@ -577,6 +577,44 @@ int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_
   return 0;
 }
 
+// --- reduced-scale stores ------------------------------------------------------------------------
+
+// The shape of a whole YCbCr MCU that the reduced-scale converter writes as RGB or BGR: three
+// components with 1x1 chroma, 4:2:0, 4:2:2 or 4:4:4, replicated chroma, every component in the
+// scan. Anything else takes the general routine.
+bool scaledConverterShape(const JPEG_PROPERTIES& state, int32_t side, ScaledMcuShape* shape) {
+  if (state.colorConversionNeeded == 0 || state.upsamplingMode != 0 || state.componentCount != 3)
+    return false;
+  if (state.pixelChannels != 3 || (state.pixelColor != JpegColor::Rgb && state.pixelColor != JpegColor::Bgr))
+    return false;
+  if (state.jpegColor != JpegColor::YCbCr || scanIsSubset(state)) return false;
+  const JpegComponent* c = state.components;
+  for (int32_t i = 1; i < 3; ++i) {
+    if (c[i].horizontalFactor != 1 || c[i].verticalFactor != 1) return false;
+  }
+  const int32_t h = c[0].horizontalFactor, v = c[0].verticalFactor;
+  if (state.maxHorizontalFactor != h || state.maxVerticalFactor != v) return false;
+  const bool square = h == v;  // 4:2:0 chroma took the transform one size larger
+  if (h < 1 || h > 2 || v > h || v < 1) return false;
+  *shape = {side, h, v, square ? 1 : 2, state.pixelColor == JpegColor::Bgr ? 1 : 0};
+  return true;
+}
+
+// Whole MCUs through the converter kernel; edge and region-clipped MCUs take the general routine.
+bool storeScaledConverted(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t side) {
+  ScaledMcuShape shape{};
+  if (!scaledConverterShape(*state, side, &shape)) return false;
+  const int32_t width = side * shape.lumaAcross, height = side * shape.lumaDown;
+  const McuPlacement where = placeMcu(*state, column, row, width, height);
+  if (where.destination == nullptr) return true;
+  if (!isWholeMcu(where.rect, width, height)) return false;
+  const int16_t* first = reinterpret_cast<const int16_t*>(state->scratch);
+  const int16_t* lumaEnd = first + 64 * shape.lumaAcross * shape.lumaDown;
+  const int16_t* components[3] = {first, lumaEnd, lumaEnd + 64};
+  state->input.kernels->convertScaledYcc(components, where.destination, state->lineStride, &shape);
+  return true;
+}
+
 // --- choice of the store routine --------------------------------------------------------------
 
 enum class PixelMatch { Any, Rgb, Bgr, NotBgr, Cmyk };
@@ -817,6 +855,7 @@ StoreMcuRoutine dedicatedStoreRoutine(ConvertMcuKernel KernelTable::*kernel) {
 
 void storeScaledMcu(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize) {
   if (blockSize != 1 && blockSize != 2 && blockSize != 4) return;
+  if (storeScaledConverted(state, column, row, blockSize)) return;
   const Placement placement = isPackedPixel(*state) ? Placement::Packed : Placement::Channels;
   storeGeneral(state, column, row, blockSize, placement, state->colorConversionNeeded != 0);
 }

@@ -111,3 +111,11 @@ void convertH2V1YcckToCmykPartial(const int16_t* const* components, uint8_t* dst
 void convertH2V2YcckToCmykPartial(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride,
                                   const PixelRect& rect);
 void copy4To4Partial(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride, const PixelRect& rect);
+
+// --- reduced-scale conversion -----------------------------------------------------------------
+
+// ConvertScaledMcuKernel: pixel (x, y) takes luminance sample (x mod side, y mod side) of block
+// (x / side, y / side) and chroma sample (x / chromaRepeat, y); side and chromaRepeat are powers
+// of two.
+void convertScaledYcc(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride,
+                      const ScaledMcuShape* shape);

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/kernel_types.h"
+
 namespace avx2 {
 
 void dequantize0(int16_t* block, const int16_t* table);
@@ -26,5 +28,9 @@ void convertH2V2ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t
 void convertH1V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V2YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+
+// The reduced-scale converter (the SSE2 twin for the shapes without one here).
+void convertScaledYcc(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride,
+                      const ScaledMcuShape* shape);
 
 }  // namespace avx2

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/kernel_types.h"
+
 namespace sse2 {
 
 void idct0Full(int16_t* block);
@@ -28,5 +30,9 @@ void convertH2V2ToRgbx(const int16_t* const* components, uint8_t* dst, ptrdiff_t
 void convertH1V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V1YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V2YcckToCmyk(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+
+// The whole-MCU converter of reduced scales (the portable one for shapes without a twin here).
+void convertScaledYcc(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride,
+                      const ScaledMcuShape* shape);
 
 }  // namespace sse2

@@ -307,6 +307,11 @@ void idct1Half(int16_t* block) {
 
 void idct1Quarter(int16_t* block) {
   const Rows8 rows = loadBlock(block);
+  if (sse2::dcOnly(rows)) {
+    // Pass 1 then leaves 4·dc in column 0 and zeros beside it: the row shortcut's sample.
+    block[0] = block[1] = block[8] = block[9] = quarterDcSample(Wrap32(4 * int32_t{block[0]}));
+    return;
+  }
   QuarterWorkspace workspace;
   quarterColumns<false>(rows, workspace);
   quarterColumns<true>(rows, workspace);
