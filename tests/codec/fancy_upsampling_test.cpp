@@ -524,6 +524,34 @@ TEST(FancyUpsampling, InterruptProgressCoversOnlyStoredPixels) {
   }
 }
 
+// The converting store writes whole runs of an MCU row per kernel call; an interrupt after every
+// MCU makes it store about one MCU at a time, and an odd width (p97: 97 pixels) leaves a border
+// run. Both give the same bytes for every pixel layout the row kernels write, at every scale.
+TEST(FancyUpsampling, RowRunsGiveTheBytesOfMcuByMcuStores) {
+  struct Layout {
+    JpegColor pixel;
+    int channels;
+  };
+  constexpr Layout kLayouts[] = {{JpegColor::Rgb, 3}, {JpegColor::Bgr, 3}, {JpegColor::Cmyk, 4}};
+  for (const char* name : {"p97_420.jpg", "p97_422.jpg", "p256_420.jpg", "p256_422_optimized.jpg"}) {
+    for (const Layout& layout : kLayouts) {
+      for (const int scale : {1, 2, 4, 8}) {
+        SCOPED_TRACE(std::string(name) + ", " + std::to_string(layout.channels) + "-byte pixel " +
+                     std::to_string(int(layout.pixel)) + ", scale " + std::to_string(scale));
+        const ReadSettings settings = {
+            .upsamplingMode = 1, .pixelColor = layout.pixel, .channels = layout.channels, .scale = scale};
+        ReadSettings interrupted = settings;
+        interrupted.interruptEveryMcu = true;
+        const Picture whole = decodeFile(name, settings);
+        const Picture byMcu = decodeFile(name, interrupted);
+        ASSERT_EQ(whole.status, JpegStatus::Ok);
+        ASSERT_EQ(byMcu.status, JpegStatus::Ok);
+        EXPECT_EQ(whole.pixels, byMcu.pixels);
+      }
+    }
+  }
+}
+
 TEST(FancyUpsampling, OtherModesAreRefused) {
   const Picture out = decodeFile("p97_420.jpg", {.upsamplingMode = 2});
   EXPECT_NE(out.status, JpegStatus::Ok);
