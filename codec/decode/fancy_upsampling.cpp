@@ -90,7 +90,8 @@ uint8_t* ringBytes(const JPEG_PROPERTIES& state) {
 // Bands are a block side (8, 4, 2, 1) times a factor of 1 or 2 high, so shifts and masks stand
 // in for the divisions, which cost more than the rest of the row lookups together. `y` >= 0.
 bool isPowerOfTwo(int32_t bandHeight) {
-  return std::has_single_bit(static_cast<uint32_t>(bandHeight));
+  // Not std::has_single_bit: without a popcount instruction in the baseline it is a library call.
+  return bandHeight > 0 && (bandHeight & (bandHeight - 1)) == 0;
 }
 
 int32_t bandOf(int32_t y, int32_t bandHeight) {
@@ -115,19 +116,22 @@ struct McuComponents {
   int32_t blocksDown[4] = {};
 };
 
-McuComponents mcuComponents(const JPEG_PROPERTIES& state) {
-  McuComponents mcu;
+// Filled in place: returned by value, the partly written struct is copied with wide loads that
+// wait for the narrow stores before them, which costs more than the rest of keepMcuSamples.
+void describeMcuComponents(const JPEG_PROPERTIES& state, McuComponents* mcu) {
   const bool subset =
       state.nonInterleaved != 0 && state.scan != nullptr && state.scan->componentCount < state.componentCount;
-  mcu.count = subset ? std::clamp(state.scan->componentCount, 0, 4) : std::clamp(state.componentCount, 0, 4);
-  for (int32_t i = 0; i < mcu.count; ++i) {
+  mcu->count = subset ? std::clamp(state.scan->componentCount, 0, 4) : std::clamp(state.componentCount, 0, 4);
+  for (int32_t i = 0; i < mcu->count; ++i) {
     const int32_t index = subset ? state.scan->components[i].componentIndex : i;
-    if (index < 0 || index >= state.componentCount) return McuComponents{};
-    mcu.index[i] = index;
-    mcu.blocksAcross[i] = mcu.count == 1 ? 1 : state.components[index].horizontalFactor;
-    mcu.blocksDown[i] = mcu.count == 1 ? 1 : state.components[index].verticalFactor;
+    if (index < 0 || index >= state.componentCount) {
+      mcu->count = 0;
+      return;
+    }
+    mcu->index[i] = index;
+    mcu->blocksAcross[i] = mcu->count == 1 ? 1 : state.components[index].horizontalFactor;
+    mcu->blocksDown[i] = mcu->count == 1 ? 1 : state.components[index].verticalFactor;
   }
-  return mcu;
 }
 
 // Copies the transformed blocks of MCU (column, row) from the MCU area into the ring (the
@@ -136,7 +140,8 @@ void keepMcuSamples(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
   const RingHeader& header = ringHeader(*state);
   const RingLayout& ring = header.layout;
   const int32_t side = blockSideAt(header.scale);
-  const McuComponents mcu = mcuComponents(*state);
+  McuComponents mcu;
+  describeMcuComponents(*state, &mcu);
   const KeepBlockSamplesKernel keepBlock = state->input.kernels->keepBlockSamples;
   const int16_t* block = reinterpret_cast<const int16_t*>(state->scratch);
   for (int32_t i = 0; i < mcu.count; ++i) {
