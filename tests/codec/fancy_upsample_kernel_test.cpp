@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr int kWidths[] = {1, 2, 3, 7, 8, 15, 16, 17, 31, 32, 33, 47, 48, 63, 64, 65, 95, 96, 97, 130};
+constexpr int kWidths[] = {1,  2,  3,  7,  8,  15, 16, 17, 31,  32,  33,
+                           47, 48, 63, 64, 65, 95, 96, 97, 130, 257, 1001};
 constexpr FancyPixels kLayouts[] = {FancyPixels::Rgb, FancyPixels::Bgr, FancyPixels::Rgbx};
 
 int bytesOf(FancyPixels pixels) {
