@@ -290,6 +290,8 @@ void fillAvx2Set(KernelTable* table) {
   table->convertH2V2YcckToCmyk = avx2::convertH2V2YcckToCmyk;
   table->fdct0 = avx2::fdct0;
   table->convertScaledYcc = avx2::convertScaledYcc;
+  table->upsampleFancyH2V1Row = avx2::upsampleFancyH2V1Row;
+  table->upsampleFancyH2V2Row = avx2::upsampleFancyH2V2Row;
   table->fdct1 = avx2::fdct1;
   table->quantize0 = avx2::quantize0;
   table->quantize1 = avx2::quantize1;

@@ -48,10 +48,19 @@ RingLayout ringLayout(const JPEG_PROPERTIES& state, int32_t scale) {
   return ring;
 }
 
+// MCUs [first, end) of MCU row `row` whose neighbours are known but which are not stored yet:
+// the row store holds them back to write whole rows at once.
+struct HeldBack {
+  int32_t row = 0;
+  int32_t first = 0;
+  int32_t end = 0;
+};
+
 // The ring's geometry, fixed at the scan start, in front of its rows.
 struct RingHeader {
   RingLayout layout;
   int32_t scale;
+  HeldBack held;
 };
 
 constexpr size_t kHeaderBytes = 128;  // keeps the rows 128-byte aligned
@@ -70,6 +79,10 @@ bool ringServes(const JPEG_PROPERTIES& state, int32_t scale) {
   return ringIsLive(state) && ringHeader(state).scale == scale;
 }
 
+RingHeader& mutableRingHeader(JPEG_PROPERTIES* state) {
+  return *std::launder(reinterpret_cast<RingHeader*>(state->upsamplingRows));
+}
+
 uint8_t* ringBytes(const JPEG_PROPERTIES& state) {
   return reinterpret_cast<uint8_t*>(state.upsamplingRows) + kHeaderBytes;
 }
@@ -77,7 +90,8 @@ uint8_t* ringBytes(const JPEG_PROPERTIES& state) {
 // Bands are a block side (8, 4, 2, 1) times a factor of 1 or 2 high, so shifts and masks stand
 // in for the divisions, which cost more than the rest of the row lookups together. `y` >= 0.
 bool isPowerOfTwo(int32_t bandHeight) {
-  return std::has_single_bit(static_cast<uint32_t>(bandHeight));
+  // Not std::has_single_bit: without a popcount instruction in the baseline it is a library call.
+  return bandHeight > 0 && (bandHeight & (bandHeight - 1)) == 0;
 }
 
 int32_t bandOf(int32_t y, int32_t bandHeight) {
@@ -102,19 +116,22 @@ struct McuComponents {
   int32_t blocksDown[4] = {};
 };
 
-McuComponents mcuComponents(const JPEG_PROPERTIES& state) {
-  McuComponents mcu;
+// Filled in place: returned by value, the partly written struct is copied with wide loads that
+// wait for the narrow stores before them, which costs more than the rest of keepMcuSamples.
+void describeMcuComponents(const JPEG_PROPERTIES& state, McuComponents* mcu) {
   const bool subset =
       state.nonInterleaved != 0 && state.scan != nullptr && state.scan->componentCount < state.componentCount;
-  mcu.count = subset ? std::clamp(state.scan->componentCount, 0, 4) : std::clamp(state.componentCount, 0, 4);
-  for (int32_t i = 0; i < mcu.count; ++i) {
+  mcu->count = subset ? std::clamp(state.scan->componentCount, 0, 4) : std::clamp(state.componentCount, 0, 4);
+  for (int32_t i = 0; i < mcu->count; ++i) {
     const int32_t index = subset ? state.scan->components[i].componentIndex : i;
-    if (index < 0 || index >= state.componentCount) return McuComponents{};
-    mcu.index[i] = index;
-    mcu.blocksAcross[i] = mcu.count == 1 ? 1 : state.components[index].horizontalFactor;
-    mcu.blocksDown[i] = mcu.count == 1 ? 1 : state.components[index].verticalFactor;
+    if (index < 0 || index >= state.componentCount) {
+      mcu->count = 0;
+      return;
+    }
+    mcu->index[i] = index;
+    mcu->blocksAcross[i] = mcu->count == 1 ? 1 : state.components[index].horizontalFactor;
+    mcu->blocksDown[i] = mcu->count == 1 ? 1 : state.components[index].verticalFactor;
   }
-  return mcu;
 }
 
 // Copies the transformed blocks of MCU (column, row) from the MCU area into the ring (the
@@ -123,7 +140,8 @@ void keepMcuSamples(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
   const RingHeader& header = ringHeader(*state);
   const RingLayout& ring = header.layout;
   const int32_t side = blockSideAt(header.scale);
-  const McuComponents mcu = mcuComponents(*state);
+  McuComponents mcu;
+  describeMcuComponents(*state, &mcu);
   const KeepBlockSamplesKernel keepBlock = state->input.kernels->keepBlockSamples;
   const int16_t* block = reinterpret_cast<const int16_t*>(state->scratch);
   for (int32_t i = 0; i < mcu.count; ++i) {
@@ -243,7 +261,7 @@ JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale) {
   const RingLayout layout = ringLayout(*state, scale);
   state->upsamplingRows = allocateBlocks((kHeaderBytes + layout.bytes + 127) / 128);
   if (state->upsamplingRows == nullptr) return JpegStatus::MemoryError;
-  new (state->upsamplingRows) RingHeader{layout, scale};
+  new (state->upsamplingRows) RingHeader{layout, scale, HeldBack{}};
   return JpegStatus::Ok;
 }
 
@@ -455,4 +473,191 @@ bool storeFancyYccDirect(const JPEG_PROPERTIES& state, int32_t column, int32_t r
            destination + y * stride + rect.left * pixelBytes);
   }
   return true;
+}
+
+namespace {
+
+// The three components' sources of one MCU row of a 2x1 or 2x2 YCbCr frame and how a run of its
+// MCUs is written.
+struct RowWriter {
+  SampleSource luma;
+  SampleSource cb;
+  SampleSource cr;
+  int32_t row;  // MCU row
+  int32_t side;
+  bool vertical;
+  FancyRowKernel kernel;
+  FancyPixels pixels;
+  int32_t pixelBytes;
+  ptrdiff_t stride;
+
+  // Output row y (MCU-local) from sample 0 of each row: luminance, then the nearest chroma row
+  // and the other one the vertical filter takes (the nearest again for H2V1).
+  FancyRowSources rowStarts(int32_t y) const {
+    const int32_t near = row * side + (vertical ? y / 2 : y);
+    const int32_t far = vertical ? ((y & 1) != 0 ? near + 1 : near - 1) : near;
+    return {luma.row(row * (vertical ? 2 : 1) * side + y),
+            {cb.row(near), cb.row(far)},
+            {cr.row(near), cr.row(far)}};
+  }
+
+  // Pixels [x, end) (x even) whose samples all lie inside the image across.
+  void writeInside(const FancyRowSources& rows, int32_t x, int32_t end, uint8_t* out) const {
+    if (end <= x) return;
+    const int32_t k = x / 2;
+    kernel({rows.luma + x, {rows.cb[0] + k, rows.cb[1] + k}, {rows.cr[0] + k, rows.cr[1] + k}}, end - x,
+           pixels, out);
+  }
+
+  // Pixels [x, end) (x even) next to the image edge, from copies with the border repeated.
+  void writeEdge(const FancyRowSources& rows, int32_t x, int32_t end, uint8_t* out) const {
+    BorderRows border;
+    for (; x < end; x += kMaxMcuWidth, out += kMaxMcuWidth * pixelBytes) {
+      const int32_t count = std::min(end - x, kMaxMcuWidth);
+      const int32_t chromaCount = (count + 1) / 2 + 2;
+      border.gather(luma, rows.luma, x, count, border.luma);
+      const uint8_t* chroma[4] = {rows.cb[0], rows.cb[1], rows.cr[0], rows.cr[1]};
+      for (int32_t i = 0; i < 4; ++i)
+        border.gather(i < 2 ? cb : cr, chroma[i], x / 2 - 1, chromaCount, border.chroma[i]);
+      kernel({border.luma,
+              {border.chroma[0] + 1, border.chroma[1] + 1},
+              {border.chroma[2] + 1, border.chroma[3] + 1}},
+             count, pixels, out);
+    }
+  }
+
+  // The rows `rect` covers of a run of MCUs from `firstColumn`, `destination` at its first
+  // MCU's top-left pixel and `rect` local to it (reaching across the run).
+  void write(int32_t firstColumn, uint8_t* destination, const PixelRect& rect) const {
+    const int32_t start = firstColumn * 2 * side + rect.left;
+    const int32_t end = start + rect.right - rect.left;
+    // Pixels [inside, outside) read no sample beyond the image: the chroma pair before and after
+    // theirs exists, and the kernels read chroma up to index (width + 1) / 2.
+    const int32_t inside = std::min(std::max(start, 2), end);
+    int32_t outside = std::min({end, luma.lastX + 1, 2 * std::min(cb.lastX, cr.lastX)});
+    if (outside < end) outside &= ~1;
+    outside = std::max(outside, inside);
+    for (int32_t y = rect.top; y < rect.bottom; ++y) {
+      const FancyRowSources rows = rowStarts(y);
+      uint8_t* out = destination + y * stride + ptrdiff_t{rect.left} * pixelBytes;
+      writeEdge(rows, start, inside, out);
+      writeInside(rows, inside, outside, out + ptrdiff_t{inside - start} * pixelBytes);
+      writeEdge(rows, outside, end, out + ptrdiff_t{outside - start} * pixelBytes);
+    }
+  }
+};
+
+// A run of MCUs whose written areas join up across one destination row band.
+struct StraightRun {
+  int32_t firstColumn = 0;
+  uint8_t* destination = nullptr;
+  PixelRect rect = {0, 0, 0, 0};
+
+  bool joins(int32_t column, int32_t width, const PixelRect& next) const {
+    return destination != nullptr && rect.right == (column - firstColumn) * width && next.left == 0 &&
+           next.top == rect.top && next.bottom == rect.bottom;
+  }
+};
+
+// The writer of MCU row `row` when every MCU of it converts straight from the ring; false when
+// they take the general routines one by one.
+bool straightRowWriter(const JPEG_PROPERTIES& state, int32_t row, int32_t scale, RowWriter* writer,
+                       StraightFromRing* straight) {
+  if (!ringServes(state, scaleOfMode(state.ioMode)) || ringHeader(state).scale != scale) return false;
+  if (!isFancyYccLayout(state) || state.input.kernels == nullptr) return false;
+  const int32_t side = blockSideAt(scale);
+  if (!storesStraightFromRing(state, side, straight) || straight->width != 2 * side) return false;
+  const bool vertical = state.maxVerticalFactor == 2;
+  const FancyRowKernel kernel =
+      vertical ? state.input.kernels->upsampleFancyH2V2Row : state.input.kernels->upsampleFancyH2V1Row;
+  if (kernel == nullptr) return false;
+  const RingLayout& ring = ringHeader(state).layout;
+  *writer = {ringSource(state, ring, 0, (vertical ? 2 : 1) * side),
+             ringSource(state, ring, 1, side),
+             ringSource(state, ring, 2, side),
+             row,
+             side,
+             vertical,
+             kernel,
+             straight->pixels,
+             straight->pixels == FancyPixels::Rgbx ? 4 : 3,
+             state.lineStride};
+  return true;
+}
+
+// Stores MCUs [first, end) of MCU row `row`: the bytes storing them one by one gives, whole runs
+// of them per kernel call where they convert straight from the ring.
+void storeMcuRange(JPEG_PROPERTIES* state, int32_t row, int32_t first, int32_t end, int32_t scale) {
+  RowWriter writer;
+  StraightFromRing straight;
+  if (!straightRowWriter(*state, row, scale, &writer, &straight)) {
+    for (int32_t column = first; column < end; ++column) storeAtScale(state, column, row, scale);
+    return;
+  }
+  StraightRun run;
+  const auto finish = [&]() {
+    if (run.destination != nullptr) writer.write(run.firstColumn, run.destination, run.rect);
+    run = StraightRun{};
+  };
+  for (int32_t column = first; column < end; ++column) {
+    PixelRect rect;
+    uint8_t* const destination = placeStraightMcu(*state, straight, column, row, &rect);
+    if (destination == nullptr) {
+      finish();
+    } else if ((rect.left & 1) != 0) {
+      // Starts inside a chroma pair: the general routine takes it through the planes.
+      finish();
+      storeAtScale(state, column, row, scale);
+    } else if (run.joins(column, straight.width, rect)) {
+      run.rect.right = (column - run.firstColumn) * straight.width + rect.right;
+    } else {
+      finish();
+      run = {column, destination, rect};
+    }
+  }
+  finish();
+}
+
+// Adds MCUs [first, end) of MCU row `row` to those held back, storing the held ones first when
+// the new ones do not continue them.
+void holdBack(JPEG_PROPERTIES* state, int32_t row, int32_t first, int32_t end) {
+  if (end <= first) return;
+  HeldBack& held = mutableRingHeader(state).held;
+  if (held.end > held.first && (held.row != row || held.end != first)) storeHeldBackMcus(state);
+  if (held.end > held.first) {
+    held.end = end;
+  } else {
+    held = {row, first, end};
+  }
+}
+
+}  // namespace
+
+void storeMcuUpsampledByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
+                             int32_t rows, int32_t scale) {
+  if (!ringServes(*state, scale)) {
+    storeAtScale(state, column, row, scale);
+    return;
+  }
+  keepMcuSamples(state, column, row);
+  const int32_t lag = lagRows(*state);
+  const int32_t shownRow = row - lag;
+  const bool rowEnd = column + 1 == columns;
+  // The MCUs storeMcuUpsampled would store now.
+  if (shownRow >= 0) holdBack(state, shownRow, std::max(column - 1, 0), rowEnd ? columns : column);
+  if (!rowEnd) return;
+  storeHeldBackMcus(state);
+  if (row + 1 == rows && lag != 0) {
+    holdBack(state, row, 0, columns);
+    storeHeldBackMcus(state);
+  }
+}
+
+void storeHeldBackMcus(JPEG_PROPERTIES* state) {
+  if (!ringIsLive(*state)) return;
+  HeldBack& held = mutableRingHeader(state).held;
+  if (held.end <= held.first) return;
+  const HeldBack range = held;
+  held.first = held.end;
+  storeMcuRange(state, range.row, range.first, range.end, ringHeader(*state).scale);
 }

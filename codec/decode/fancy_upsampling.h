@@ -36,6 +36,16 @@ JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale);
 void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows,
                        int32_t scale);
 
+// storeMcuUpsampled for the sequential walk: the MCUs that become storable are held back and
+// written a run of an MCU row at a time (the same bytes), at the end of each row and whenever
+// storeHeldBackMcus is called.
+void storeMcuUpsampledByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
+                             int32_t rows, int32_t scale);
+
+// Stores the MCUs storeMcuUpsampledByRows holds back. Called before anything looks at the
+// output of a scan in progress: when an interrupt is taken and when a walk over MCUs ends.
+void storeHeldBackMcus(JPEG_PROPERTIES* state);
+
 // The last MCU already stored when (column, row) has just been handed over: false when none is.
 bool lastStoredMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, int32_t columns,
                    int32_t* storedColumn, int32_t* storedRow);

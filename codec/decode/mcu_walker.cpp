@@ -24,6 +24,7 @@ bool takeInterrupt(JPEG_PROPERTIES* state, ScanRecord* scan, const ProgressPoint
       !lastStoredMcu(*state, point.column, point.row, point.columns, &shownColumn, &shownRow)) {
     return false;
   }
+  storeHeldBackMcus(state);
   scan->resumeColumn = point.resumeColumn;
   scan->resumeRow = point.resumeRow;
   state->regionOfInterest[0] = state->regionOfInterest[2] = shownColumn;

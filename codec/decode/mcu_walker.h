@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "codec/decode/fancy_upsampling.h"
 #include "codec/decode/scan_plan.h"
 #include "codec/jpeg.h"
 
@@ -64,7 +65,7 @@ bool takeInterrupt(JPEG_PROPERTIES* state, ScanRecord* scan, const ProgressPoint
 
 // Walks MCUs [first, end) of the plan's grid in raster order.
 template <typename Stage>
-ScanResult walkMcus(const ScanWalk& walk, int64_t first, int64_t end, Stage& stage) {
+ScanResult walkMcuRange(const ScanWalk& walk, int64_t first, int64_t end, Stage& stage) {
   const int32_t columns = walk.plan->columns;
   if (columns < 1 || first >= end) return {};
   int32_t row = static_cast<int32_t>(first / columns);
@@ -81,4 +82,13 @@ ScanResult walkMcus(const ScanWalk& walk, int64_t first, int64_t end, Stage& sta
     }
   }
   return {};
+}
+
+// walkMcuRange, then the MCUs the interpolating upsampler held back are stored, so that however
+// the walk ends the output holds every MCU the per-MCU store would have written.
+template <typename Stage>
+ScanResult walkMcus(const ScanWalk& walk, int64_t first, int64_t end, Stage& stage) {
+  const ScanResult result = walkMcuRange(walk, first, end, stage);
+  storeHeldBackMcus(walk.state);
+  return result;
 }

@@ -20,3 +20,18 @@ void runFinalConversion(JPEG_PROPERTIES* state);
 // One of the general store routines (each component expanded to the MCU, then placed), the ones
 // that take their samples from the interpolating upsampler's ring while it is live.
 bool isGeneralStoreRoutine(StoreMcuRoutine routine);
+
+// How every MCU of the current frame stored at `blockSize` (8, 4, 2, 1) leaves the general store
+// routines when the interpolating upsampler's ring is live: converted straight from the ring as
+// `pixels`, MCUs of width x height pixels. False when they go another way.
+struct StraightFromRing {
+  FancyPixels pixels;
+  int32_t width;
+  int32_t height;
+};
+bool storesStraightFromRing(const JPEG_PROPERTIES& state, int32_t blockSize, StraightFromRing* store);
+
+// Where such an MCU at (column, row) lands: its top-left pixel, with `rect` the MCU-local
+// rectangle to write; null when nothing of it is written.
+uint8_t* placeStraightMcu(const JPEG_PROPERTIES& state, const StraightFromRing& store, int32_t column,
+                          int32_t row, PixelRect* rect);

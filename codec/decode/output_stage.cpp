@@ -826,6 +826,25 @@ McuPlacement placeMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row,
            static_cast<int32_t>(bottom)}};
 }
 
+bool storesStraightFromRing(const JPEG_PROPERTIES& state, int32_t blockSize, StraightFromRing* store) {
+  // The choices storeMcuGeneralConverted and storeScaledMcu make before storeFancyYccDirect.
+  const bool converted = blockSize == 8 ? state.input.kernels->storeMcu == storeMcuGeneralConverted
+                                        : !isPackedPixel(state) && state.colorConversionNeeded != 0;
+  if (!converted) return false;
+  const GeneralMcu mcu = describeMcu(state, blockSize);
+  if (mcu.count == 0 || !convertsStraightFromRing(state, mcu, &store->pixels)) return false;
+  store->width = mcu.width;
+  store->height = mcu.height;
+  return true;
+}
+
+uint8_t* placeStraightMcu(const JPEG_PROPERTIES& state, const StraightFromRing& store, int32_t column,
+                          int32_t row, PixelRect* rect) {
+  const McuPlacement where = placeMcu(state, column, row, store.width, store.height);
+  *rect = where.rect;
+  return where.destination;
+}
+
 bool isGeneralStoreRoutine(StoreMcuRoutine routine) {
   return routine == storeMcuGeneral || routine == storeMcuGeneralConverted || routine == storeScanPacked;
 }

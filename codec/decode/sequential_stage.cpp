@@ -14,7 +14,7 @@ void SequentialStage::store(int32_t column, int32_t row) {
     }
   }
   if (plan.target == McuTarget::Pixels) {
-    storeMcuUpsampled(state, column, row, plan.columns, plan.rows, plan.scale);
+    storeMcuUpsampledByRows(state, column, row, plan.columns, plan.rows, plan.scale);
   } else {
     storeMcuInPlanes(*state, *walk.scan, column, row);
   }

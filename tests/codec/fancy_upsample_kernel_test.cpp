@@ -6,16 +6,21 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "codec/kernel_table.h"
 #include "codec/kernels/fancy_upsample.h"
 #include "codec/kernels/sse2/decode_kernels.h"
+#include "tests/codec/kernel_twins_support.h"
 
 namespace {
 
-constexpr int kWidths[] = {1, 2, 3, 7, 8, 15, 16, 17, 31, 32, 33, 47, 48, 63, 64, 65, 130};
+constexpr int kWidths[] = {1,  2,  3,  7,  8,  15, 16, 17, 31,  32,  33,
+                           47, 48, 63, 64, 65, 95, 96, 97, 130, 257, 1001};
 constexpr FancyPixels kLayouts[] = {FancyPixels::Rgb, FancyPixels::Bgr, FancyPixels::Rgbx};
 
 int bytesOf(FancyPixels pixels) {
@@ -176,6 +181,16 @@ std::vector<RowTwin> rowTwins() {
   twins.push_back({kPortableKernels[0], {"sse2 H2V1", sse2::upsampleFancyH2V1Row, false}});
   twins.push_back({kPortableKernels[1], {"sse2 H2V2", sse2::upsampleFancyH2V2Row, true}});
 #endif
+  // The kernel set this run chose (AVX2 where the processor has it), unless listed already.
+  const std::pair<const char*, FancyRowKernel KernelTable::*> members[] = {
+      {"H2V1", &KernelTable::upsampleFancyH2V1Row}, {"H2V2", &KernelTable::upsampleFancyH2V2Row}};
+  for (size_t i = 0; i < std::size(members); ++i) {
+    const auto kernels = twins::twinAt(members[i].second);
+    const auto listed = [&](const RowTwin& known) { return kernels && known.twin.kernel == kernels->second; };
+    if (!kernels || std::any_of(twins.begin(), twins.end(), listed)) continue;
+    static const std::string names[] = {twins::twinName(members[0].first), twins::twinName(members[1].first)};
+    twins.push_back({kPortableKernels[i], {names[i].c_str(), kernels->second, i == 1}});
+  }
   return twins;
 }
 

@@ -524,6 +524,91 @@ TEST(FancyUpsampling, InterruptProgressCoversOnlyStoredPixels) {
   }
 }
 
+// The converting store writes whole runs of an MCU row per kernel call; an interrupt after every
+// MCU makes it store about one MCU at a time, and an odd width (p97: 97 pixels) leaves a border
+// run. Both give the same bytes for every pixel layout the row kernels write, at every scale.
+TEST(FancyUpsampling, RowRunsGiveTheBytesOfMcuByMcuStores) {
+  struct Layout {
+    JpegColor pixel;
+    int channels;
+  };
+  constexpr Layout kLayouts[] = {{JpegColor::Rgb, 3}, {JpegColor::Bgr, 3}, {JpegColor::Cmyk, 4}};
+  // A stream that ends early stops the walk with MCUs held back: they are stored all the same.
+  const char* files[] = {"p97_420.jpg",      "p97_422.jpg",          "p256_420.jpg", "p256_422_optimized.jpg",
+                         "p97_422_rst3.jpg", "p97_420_truncated.jpg"};
+  for (const char* name : files) {
+    for (const Layout& layout : kLayouts) {
+      for (const int scale : {1, 2, 4, 8}) {
+        SCOPED_TRACE(std::string(name) + ", " + std::to_string(layout.channels) + "-byte pixel " +
+                     std::to_string(int(layout.pixel)) + ", scale " + std::to_string(scale));
+        const ReadSettings settings = {
+            .upsamplingMode = 1, .pixelColor = layout.pixel, .channels = layout.channels, .scale = scale};
+        ReadSettings interrupted = settings;
+        interrupted.interruptEveryMcu = true;
+        const Picture whole = decodeFile(name, settings);
+        const Picture byMcu = decodeFile(name, interrupted);
+        ASSERT_EQ(whole.status, byMcu.status);
+        ASSERT_FALSE(whole.pixels.empty());
+        EXPECT_EQ(whole.pixels, byMcu.pixels);
+      }
+    }
+  }
+}
+
+// At reduced scales 4:2:2 frames filter too, with rows a few pixels wide at 1/8: RGB, BGR and
+// 4-byte pixels (each written by its own row kernel, border pieces included) hold the same colours.
+TEST(FancyUpsampling, ConvertedLayoutsAgreeAtReducedScales) {
+  struct Layout {
+    JpegColor pixel;
+    int channels;
+    int order[3];  // where R, G and B sit in the pixel
+  };
+  constexpr Layout kLayouts[] = {{JpegColor::Bgr, 3, {2, 1, 0}}, {JpegColor::Cmyk, 4, {0, 1, 2}}};
+  for (const char* name : {"p97_422.jpg", "p256_422_optimized.jpg", "p97_422_rst3.jpg"}) {
+    for (const int scale : {2, 4, 8}) {
+      const Picture rgb = decodeFile(name, {.upsamplingMode = 1, .scale = scale});
+      ASSERT_EQ(rgb.status, JpegStatus::Ok);
+      for (const Layout& layout : kLayouts) {
+        SCOPED_TRACE(std::string(name) + ", scale " + std::to_string(scale) + ", " +
+                     std::to_string(layout.channels) + "-byte pixels");
+        const Picture other = decodeFile(
+            name,
+            {.upsamplingMode = 1, .pixelColor = layout.pixel, .channels = layout.channels, .scale = scale});
+        ASSERT_EQ(other.status, JpegStatus::Ok);
+        ASSERT_EQ(other.width, rgb.width);
+        for (int y = 0; y < rgb.height; ++y) {
+          for (int x = 0; x < rgb.width; ++x) {
+            for (int channel = 0; channel < 3; ++channel)
+              ASSERT_EQ(other.at(x, y, layout.order[channel]), rgb.at(x, y, channel)) << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+}
+
+// A stream whose entropy data turns invalid part-way through a row ends the walk with MCUs held
+// back: the output holds every MCU the MCU-by-MCU store gives, whatever the status.
+TEST(FancyUpsampling, AWalkEndingInsideARowStoresWhatItHeldBack) {
+  for (const char* name : {"p97_420.jpg", "p97_422.jpg"}) {
+    const Bytes original = readFile(dataFile(name));
+    for (const size_t fromEnd : {size_t(300), size_t(700), size_t(1100)}) {
+      SCOPED_TRACE(std::string(name) + ", damage " + std::to_string(fromEnd) + " bytes before the end");
+      ASSERT_GT(original.size(), fromEnd + 2);
+      Bytes bytes = original;
+      // Stuffed 0xFF bytes: ones that no Huffman code of the stream spells.
+      for (size_t i = bytes.size() - fromEnd; i < bytes.size() - fromEnd + 16; i += 2) {
+        bytes[i] = 0xFF;
+        bytes[i + 1] = 0x00;
+      }
+      const Picture whole = decode(bytes, {.upsamplingMode = 1});
+      const Picture byMcu = decode(bytes, {.upsamplingMode = 1, .interruptEveryMcu = true});
+      EXPECT_EQ(whole.status, byMcu.status);
+      EXPECT_EQ(whole.pixels, byMcu.pixels);
+    }
+  }
+}
+
 TEST(FancyUpsampling, OtherModesAreRefused) {
   const Picture out = decodeFile("p97_420.jpg", {.upsamplingMode = 2});
   EXPECT_NE(out.status, JpegStatus::Ok);

@@ -358,6 +358,33 @@ TEST(Region, InterpolatedUpsamplingGivesTheCutOfTheWholeImage) {
   }
 }
 
+// The interpolated store writes runs of MCUs that a region cuts at odd and even columns: every
+// pixel layout the row kernels write, at full size and reduced, gives the cut of the whole image.
+TEST(Region, InterpolatedUpsamplingGivesTheCutInEveryConvertedLayout) {
+  const char* files[] = {"p97_420.jpg", "p97_422.jpg", "p256_420.jpg", "p97_422_rst3.jpg"};
+  const PixelLayout layouts[] = {{JpegColor::Bgr, 3}, {JpegColor::Cmyk, 4}};
+  uint32_t seed = 700;
+  for (const char* name : files) {
+    const fs::path file = kJpegs / name;
+    for (const PixelLayout& layout : layouts) {
+      for (const int scale : {1, 4}) {
+        const Image whole = wholeDecode(file, scale, layout, 1);
+        for (const Rect& r : regionsFor(whole.width, whole.height, seed++)) {
+          SCOPED_TRACE(std::string(name) + " scale 1/" + std::to_string(scale) + ", " +
+                       std::to_string(layout.channels) + " bytes a pixel, " + describe(r));
+          Reader reader(file, (seed & 1) != 0);
+          reader->state.upsamplingMode = 1;
+          ASSERT_EQ(reader.readParams(), JpegStatus::Ok);
+          Image region;
+          ASSERT_EQ(reader.readRegion(scale, layout, {}, r.left, r.top, r.right, r.bottom, &region),
+                    JpegStatus::RoiOk);
+          expectSameImage(region, crop(whole, r.left, r.top, r.right, r.bottom));
+        }
+      }
+    }
+  }
+}
+
 // Grey pictures read into three or four bytes a pixel repeat each sample; whole MCU rows take a
 // wider store than the MCUs a region cuts, which must still give the same bytes.
 TEST(Region, GreyRepeatedIntoColourPixelsGivesTheCutOfTheWholeImage) {

@@ -1,18 +1,19 @@
 // SSE2 twins of the interpolating row kernels: sixteen pixels (eight chroma samples) per step, the
 // rest of the row by the portable kernel. Everything stays within 16 bits (at most 16·255 + 8 for
-// the filter, 255 ± 227 for a channel, the chroma terms as rewritten below), and the unsigned
+// the filter, 255 ± 227 for a channel, the chroma terms as ycc_terms16.h rewrites them), and the unsigned
 // saturating pack is the clamp to 0..255.
 #include "codec/kernels/fancy_upsample.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "codec/kernels/sse2/pixel_stores.h"
-#include "codec/kernels/ycc_terms.h"
+#include "codec/kernels/ycc_terms16.h"
 
 namespace {
 
@@ -60,34 +61,6 @@ Chroma16 filterBothWays(const uint8_t* near, const uint8_t* far) {
   return interleavePairs(_mm_srli_epi16(left, 4), _mm_srli_epi16(right, 4));
 }
 
-// The chroma terms rewritten so that every intermediate fits 16 bits: the part of each factor
-// that is a multiple of 256 and the bulk of each offset leave the shift as whole numbers, the
-// arithmetic shift then floors exactly as the 32-bit formula does.
-constexpr int32_t redTerm(int32_t cr) {
-  return cr + ((103 * cr + 11) >> 8) - 179;
-}
-constexpr int32_t blueTerm(int32_t cb) {
-  return 2 * cb - 200 - ((58 * cb + 6992) >> 8);
-}
-constexpr int32_t greenTerm(int32_t cb, int32_t cr) {
-  return 136 - cr + ((73 * cr - 88 * cb - 10) >> 8);
-}
-
-// The rewritten terms are the in-place conversion's crR, gP and cbB over all samples, and their
-// intermediates stay within 16 bits.
-constexpr bool termsMatchPortable() {
-  for (int32_t cb = 0; cb < 256; ++cb) {
-    if (redTerm(cb) != chromaRed(cb) || blueTerm(cb) != chromaBlue(cb)) return false;
-    if (103 * cb + 11 > 32767 || 58 * cb + 6992 > 32767) return false;
-    for (int32_t cr = 0; cr < 256; ++cr) {
-      if (greenTerm(cb, cr) != chromaGreenInPlace(cb, cr)) return false;
-      if (73 * cr - 88 * cb - 10 < -32768 || 73 * cr - 88 * cb - 10 > 32767) return false;
-    }
-  }
-  return true;
-}
-static_assert(termsMatchPortable());
-
 // crR, gP and cbB of eight pixels, 16-bit lanes.
 struct Terms8 {
   __m128i red;
@@ -95,25 +68,48 @@ struct Terms8 {
   __m128i blue;
 };
 
-Terms8 terms(__m128i cb, __m128i cr) {
-  const auto scaled = [](__m128i v, int16_t factor) { return _mm_mullo_epi16(v, _mm_set1_epi16(factor)); };
-  const __m128i redPart = _mm_srai_epi16(_mm_add_epi16(scaled(cr, 103), _mm_set1_epi16(11)), 8);
-  const __m128i red = _mm_add_epi16(cr, _mm_sub_epi16(redPart, _mm_set1_epi16(179)));
-  const __m128i bluePart = _mm_srai_epi16(_mm_add_epi16(scaled(cb, 58), _mm_set1_epi16(6992)), 8);
-  const __m128i blue = _mm_sub_epi16(_mm_sub_epi16(_mm_add_epi16(cb, cb), _mm_set1_epi16(200)), bluePart);
-  const __m128i mixed = _mm_sub_epi16(_mm_sub_epi16(scaled(cr, 73), scaled(cb, 88)), _mm_set1_epi16(10));
-  const __m128i green = _mm_add_epi16(_mm_sub_epi16(_mm_set1_epi16(136), cr), _mm_srai_epi16(mixed, 8));
+// The multipliers of the chroma terms, hidden from the compiler: spelled out as shifts and adds,
+// as it would otherwise, they take three times the instructions of one multiplication each.
+struct Factors {
+  __m128i red;
+  __m128i blue;
+  __m128i greenCr;
+  __m128i greenCb;
+};
+
+Factors opaqueFactors() {
+  using namespace ycc16;
+  Factors f = {_mm_set1_epi16(kRedFactor), _mm_set1_epi16(kBlueFactor), _mm_set1_epi16(kGreenCrFactor),
+               _mm_set1_epi16(kGreenCbFactor)};
+  asm("" : "+x"(f.red), "+x"(f.blue), "+x"(f.greenCr), "+x"(f.greenCb));
+  return f;
+}
+
+[[gnu::always_inline]] inline Terms8 terms(__m128i cb, __m128i cr, const Factors& factors) {
+  using namespace ycc16;
+  const auto scaled = [](__m128i v, __m128i factor) { return _mm_mullo_epi16(v, factor); };
+  const __m128i redPart =
+      _mm_srai_epi16(_mm_add_epi16(scaled(cr, factors.red), _mm_set1_epi16(kRedRound)), 8);
+  const __m128i red = _mm_add_epi16(cr, _mm_sub_epi16(redPart, _mm_set1_epi16(kRedOffset)));
+  const __m128i bluePart =
+      _mm_srai_epi16(_mm_add_epi16(scaled(cb, factors.blue), _mm_set1_epi16(kBlueRound)), 8);
+  const __m128i blue =
+      _mm_sub_epi16(_mm_sub_epi16(_mm_add_epi16(cb, cb), _mm_set1_epi16(kBlueOffset)), bluePart);
+  const __m128i mixed = _mm_sub_epi16(_mm_sub_epi16(scaled(cr, factors.greenCr), scaled(cb, factors.greenCb)),
+                                      _mm_set1_epi16(kGreenRound));
+  const __m128i green =
+      _mm_add_epi16(_mm_sub_epi16(_mm_set1_epi16(kGreenOffset), cr), _mm_srai_epi16(mixed, 8));
   return {red, green, blue};
 }
 
 // Inlined into the step loop: as a call it spills the filtered chroma.
 template <FancyPixels kPixels>
 [[gnu::always_inline]] inline void convert16(const uint8_t* luma, const Chroma16& cb, const Chroma16& cr,
-                                             uint8_t* out) {
+                                             const Factors& factors, uint8_t* out) {
   const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma));
   const __m128i zero = _mm_setzero_si128();
   const __m128i yLow = _mm_unpacklo_epi8(y, zero), yHigh = _mm_unpackhi_epi8(y, zero);
-  const Terms8 low = terms(cb.low, cr.low), high = terms(cb.high, cr.high);
+  const Terms8 low = terms(cb.low, cr.low, factors), high = terms(cb.high, cr.high, factors);
   const auto channel = [&](__m128i termLow, __m128i termHigh) {
     return _mm_packus_epi16(_mm_add_epi16(yLow, termLow), _mm_add_epi16(yHigh, termHigh));
   };
@@ -148,13 +144,17 @@ struct BothWays {
 template <typename Filter, FancyPixels kPixels>
 int32_t filterSteps(const FancyRowSources& rows, int32_t width, uint8_t* out) {
   constexpr int32_t bytes = kPixels == FancyPixels::Rgbx ? 4 : 3;
-  int32_t x = 0;
-  for (; x + kStep <= width; x += kStep) {
+  if (width < kStep) return 0;
+  // The last step ends at the row's end (its last even pixel for an odd width), writing again
+  // some pixels of the step before with the same bytes: no partial step for a slower kernel.
+  const int32_t lastStep = (width - kStep) & ~1;
+  const Factors factors = opaqueFactors();
+  for (int32_t x = 0;; x = std::min(x + kStep, lastStep)) {
     Chroma16 cb, cr;
     Filter::step(rows, x / 2, &cb, &cr);
-    convert16<kPixels>(rows.luma + x, cb, cr, out + x * bytes);
+    convert16<kPixels>(rows.luma + x, cb, cr, factors, out + x * bytes);
+    if (x == lastStep) return lastStep + kStep;
   }
-  return x;
 }
 
 template <typename Filter>
