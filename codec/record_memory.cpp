@@ -1,5 +1,6 @@
 #include "codec/record_memory.h"
 
+#include <cstring>
 #include <new>
 
 ScanRecord* allocateScanRecord(int32_t componentCount) {
@@ -21,11 +22,23 @@ void releaseScanRecord(ScanRecord* scan) {
   delete scan;
 }
 
+namespace {
+
+// Cache-line aligned: a 128-byte block then spans two lines instead of three, so a progressive
+// scan of one component, which reads its blocks scattered between the others', loads a third less.
+constexpr std::align_val_t kBlockAlignment{64};
+
+}  // namespace
+
 int16_t* allocateBlocks(size_t blocks) {
   if (blocks == 0 || blocks > kMaxCodecAllocationBytes / (64 * sizeof(int16_t))) return nullptr;
-  return new (std::nothrow) int16_t[blocks * 64]{};
+  const size_t bytes = blocks * 64 * sizeof(int16_t);
+  void* memory = ::operator new[](bytes, kBlockAlignment, std::nothrow);
+  if (memory == nullptr) return nullptr;
+  std::memset(memory, 0, bytes);
+  return static_cast<int16_t*>(memory);
 }
 
 void releaseBlocks(int16_t* blocks) {
-  delete[] blocks;
+  if (blocks != nullptr) ::operator delete[](blocks, kBlockAlignment);
 }

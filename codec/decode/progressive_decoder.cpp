@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "codec/decode/block_bits.h"
 #include "codec/decode/block_planes.h"
 #include "codec/decode/byte_input.h"
 #include "codec/decode/fancy_upsampling.h"
@@ -27,75 +28,64 @@ constexpr int32_t kMaxCategory = 15;
 
 // --- bits -------------------------------------------------------------------------------------
 
-// 0 with the next `count` (1..16) bits in *bits, kStoppedAtMarker, or a negative status.
-int32_t takeBits(ByteInput* input, int32_t count, uint32_t* bits) {
-  const int32_t filled = fillBits(input, count);
-  if (filled != 0) return filled;
-  *bits = getBits(input, count);
-  return 0;
-}
-
-// A marker ends the block quietly; errors are passed on.
-int32_t quietAtMarker(int32_t status) {
-  return status == kStoppedAtMarker ? 0 : status;
-}
-
 // End-of-band run of 2^run blocks plus `run` more bits (bits cut off by a marker count as
-// zeros). run <= 14 keeps the result within 32767.
-int32_t readEndOfBandRun(ByteInput* input, int32_t run, int32_t* blocks) {
+// zeros). run <= 14 keeps the result within 32767. Ready or Failed.
+BitsRead readEndOfBandRun(BlockBits& bits, int32_t run, int32_t* blocks) {
   uint32_t extra = 0;
   if (run > 0) {
-    const int32_t status = takeBits(input, run, &extra);
-    if (status < 0) return status;
-    if (status == kStoppedAtMarker) extra = 0;
+    const BitsRead read = bits.fill(run);
+    if (read == BitsRead::Failed) return read;
+    if (read == BitsRead::Ready) extra = bits.take(run);
   }
   *blocks = (1 << run) + static_cast<int32_t>(extra);
-  return 0;
+  return BitsRead::Ready;
 }
 
-// One correction bit for an already nonzero coefficient: a 1 adds 2^al away from zero unless the
-// coefficient has that bit already.
-int32_t correctCoefficient(ByteInput* input, int16_t* coefficient, int32_t plus) {
-  uint32_t bit = 0;
-  const int32_t status = takeBits(input, 1, &bit);
-  if (status != 0) return status;
-  if (bit != 0 && (*coefficient & plus) == 0) {
-    const int32_t value = *coefficient;
-    *coefficient = static_cast<int16_t>(value >= 0 ? value + plus : value - plus);
-  }
-  return 0;
+// 0 for a read that ended the block quietly at a marker, else the failure's status.
+int32_t blockEndStatus(const BlockBits& bits, BitsRead read) {
+  return read == BitsRead::Failed ? bits.error() : 0;
+}
+
+// A correction bit of 1 adds 2^al away from zero unless the coefficient has that bit already;
+// without branches, as the bits are data.
+int16_t corrected(int32_t value, uint32_t bit, int32_t al) {
+  const int32_t add = static_cast<int32_t>(bit << al) & ~value;
+  const int32_t sign = value >> 31;  // -1 below zero
+  return static_cast<int16_t>(value + ((add ^ sign) - sign));
 }
 
 // Moves *position through positions up to se: nonzero coefficients passed over get their
 // correction bit; stops on the (zeros + 1)-th coefficient that is still zero, or past se.
-int32_t passOverCoefficients(ByteInput* input, int16_t* block, int32_t* position, int32_t se, int32_t zeros,
-                             int32_t plus) {
+BitsRead passOverCoefficients(BlockBits& bits, int16_t* block, int32_t* position, int32_t se, int32_t zeros,
+                              int32_t al) {
   int32_t k = *position;
   for (; k <= se; ++k) {
     int16_t* coefficient = block + kNaturalOrder[k];
     if (*coefficient != 0) {
-      const int32_t status = correctCoefficient(input, coefficient, plus);
-      if (status != 0) {
+      const BitsRead read = bits.fill(1);
+      if (read != BitsRead::Ready) {
         *position = k;
-        return status;
+        return read;
       }
+      *coefficient = corrected(*coefficient, bits.takeBit(), al);
     } else if (--zeros < 0) {
       break;
     }
   }
   *position = k;
-  return 0;
+  return BitsRead::Ready;
 }
 
 // Inside an end-of-band run the rest of the band only receives correction bits.
-int32_t correctRestOfBand(ByteInput* input, int16_t* block, int32_t k, int32_t se, int32_t plus) {
+BitsRead correctRestOfBand(BlockBits& bits, int16_t* block, int32_t k, int32_t se, int32_t al) {
   for (; k <= se; ++k) {
     int16_t* coefficient = block + kNaturalOrder[k];
     if (*coefficient == 0) continue;
-    const int32_t status = correctCoefficient(input, coefficient, plus);
-    if (status != 0) return status;
+    const BitsRead read = bits.fill(1);
+    if (read != BitsRead::Ready) return read;
+    *coefficient = corrected(*coefficient, bits.takeBit(), al);
   }
-  return 0;
+  return BitsRead::Ready;
 }
 
 }  // namespace
@@ -105,27 +95,36 @@ int32_t correctRestOfBand(ByteInput* input, int16_t* block, int32_t k, int32_t s
 int32_t decodeDcFirst(ByteInput* input, const HuffmanTable* dcTable, int32_t* predictor, int32_t al,
                       int16_t* block) {
   std::memset(block, 0, kBlockBytes);
-  const int32_t category = decodeSymbol(input, dcTable);
-  if (category == kSymbolAtMarker) return 0;
-  if (category < 0) return category;
-  if (category > kMaxCategory) return static_cast<int32_t>(JpegStatus::DataError);
-  if (category > 0) {
-    uint32_t bits = 0;
-    const int32_t status = takeBits(input, category, &bits);
-    if (status != 0) return quietAtMarker(status);
-    // Wraps like the 16-bit coefficient instead of overflowing on corrupt streams.
-    *predictor = static_cast<int16_t>(static_cast<uint32_t>(*predictor) +
-                                      static_cast<uint32_t>(extendValue(bits, category)));
+  BlockBits bits(input);
+  int32_t difference = 0;
+  // The code and its bits from the value lookahead when they fit; the run nibble is zero for
+  // categories 1..15, a larger DC symbol takes the checked path.
+  const uint32_t entry = bits.valueEntry(dcTable);
+  if (entry != 0 && ((entry >> 4) & 15) == 0) {
+    difference = static_cast<int16_t>(entry >> 16);
+  } else {
+    if (entry != 0) bits.giveBack(static_cast<int32_t>(entry & 15));
+    int32_t category = 0;
+    BitsRead read = bits.symbol(dcTable, &category);
+    if (read != BitsRead::Ready) return blockEndStatus(bits, read);
+    if (category > kMaxCategory) return static_cast<int32_t>(JpegStatus::DataError);
+    if (category > 0) {
+      read = bits.fill(category);
+      if (read != BitsRead::Ready) return blockEndStatus(bits, read);
+      difference = extendValue(bits.take(category), category);
+    }
   }
+  // Wraps like the 16-bit coefficient instead of overflowing on corrupt streams.
+  *predictor = static_cast<int16_t>(static_cast<uint32_t>(*predictor) + static_cast<uint32_t>(difference));
   block[0] = static_cast<int16_t>(*predictor * (1 << al));
   return 0;
 }
 
 int32_t decodeDcRefine(ByteInput* input, int32_t al, int16_t* block) {
-  uint32_t bit = 0;
-  const int32_t status = takeBits(input, 1, &bit);
-  if (status != 0) return quietAtMarker(status);
-  if (bit != 0) block[0] = static_cast<int16_t>(block[0] | (1 << al));
+  BlockBits bits(input);
+  const BitsRead read = bits.fill(1);
+  if (read != BitsRead::Ready) return blockEndStatus(bits, read);
+  block[0] = static_cast<int16_t>(block[0] | static_cast<int32_t>(bits.takeBit() << al));
   return 0;
 }
 
@@ -135,10 +134,19 @@ int32_t decodeAcFirst(ByteInput* input, const HuffmanTable* acTable, int32_t ss,
     --input->eobRun;
     return 0;
   }
+  BlockBits bits(input);
   for (int32_t k = ss; k <= se; ++k) {
-    const int32_t symbol = decodeSymbol(input, acTable);
-    if (symbol == kSymbolAtMarker) return 0;
-    if (symbol < 0) return symbol;
+    // A code and its bits from the value lookahead when they fit.
+    const uint32_t entry = bits.valueEntry(acTable);
+    if (entry != 0) {
+      k += static_cast<int32_t>((entry >> 4) & 15);
+      if (k > se) return 0;  // a run past the band: nothing is stored outside it
+      block[kNaturalOrder[k]] = static_cast<int16_t>(static_cast<int16_t>(entry >> 16) * (1 << al));
+      continue;
+    }
+    int32_t symbol = 0;
+    BitsRead read = bits.symbol(acTable, &symbol);
+    if (read != BitsRead::Ready) return blockEndStatus(bits, read);
     const int32_t run = symbol >> 4;
     const int32_t category = symbol & 15;
     if (category == 0) {
@@ -147,17 +155,17 @@ int32_t decodeAcFirst(ByteInput* input, const HuffmanTable* acTable, int32_t ss,
         continue;
       }
       int32_t blocks = 0;
-      const int32_t status = readEndOfBandRun(input, run, &blocks);
-      if (status < 0) return status;
+      read = readEndOfBandRun(bits, run, &blocks);
+      if (read != BitsRead::Ready) return blockEndStatus(bits, read);
       input->eobRun = blocks - 1;  // this block is the first of the run
       return 0;
     }
     k += run;
-    uint32_t bits = 0;
-    const int32_t status = takeBits(input, category, &bits);
-    if (status != 0) return quietAtMarker(status);
+    read = bits.fill(category);
+    if (read != BitsRead::Ready) return blockEndStatus(bits, read);
+    const uint32_t raw = bits.take(category);
     if (k > se) return 0;  // a run past the band: nothing is stored outside it
-    block[kNaturalOrder[k]] = static_cast<int16_t>(extendValue(bits, category) * (1 << al));
+    block[kNaturalOrder[k]] = static_cast<int16_t>(extendValue(raw, category) * (1 << al));
   }
   return 0;
 }
@@ -165,37 +173,37 @@ int32_t decodeAcFirst(ByteInput* input, const HuffmanTable* acTable, int32_t ss,
 int32_t decodeAcRefine(ByteInput* input, const HuffmanTable* acTable, int32_t ss, int32_t se, int32_t al,
                        int16_t* block) {
   const int32_t plus = 1 << al;
+  BlockBits bits(input);
   int32_t k = ss;
   if (input->eobRun == 0) {
     for (; k <= se; ++k) {
-      const int32_t symbol = decodeSymbol(input, acTable);
-      if (symbol == kSymbolAtMarker) return 0;
-      if (symbol < 0) return symbol;
+      int32_t symbol = 0;
+      BitsRead read = bits.symbol(acTable, &symbol);
+      if (read != BitsRead::Ready) return blockEndStatus(bits, read);
       const int32_t run = symbol >> 4;
       const int32_t category = symbol & 15;
       int32_t value = 0;
       if (category != 0) {
         // A coefficient that becomes nonzero at this bit is +-2^al: one sign bit (categories
         // other than 1 are invalid here and read the same way).
-        uint32_t sign = 0;
-        const int32_t status = takeBits(input, 1, &sign);
-        if (status != 0) return quietAtMarker(status);
-        value = sign != 0 ? plus : -plus;
+        read = bits.fill(1);
+        if (read != BitsRead::Ready) return blockEndStatus(bits, read);
+        value = bits.takeBit() != 0 ? plus : -plus;
       } else if (run != 15) {
         int32_t blocks = 0;
-        const int32_t status = readEndOfBandRun(input, run, &blocks);
-        if (status < 0) return status;
+        read = readEndOfBandRun(bits, run, &blocks);
+        if (read != BitsRead::Ready) return blockEndStatus(bits, read);
         input->eobRun = blocks;  // the rest of this block is the run's first
         break;
       }
-      const int32_t status = passOverCoefficients(input, block, &k, se, run, plus);
-      if (status != 0) return quietAtMarker(status);
+      read = passOverCoefficients(bits, block, &k, se, run, al);
+      if (read != BitsRead::Ready) return blockEndStatus(bits, read);
       if (value != 0 && k <= se) block[kNaturalOrder[k]] = static_cast<int16_t>(value);
     }
   }
   if (input->eobRun > 0) {
     --input->eobRun;
-    return quietAtMarker(correctRestOfBand(input, block, k, se, plus));
+    return blockEndStatus(bits, correctRestOfBand(bits, block, k, se, al));
   }
   return 0;
 }
@@ -387,6 +395,17 @@ struct SingleComponentStage {
   int32_t offsetRow = -1;  // block row that rowOffset is for
   size_t rowOffset = 0;    // buffer block of that row's first block
 
+  // The component's blocks lie blocksPerMcu apart in the buffer, too far apart for the
+  // processor to see the pattern: the block a few MCUs on is asked for ahead of its decoding.
+  void prefetchAhead(size_t index) const {
+    constexpr size_t kMcusAhead = 4;
+    const size_t ahead = index + kMcusAhead * static_cast<size_t>(frame->blocksPerMcu);
+    if (ahead >= static_cast<size_t>(walk.state->coefficientBufferBlocks)) return;
+    const char* block = reinterpret_cast<const char*>(walk.state->coefficientBuffer + ahead * kBlockValues);
+    __builtin_prefetch(block);
+    __builtin_prefetch(block + kBlockBytes - 1);
+  }
+
   JpegStatus decode(int32_t column, int32_t row) {
     const ComponentGeometry& g = frame->components[component];
     if (row != offsetRow) {
@@ -398,6 +417,7 @@ struct SingleComponentStage {
     const size_t index = rowOffset +
                          static_cast<size_t>(mcuColumn) * static_cast<size_t>(frame->blocksPerMcu) +
                          static_cast<size_t>(column - mcuColumn * g.h);
+    prefetchAhead(index);
     const int32_t status = decodeBlock(walk.input, *walk.plan, walk.plan->blocks[0], &walk.scan->lastDc[0],
                                        walk.state->coefficientBuffer + index * kBlockValues);
     return status < 0 ? static_cast<JpegStatus>(status) : JpegStatus::Ok;
