@@ -538,6 +538,13 @@ void writeConvertedYccFromBlocks(const JPEG_PROPERTIES& state, const GeneralMcu&
   }
 }
 
+// A one-component grey frame into 3- or 4-byte pixels: each MCU is one block, repeated into the
+// colour channels.
+bool isGreyIntoColours(const JPEG_PROPERTIES& state) {
+  return state.componentCount == 1 && state.jpegColor == JpegColor::Gray && !scanIsSubset(state) &&
+         (state.pixelChannels == 3 || state.pixelChannels == 4);
+}
+
 enum class Placement { Channels, Packed };
 
 int32_t storeGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize,
@@ -850,7 +857,13 @@ bool isGeneralStoreRoutine(StoreMcuRoutine routine) {
 }
 
 int32_t storeMcuCopy(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
-  return storeGeneral(state, column, row, 8, Placement::Channels, false);
+  if (!isGreyIntoColours(*state)) return storeGeneral(state, column, row, 8, Placement::Channels, false);
+  // What the general routine does for these frames, without describing the MCU each time.
+  const McuPlacement where = placeMcu(*state, column, row, 8, 8);
+  if (where.destination == nullptr) return where.status;
+  const ComponentSlot slot = {reinterpret_cast<const int16_t*>(state->scratch), 0, 1, 1, 8, 8, 8};
+  writeGreyRepeated(*state, slot, channelRules(*state), where.destination, where.rect);
+  return 0;
 }
 
 int32_t storeMcuGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row) {

@@ -190,6 +190,60 @@ TEST(KernelTwins, BlockKernelsMatchOnSparseBlocks) {
   }
 }
 
+// Blocks of growing size, for twins that switch to a wider path once the values could leave 16
+// bits: every coefficient alone over its whole range, and blocks whose signs line up so that one
+// output of each pass grows fastest, from small to far past any such switch.
+struct MagnitudeShape {
+  const char* name;
+  int (*weight)(int row, int column);  // relative size of the coefficient
+};
+
+constexpr MagnitudeShape kMagnitudeShapes[] = {
+    {"even", [](int, int) { return 1; }},
+    {"large DC", [](int row, int column) { return row + column == 0 ? 40 : 1; }},
+    {"high frequencies", [](int row, int column) { return row >= 5 && column >= 5 ? 4 : 0; }},
+    {"falling", [](int row, int column) { return 8 - std::max(row, column); }},
+};
+
+// The sign of input k's share in output `output` of an 8-point inverse transform.
+int outputSign(int output, int k) {
+  return std::cos((2 * output + 1) * k * std::acos(-1.0) / 16) < 0 ? -1 : 1;
+}
+
+Block alignedBlock(const MagnitudeShape& shape, int rowOutput, int columnOutput, int level) {
+  Block block{};
+  for (int i = 0; i < 64; ++i) {
+    const int row = i / 8, column = i % 8;
+    const int value =
+        outputSign(rowOutput, row) * outputSign(columnOutput, column) * shape.weight(row, column) * level;
+    block[i] = static_cast<int16_t>(std::clamp(value, -32768, 32767));
+  }
+  return block;
+}
+
+TEST(KernelTwins, BlockKernelsMatchAcrossMagnitudes) {
+  const std::vector<BlockTwin> twins = blockTwins();
+  if (twins.empty()) GTEST_SKIP() << "no processor-specific block kernels in this build";
+  for (const BlockTwin& twin : twins) {
+    for (int i = 0; i < 64; ++i) {
+      for (int value = -32768; value <= 32767; value += 37) {
+        Block block{};
+        block[i] = static_cast<int16_t>(value);
+        expectTwinsAgree(twin, block, "coefficient " + std::to_string(i) + " = " + std::to_string(value));
+      }
+    }
+    for (const MagnitudeShape& shape : kMagnitudeShapes) {
+      for (int output = 0; output < 64; ++output) {
+        for (int level = 1; level <= 1200; level += 3) {
+          expectTwinsAgree(twin, alignedBlock(shape, output / 8, output % 8, level),
+                           std::string(shape.name) + " towards output " + std::to_string(output) +
+                               ", level " + std::to_string(level));
+        }
+      }
+    }
+  }
+}
+
 // --- whole-MCU colour conversion ------------------------------------------------------------
 
 using McuKernel = void (*)(const int16_t* const*, uint8_t*, ptrdiff_t);

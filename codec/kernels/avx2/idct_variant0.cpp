@@ -1,10 +1,11 @@
 // Inverse DCT, variant 0, full size: AVX2 twin of the portable AAN kernel, bit-identical to it on
-// every input. One register holds a whole row of 32-bit lanes (wrapping like Wrap32), so each
-// pass runs the butterfly once where SSE2 runs it twice, and pmulld gives the Q15 products.
+// every input. Blocks whose coefficients keep every value of the transform within 16 bits (all of
+// a photo's but a few) run in 16-bit lanes, eight to a register with pmulhrsw for the Q15
+// multiplies; the rest take 32-bit lanes (wrapping like Wrap32), a whole row to a register.
 //
-// The column pass needs no transpose (lane i of vector k is row k, column i); its results are cut
-// to 16 bits as the portable kernel stores them, then transposed for the row pass, whose results
-// are transposed back into sample rows.
+// Both ways the column pass needs no transpose (lane i of vector k is row k, column i); its
+// results are the portable kernel's 16-bit intermediate block, transposed for the row pass, whose
+// results are transposed back into sample rows.
 #include <immintrin.h>
 
 #include <algorithm>
@@ -68,6 +69,137 @@ __m256i finalSamples(__m256i y) {
                           _mm256_set1_epi32(128));
 }
 
+// --- 16-bit lanes -----------------------------------------------------------------------------
+//
+// Additions, subtractions and the 16-bit cut of the column pass agree modulo 2^16 whatever the
+// register width, so eight 16-bit lanes give the portable kernel's bits wherever the values that
+// are not taken modulo 2^16 fit: every operand of a Q15 multiply (the product depends on all of
+// its bits) and the row pass's outputs before descaling. The portable kernel must also not wrap:
+// its widest product, the one by 85627, stays inside 32 bits for operands up to 25079 in size.
+//
+// Bound: one step's outputs and multiply operands are linear in the inputs up to rounding (each
+// Q15 multiply rounds by at most 1/2, at most 2.5 per value). With g(k) the largest factor of
+// input k in any of them (1, 1, 1, 1.1796, 1, 1.7654, 2.4142, 5.0274), every such value of the
+// row pass is at most S + 39 in size, S = sum over the block of g(row)·g(column)·|coefficient|
+// (the column pass's values are within S + 2.5). S <= 25040 keeps them all below 25080, so the
+// 16-bit lanes are exact; blocks above it (rare, and every hostile one) take the 32-bit lanes.
+
+// ceil(32·g(row)·g(column)), row-major, two rows per register.
+alignas(32) constexpr int16_t kBoundWeights[64] = {
+    32, 32, 32, 38, 32, 57,  78,  161, 32,  32,  32,  38,  32,  57,  78,  161,  //
+    32, 32, 32, 38, 32, 57,  78,  161, 38,  38,  38,  45,  38,  67,  92,  190,  //
+    32, 32, 32, 38, 32, 57,  78,  161, 57,  57,  57,  67,  57,  100, 137, 285,  //
+    78, 78, 78, 92, 78, 137, 187, 389, 161, 161, 161, 190, 161, 285, 389, 809,
+};
+constexpr int32_t kNarrowLimit = 32 * 25040;
+
+// (y + 8) >> 4 plus 128 is (y + 2056) >> 4; a DC of 2056 more adds 2056 to every output.
+constexpr int32_t kDescaleBias = 8 + 128 * 16;
+
+// Sum of weight·|coefficient| within the limit. pabsw leaves -32768 negative; the unsigned
+// minimum turns it into 32767, which alone passes the limit. The sum stays below 2^31.
+bool fitsNarrowLanes(const int16_t* block) {
+  const __m256i* rows = reinterpret_cast<const __m256i*>(block);
+  const __m256i* weights = reinterpret_cast<const __m256i*>(kBoundWeights);
+  __m256i sum = _mm256_setzero_si256();
+  for (int i = 0; i < 4; ++i) {
+    const __m256i size =
+        _mm256_min_epu16(_mm256_abs_epi16(_mm256_loadu_si256(rows + i)), _mm256_set1_epi16(32767));
+    sum = _mm256_add_epi32(sum, _mm256_madd_epi16(size, _mm256_load_si256(weights + i)));
+  }
+  __m128i total = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0x4E));
+  total = _mm_add_epi32(total, _mm_shuffle_epi32(total, 0xB1));
+  return _mm_cvtsi128_si32(total) <= kNarrowLimit;
+}
+
+struct Narrow8 {
+  __m128i v[8];
+};
+
+// The Q15 multiplies, exact for 16-bit operands: pmulhrsw gives (x·k + 2^14) >> 15 for k below
+// 2^15, and a constant's whole part adds whole multiples of x.
+__m128i times0765367(__m128i x) {
+  return _mm_mulhrs_epi16(x, _mm_set1_epi16(25080));
+}
+__m128i times1082392(__m128i x) {
+  return _mm_add_epi16(x, _mm_mulhrs_epi16(x, _mm_set1_epi16(35468 - 32768)));
+}
+__m128i times1414214(__m128i x) {
+  return _mm_add_epi16(x, _mm_mulhrs_epi16(x, _mm_set1_epi16(46341 - 32768)));
+}
+__m128i times2613126(__m128i x) {
+  return _mm_add_epi16(_mm_add_epi16(x, x), _mm_mulhrs_epi16(x, _mm_set1_epi16(85627 - 65536)));
+}
+
+[[gnu::always_inline]] inline Narrow8 aanStepNarrow(const Narrow8& x) {
+  const __m128i z10 = _mm_sub_epi16(x.v[5], x.v[3]);
+  const __m128i z13 = _mm_add_epi16(x.v[5], x.v[3]);
+  const __m128i z11 = _mm_add_epi16(x.v[1], x.v[7]);
+  const __m128i z12 = _mm_sub_epi16(x.v[1], x.v[7]);
+  const __m128i a = times0765367(_mm_sub_epi16(z10, z12));
+  const __m128i t10 = _mm_sub_epi16(times1082392(z12), a);
+  const __m128i t12 = _mm_sub_epi16(a, times2613126(z10));
+  const __m128i t7 = _mm_add_epi16(z13, z11);
+  const __m128i t6 = _mm_sub_epi16(t10, t7);
+  const __m128i t5 = _mm_sub_epi16(times1414214(_mm_sub_epi16(z11, z13)), t6);
+  const __m128i t4 = _mm_add_epi16(t12, t5);
+
+  const __m128i e10 = _mm_add_epi16(x.v[0], x.v[4]);
+  const __m128i e11 = _mm_sub_epi16(x.v[0], x.v[4]);
+  const __m128i e13 = _mm_add_epi16(x.v[2], x.v[6]);
+  const __m128i e12 = _mm_sub_epi16(times1414214(_mm_sub_epi16(x.v[2], x.v[6])), e13);
+  const __m128i t0 = _mm_add_epi16(e10, e13);
+  const __m128i t3 = _mm_sub_epi16(e10, e13);
+  const __m128i t1 = _mm_add_epi16(e11, e12);
+  const __m128i t2 = _mm_sub_epi16(e11, e12);
+
+  return {{_mm_add_epi16(t0, t7), _mm_add_epi16(t1, t6), _mm_add_epi16(t2, t5), _mm_sub_epi16(t3, t4),
+           _mm_add_epi16(t3, t4), _mm_sub_epi16(t2, t5), _mm_sub_epi16(t1, t6), _mm_sub_epi16(t0, t7)}};
+}
+
+// 8x8 transpose of 16-bit values.
+[[gnu::always_inline]] inline Narrow8 transposeNarrow(const Narrow8& in) {
+  __m128i a[8], b[8];
+  for (int i = 0; i < 8; i += 2) {
+    a[i] = _mm_unpacklo_epi16(in.v[i], in.v[i + 1]);
+    a[i + 1] = _mm_unpackhi_epi16(in.v[i], in.v[i + 1]);
+  }
+  for (int i = 0; i < 8; i += 4) {
+    b[i] = _mm_unpacklo_epi32(a[i], a[i + 2]);
+    b[i + 1] = _mm_unpackhi_epi32(a[i], a[i + 2]);
+    b[i + 2] = _mm_unpacklo_epi32(a[i + 1], a[i + 3]);
+    b[i + 3] = _mm_unpackhi_epi32(a[i + 1], a[i + 3]);
+  }
+  Narrow8 out;
+  for (int k = 0; k < 4; ++k) {
+    out.v[2 * k] = _mm_unpacklo_epi64(b[k], b[k + 4]);
+    out.v[2 * k + 1] = _mm_unpackhi_epi64(b[k], b[k + 4]);
+  }
+  return out;
+}
+
+void idct0Narrow(int16_t* block) {
+  Narrow8 rows;
+  for (int k = 0; k < 8; ++k) rows.v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
+  rows.v[0] = _mm_add_epi16(rows.v[0], _mm_cvtsi32_si128(kDescaleBias));
+  Narrow8 columns = aanStepNarrow(transposeNarrow(aanStepNarrow(rows)));
+  for (__m128i& v : columns.v) v = _mm_srai_epi16(v, 4);
+  const Narrow8 samples = transposeNarrow(columns);
+  for (int k = 0; k < 8; k += 2) {
+    const __m256i clamped = _mm256_cvtepu8_epi16(_mm_packus_epi16(samples.v[k], samples.v[k + 1]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * k), clamped);
+  }
+}
+
+void idct0Wide(int16_t* block) {
+  Lanes8 intermediate = aanStep(loadWidenedRows(block));
+  for (__m256i& v : intermediate.v) v = low16(v);
+  Lanes8 sampleColumns = aanStep(transpose(intermediate));
+  for (__m256i& v : sampleColumns.v) v = finalSamples(v);
+  storeSampleRows(transpose(sampleColumns), block);
+}
+
 }  // namespace
 
 namespace avx2 {
@@ -78,11 +210,11 @@ void idct0Full(int16_t* block) {
     fillBlock(block, static_cast<int16_t>(std::clamp(((int32_t{block[0]} + 8) >> 4) + 128, 0, 255)));
     return;
   }
-  Lanes8 intermediate = aanStep(loadWidenedRows(block));
-  for (__m256i& v : intermediate.v) v = low16(v);
-  Lanes8 sampleColumns = aanStep(transpose(intermediate));
-  for (__m256i& v : sampleColumns.v) v = finalSamples(v);
-  storeSampleRows(transpose(sampleColumns), block);
+  if (fitsNarrowLanes(block)) {
+    idct0Narrow(block);
+  } else {
+    idct0Wide(block);
+  }
 }
 
 }  // namespace avx2
