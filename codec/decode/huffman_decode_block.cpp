@@ -97,10 +97,16 @@ int16_t storedValue(int32_t value, const int16_t* table, int32_t index) {
   }
 }
 
-// The AC codes of one block and their bits, consumed without their values: one lookup per code
-// (the end of block included), which is all a block needing only its DC coefficient asks for.
+// The AC codes of one block and their bits, consumed without their values, which is all a block
+// needing only its DC coefficient asks for.
 int32_t skipAc(BlockBits& bits, const HuffmanTable* acTable) {
   for (int32_t k = 1; k < 64;) {
+    // A code and its bits within the lookahead go in one step.
+    const uint32_t entry = bits.valueEntry(acTable);
+    if (entry != 0) {
+      k += static_cast<int32_t>((entry >> 4) & 15) + 1;
+      continue;
+    }
     int32_t symbol = 0;
     const Step step = takeSymbol(bits, acTable, &symbol);
     if (step == Step::EndBlock) return 0;
