@@ -26,6 +26,7 @@ namespace {
 
 using avx2::factorPair;
 using avx2::Lanes8;
+using avx2::Narrow8;
 using avx2::RowPairs;
 
 // True when every sample of the block lies in -128..128.
@@ -99,31 +100,6 @@ Lanes8 fdct1Step(const RowPairs& x) {
 
 // --- variant 0 ---------------------------------------------------------------------------
 
-struct Rows8 {
-  __m128i v[8];
-};
-
-// 8x8 transpose of 16-bit values: lane i of output k is lane k of input i.
-[[gnu::always_inline]] inline Rows8 transpose(const Rows8& in) {
-  __m128i a[8], b[8];
-  for (int i = 0; i < 8; i += 2) {
-    a[i] = _mm_unpacklo_epi16(in.v[i], in.v[i + 1]);
-    a[i + 1] = _mm_unpackhi_epi16(in.v[i], in.v[i + 1]);
-  }
-  for (int i = 0; i < 8; i += 4) {
-    b[i] = _mm_unpacklo_epi32(a[i], a[i + 2]);
-    b[i + 1] = _mm_unpackhi_epi32(a[i], a[i + 2]);
-    b[i + 2] = _mm_unpacklo_epi32(a[i + 1], a[i + 3]);
-    b[i + 3] = _mm_unpackhi_epi32(a[i + 1], a[i + 3]);
-  }
-  Rows8 out;
-  for (int k = 0; k < 4; ++k) {
-    out.v[2 * k] = _mm_unpacklo_epi64(b[k], b[k + 4]);
-    out.v[2 * k + 1] = _mm_unpackhi_epi64(b[k], b[k + 4]);
-  }
-  return out;
-}
-
 __m128i mulQ15(__m128i x, int16_t k) {
   return _mm_mulhrs_epi16(x, _mm_set1_epi16(k));
 }
@@ -134,7 +110,7 @@ __m128i mulQ15By42813(__m128i x) {
 }
 
 // The portable AAN pass on eight lanes; the bounds of the SSE2 twin keep every value in 16 bits.
-[[gnu::always_inline]] inline Rows8 aanPass(const Rows8& x) {
+[[gnu::always_inline]] inline Narrow8 aanPass(const Narrow8& x) {
   const __m128i t0 = _mm_add_epi16(x.v[0], x.v[7]), t7 = _mm_sub_epi16(x.v[0], x.v[7]);
   const __m128i t1 = _mm_add_epi16(x.v[1], x.v[6]), t6 = _mm_sub_epi16(x.v[1], x.v[6]);
   const __m128i t2 = _mm_add_epi16(x.v[2], x.v[5]), t5 = _mm_sub_epi16(x.v[2], x.v[5]);
@@ -142,7 +118,7 @@ __m128i mulQ15By42813(__m128i x) {
   const __m128i e10 = _mm_add_epi16(t0, t3), e13 = _mm_sub_epi16(t0, t3);
   const __m128i e11 = _mm_add_epi16(t1, t2), e12 = _mm_sub_epi16(t1, t2);
   const __m128i z1 = mulQ15(_mm_add_epi16(e12, e13), 23170);
-  Rows8 out;
+  Narrow8 out;
   out.v[0] = _mm_add_epi16(e10, e11);
   out.v[4] = _mm_sub_epi16(e10, e11);
   out.v[2] = _mm_add_epi16(e13, z1);
@@ -170,10 +146,10 @@ void fdct0(int16_t* block) {
     ::fdct0(block);
     return;
   }
-  Rows8 rows;
+  Narrow8 rows;
   for (int i = 0; i < 8; ++i) rows.v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
   // Lanes are rows, then columns; the second transpose brings the output back to rows.
-  const Rows8 out = aanPass(transpose(aanPass(transpose(rows))));
+  const Narrow8 out = aanPass(transpose(aanPass(transpose(rows))));
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), out.v[i]);
 }
 

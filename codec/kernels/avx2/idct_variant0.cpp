@@ -17,6 +17,7 @@
 namespace {
 
 using avx2::Lanes8;
+using avx2::Narrow8;
 
 // (x·k + 2^14) >> 15 in 32-bit lanes.
 __m256i mulQ15(__m256i x, int32_t k) {
@@ -113,10 +114,6 @@ bool fitsNarrowLanes(const int16_t* block) {
   return _mm_cvtsi128_si32(total) <= kNarrowLimit;
 }
 
-struct Narrow8 {
-  __m128i v[8];
-};
-
 // The Q15 multiplies, exact for 16-bit operands: pmulhrsw gives (x·k + 2^14) >> 15 for k below
 // 2^15, and a constant's whole part adds whole multiples of x.
 __m128i times0765367(__m128i x) {
@@ -158,34 +155,13 @@ __m128i times2613126(__m128i x) {
            _mm_add_epi16(t3, t4), _mm_sub_epi16(t2, t5), _mm_sub_epi16(t1, t6), _mm_sub_epi16(t0, t7)}};
 }
 
-// 8x8 transpose of 16-bit values.
-[[gnu::always_inline]] inline Narrow8 transposeNarrow(const Narrow8& in) {
-  __m128i a[8], b[8];
-  for (int i = 0; i < 8; i += 2) {
-    a[i] = _mm_unpacklo_epi16(in.v[i], in.v[i + 1]);
-    a[i + 1] = _mm_unpackhi_epi16(in.v[i], in.v[i + 1]);
-  }
-  for (int i = 0; i < 8; i += 4) {
-    b[i] = _mm_unpacklo_epi32(a[i], a[i + 2]);
-    b[i + 1] = _mm_unpackhi_epi32(a[i], a[i + 2]);
-    b[i + 2] = _mm_unpacklo_epi32(a[i + 1], a[i + 3]);
-    b[i + 3] = _mm_unpackhi_epi32(a[i + 1], a[i + 3]);
-  }
-  Narrow8 out;
-  for (int k = 0; k < 4; ++k) {
-    out.v[2 * k] = _mm_unpacklo_epi64(b[k], b[k + 4]);
-    out.v[2 * k + 1] = _mm_unpackhi_epi64(b[k], b[k + 4]);
-  }
-  return out;
-}
-
 void idct0Narrow(int16_t* block) {
   Narrow8 rows;
   for (int k = 0; k < 8; ++k) rows.v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
   rows.v[0] = _mm_add_epi16(rows.v[0], _mm_cvtsi32_si128(kDescaleBias));
-  Narrow8 columns = aanStepNarrow(transposeNarrow(aanStepNarrow(rows)));
+  Narrow8 columns = aanStepNarrow(transpose(aanStepNarrow(rows)));
   for (__m128i& v : columns.v) v = _mm_srai_epi16(v, 4);
-  const Narrow8 samples = transposeNarrow(columns);
+  const Narrow8 samples = transpose(columns);
   for (int k = 0; k < 8; k += 2) {
     const __m256i clamped = _mm256_cvtepu8_epi16(_mm_packus_epi16(samples.v[k], samples.v[k + 1]));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * k), clamped);

@@ -34,6 +34,33 @@ inline Lanes8 transpose(const Lanes8& in) {
   return out;
 }
 
+// Eight vectors of eight 16-bit lanes: one row of a block per vector.
+struct Narrow8 {
+  __m128i v[8];
+};
+
+// 8x8 transpose of 16-bit values: lane i of output k is lane k of input i. Forced inline: the
+// transforms that use it only pay off when their registers never go through memory.
+[[gnu::always_inline]] inline Narrow8 transpose(const Narrow8& in) {
+  __m128i a[8], b[8];
+  for (int i = 0; i < 8; i += 2) {
+    a[i] = _mm_unpacklo_epi16(in.v[i], in.v[i + 1]);
+    a[i + 1] = _mm_unpackhi_epi16(in.v[i], in.v[i + 1]);
+  }
+  for (int i = 0; i < 8; i += 4) {
+    b[i] = _mm_unpacklo_epi32(a[i], a[i + 2]);
+    b[i + 1] = _mm_unpackhi_epi32(a[i], a[i + 2]);
+    b[i + 2] = _mm_unpacklo_epi32(a[i + 1], a[i + 3]);
+    b[i + 3] = _mm_unpackhi_epi32(a[i + 1], a[i + 3]);
+  }
+  Narrow8 out;
+  for (int k = 0; k < 4; ++k) {
+    out.v[2 * k] = _mm_unpacklo_epi64(b[k], b[k + 4]);
+    out.v[2 * k + 1] = _mm_unpackhi_epi64(b[k], b[k + 4]);
+  }
+  return out;
+}
+
 // Every coefficient of the block but the DC is zero.
 inline bool dcOnly(const int16_t* block) {
   const __m256i* rows = reinterpret_cast<const __m256i*>(block);
