@@ -122,8 +122,12 @@ std::string outputPath(const CorpusFile& file, const PixelFormat& format, int sc
   const JpegColor pc = format.color;
   std::string path;
   if (scale != 1) {
-    path = std::string("scaled general store, ") + (scale == 8 ? "DC-only blocks" : "reduced IDCT") +
-           (conversion ? " + in-place conversion" : "");
+    const bool yccLayout = file.sampling == S::H1V1 || file.sampling == S::H2V1 || file.sampling == S::H2V2;
+    const bool scaledConverter = conversion && !file.nonInterleaved && n == 3 && ch == 3 && yccLayout &&
+                                 (pc == JpegColor::Rgb || pc == JpegColor::Bgr);
+    path = std::string(scaledConverter ? "convertScaledYcc, edge MCUs by the scaled general store, "
+                                       : "scaled general store, ") +
+           (scale == 8 ? "DC-only blocks" : "reduced IDCT") + (conversion ? " + in-place conversion" : "");
   } else if (file.nonInterleaved) {
     path = std::string("storeMcuGeneral per component") + (conversion ? " + final conversion pass" : "");
   } else if (conversion) {
