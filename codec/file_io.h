@@ -13,13 +13,16 @@ enum class SeekOrigin { Start, Current };
 // Returns 0 on failure.
 JpegFileHandle fileOpen(const char* name, FileAccess access);
 
-// True on success.
+// True on success: also the gathered writes went out (see fileWrite).
 bool fileClose(JpegFileHandle file);
 
 // True on success; *countRead = bytes read, 0 at the end of the file. Interrupted reads retry.
 bool fileRead(JpegFileHandle file, uint8_t* buffer, int32_t count, int32_t* countRead);
 
-// True on success; *countWritten = bytes written (a short count is the caller's error).
+// True on success; *countWritten = bytes taken (a short count is the caller's error). A regular
+// file opened ReadWrite gathers small writes and passes them on in large pieces, at the
+// latest when it is read, sought or closed: a failure may then show at one of those calls,
+// with errno telling why.
 bool fileWrite(JpegFileHandle file, const uint8_t* buffer, int32_t count, int32_t* countWritten);
 
 // True unless the platform reports failure.

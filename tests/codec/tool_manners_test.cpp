@@ -31,10 +31,11 @@ std::string textOf(const std::string& path) {
   return {bytes.begin(), bytes.end()};
 }
 
-ToolRun runTool(const std::string& arguments) {
+// `shellPrefix` runs first in the shell that starts the tool (limits, for one).
+ToolRun runTool(const std::string& arguments, const std::string& shellPrefix = "") {
   const std::string out = tempPath("stdout.txt"), err = tempPath("stderr.txt");
   const std::string command =
-      std::string("'") + MESHWICK_JPEG_TOOL + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
+      shellPrefix + "'" + MESHWICK_JPEG_TOOL + "' " + arguments + " > '" + out + "' 2> '" + err + "'";
   const int status = std::system(command.c_str());
   ToolRun run;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -262,3 +263,63 @@ TEST(ToolManners, CmykBecomesColourAsTheAppShowsItWhilePamKeepsFourChannels) {
 }
 
 }  // namespace
+
+namespace {
+
+// Noise that no transform compresses much: its JPEG at quality 100 is large.
+encode_test::Picture noisePicture(int width, int height) {
+  encode_test::Picture p{width, height, 3, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
+  uint32_t state = 12345;
+  for (uint8_t& byte : p.bytes) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<uint8_t>(state >> 24);
+  }
+  return p;
+}
+
+// Files may grow to `bytes` (whole 512-byte blocks); the signal a longer write raises is
+// ignored, so that the write fails with "File too large" instead.
+std::string fileSizeLimit(int64_t bytes) {
+  return "trap '' XFSZ; ulimit -f " + std::to_string(bytes / 512) + "; ";
+}
+
+}  // namespace
+
+TEST(ToolManners, AWriteThatFailsPartWayRemovesTheFileAndSaysWhy) {
+  const std::string noisePpm = tempPath("noise.ppm"), noiseJpg = tempPath("noise.jpg");
+  const std::string flatPpm = tempPath("flat.ppm"), flatJpg = tempPath("flat.jpg");
+  encode_test::writePnm(noisePpm, noisePicture(512, 512));
+  // 17 MiB of pixels: decoded into the mapped output file rather than written from memory.
+  encode_test::writePnm(flatPpm, encode_test::solidPicture(2400, 2400, {40, 90, 200}));
+  ASSERT_EQ(runTool("encode " + noisePpm + " " + noiseJpg + " --quality 100 --sampling 444").exitCode, 0);
+  ASSERT_EQ(runTool("encode " + flatPpm + " " + flatJpg).exitCode, 0);
+  ASSERT_GT(readFile(noiseJpg).size(), 400000u);
+  struct Case {
+    const char* name;
+    std::string arguments;  // the output is appended
+    std::string output;
+    int64_t limit;
+  };
+  const Case cases[] = {
+      {"encode, stopped by the first large write", "encode " + noisePpm + " --quality 100 --sampling 444",
+       tempPath("a.jpg"), 16384},
+      {"encode, stopped by a later large write", "encode " + noisePpm + " --quality 100 --sampling 444",
+       tempPath("b.jpg"), 300000},
+      {"encode, stopped by the last write", "encode " + noisePpm + " --quality 50 --gray", tempPath("c.jpg"),
+       4096},
+      {"encode into memory first", "encode " + noisePpm + " --quality 100 --buffer", tempPath("d.jpg"),
+       16384},
+      {"decode written from memory", "decode " + noiseJpg, tempPath("e.ppm"), 16384},
+      {"decode written from memory as BMP", "decode " + noiseJpg + " --scale 2", tempPath("f.bmp"), 16384},
+      {"decode into the mapped file", "decode " + flatJpg, tempPath("g.ppm"), 1 << 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ToolRun run = runTool(c.arguments + " " + c.output, fileSizeLimit(c.limit));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.errors, "cannot write " + c.output + ": File too large")) << run.errors;
+    EXPECT_FALSE(fs::exists(c.output)) << "the half-written file is removed";
+    std::remove(c.output.c_str());
+  }
+  for (const std::string& path : {noisePpm, noiseJpg, flatPpm, flatJpg}) std::remove(path.c_str());
+}
