@@ -31,6 +31,10 @@ namespace {
 constexpr uint64_t kDefaultMaxBytes = uint64_t{1} << 30;
 constexpr int kCommentCapacity = 65535;
 constexpr int32_t kMaxThumbnailSide = 255;
+// Decoded pictures up to this size are written from memory in one call: the kernel fills a
+// file's pages faster from one large write than through a store fault on each. Larger ones
+// are decoded straight into the mapped file, so that memory holds them once.
+constexpr uint64_t kLargestWrittenPicture = uint64_t{16} << 20;
 
 int fileFailure(const std::string& path, const std::string& reason) {
   std::fprintf(stderr, "meshwick-jpeg: %s: %s\n", path.c_str(), reason.c_str());
@@ -302,7 +306,8 @@ CLI::App* addDecodeCommand(CLI::App& app, DecodeOptions* options) {
 
 // The decoded picture as the output file holds it: rows `stride` bytes apart, the bottom row
 // first when `bottomUp` (BMP; the codec writes that order when given a negative height). The
-// pixels lie in the mapped output file itself, or in `owned` when they are converted first.
+// pixels lie in the mapped output file itself, or in `owned` (pictures converted first, and
+// small ones).
 struct Picture {
   int32_t width = 0;
   int32_t height = 0;
@@ -311,7 +316,7 @@ struct Picture {
   bool bottomUp = false;
   JpegColor color = JpegColor::Rgb;
   uint8_t* pixels = nullptr;
-  std::unique_ptr<uint8_t[]> owned;
+  tool_files::PopulatedMemory owned;
 
   const uint8_t* row(int32_t y) const {
     const int32_t memoryRow = bottomUp ? height - 1 - y : y;
@@ -521,7 +526,7 @@ bool cutRegion(const DecodeOptions& options, Picture* picture) {
 // writes every byte). Empty or why the output cannot be written.
 std::string placePixels(const DecodeOptions& options, bool convertAfter, uint64_t bytes, Picture* picture,
                         tool_files::MappedOutput* output) {
-  if (!convertAfter) {
+  if (!convertAfter && bytes > kLargestWrittenPicture) {
     const std::vector<uint8_t> header =
         fileHeader(options.format, picture->width, picture->height, picture->channels);
     const std::string problem = output->create(options.output, header.size() + static_cast<size_t>(bytes));
@@ -532,9 +537,8 @@ std::string placePixels(const DecodeOptions& options, bool convertAfter, uint64_
     }
     if (problem != tool_files::MappedOutput::kNotRegular) return problem;
   }
-  picture->owned.reset(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
-  if (!picture->owned) return "not enough memory for the picture";
-  picture->pixels = picture->owned.get();
+  if (!picture->owned.allocate(static_cast<size_t>(bytes))) return "not enough memory for the picture";
+  picture->pixels = picture->owned.data();
   return {};
 }
 

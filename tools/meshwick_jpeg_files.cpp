@@ -101,6 +101,24 @@ std::string MappedOutput::finish() {
 
 namespace tool_files {
 
+PopulatedMemory::~PopulatedMemory() {
+  if (data_ != nullptr) ::munmap(data_, size_);
+}
+
+bool PopulatedMemory::allocate(size_t size) {
+  if (size == 0) size = 1;
+  void* area =
+      ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  if (area == MAP_FAILED) return false;
+  data_ = static_cast<uint8_t*>(area);
+  size_ = size;
+  return true;
+}
+
+}  // namespace tool_files
+
+namespace tool_files {
+
 std::string readWholeFile(const std::string& path, Bytes* bytes, size_t limit) {
   errno = 0;
   const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -64,6 +64,28 @@ class MappedOutput {
 
 namespace tool_files {
 
+// Memory for a picture, its pages mapped in one call rather than faulted in one at a time as
+// the codec first stores into each.
+class PopulatedMemory {
+ public:
+  PopulatedMemory() = default;
+  PopulatedMemory(const PopulatedMemory&) = delete;
+  PopulatedMemory& operator=(const PopulatedMemory&) = delete;
+  ~PopulatedMemory();
+
+  // False when the memory cannot be had.
+  bool allocate(size_t size);
+  uint8_t* data() const { return data_; }
+
+ private:
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+}  // namespace tool_files
+
+namespace tool_files {
+
 // Reads the whole of `path` into `bytes` with as few reads as its size allows. Empty on
 // success, else the reason; files above `limit` bytes are refused.
 std::string readWholeFile(const std::string& path, Bytes* bytes, size_t limit);
