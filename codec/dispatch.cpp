@@ -302,6 +302,8 @@ void fillAvx2Set(KernelTable* table) {
   table->convertBgrToH1V1 = avx2::convertBgrToH1V1;
   table->convertBgrToH2V1 = avx2::convertBgrToH2V1;
   table->convertBgrToH2V2 = avx2::convertBgrToH2V2;
+  table->convertRgbToGray = avx2::convertRgbToGray;
+  table->convertBgrToGray = avx2::convertBgrToGray;
 #endif
 }
 

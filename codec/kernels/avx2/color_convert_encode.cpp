@@ -1,4 +1,4 @@
-// RGB and BGR to level-shifted YCbCr blocks (H1V1, H2V1, H2V2): AVX2 twins of the portable
+// RGB and BGR to level-shifted YCbCr blocks (H1V1, H2V1, H2V2) or luma blocks: AVX2 twins of the portable
 // whole-tile kernels, bit-identical to them on every input.
 //
 // The arithmetic is the SSE2 twins' (codec/kernels/sse2/color_convert_encode.cpp), sixteen pixels
@@ -170,6 +170,13 @@ void convertH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
   }
 }
 
+// Two 8-pixel rows per step, luma only.
+template <bool kBgr>
+void convertToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  for (int y = 0; y < 8; y += 2)
+    store16(blocks[0] + 8 * y, lumaOf(loadPixels<kBgr>(src + y * stride, src + (y + 1) * stride)));
+}
+
 }  // namespace
 
 namespace avx2 {
@@ -191,6 +198,12 @@ void convertBgrToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* bloc
 }
 void convertBgrToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
   convertH2V2<true>(src, stride, blocks);
+}
+void convertRgbToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  convertToGray<false>(src, stride, blocks);
+}
+void convertBgrToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks) {
+  convertToGray<true>(src, stride, blocks);
 }
 
 }  // namespace avx2

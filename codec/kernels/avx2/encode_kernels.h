@@ -20,5 +20,7 @@ void convertRgbToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* bloc
 void convertBgrToH1V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 void convertBgrToH2V1(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 void convertBgrToH2V2(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertRgbToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
+void convertBgrToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* blocks);
 
 }  // namespace avx2
