@@ -546,8 +546,18 @@ Choice chooseWithConversion(const JPEG_PROPERTIES* state) {
   if (state->jpegChannels == 4 && bytes == 4 && pixels == JpegColor::Cmyk) {
     return {convertMcuWithKernel<&KernelTable::convertCmykToH1V1>, EncodeLayoutCode::CmykH1V1};
   }
-  if (state->jpegChannels == 1) return {convertMcuToGray, EncodeLayoutCode::None};  // RGB or BGR to gray
-  return kGeneral;                                                                  // 4-byte RGB
+  // RGB or BGR to gray: 3-byte pixels in 8 x 8 tiles straight through the grey kernels, without
+  // asking per MCU; anything else through convertMcuToGray.
+  const bool grayTiles =
+      state->jpegChannels == 1 && bytes == 3 && state->mcuWidth == 8 && state->mcuHeight == 8;
+  if (grayTiles && pixels == JpegColor::Rgb) {
+    return {convertMcuWithKernel<&KernelTable::convertRgbToGray>, EncodeLayoutCode::None};
+  }
+  if (grayTiles && pixels == JpegColor::Bgr) {
+    return {convertMcuWithKernel<&KernelTable::convertBgrToGray>, EncodeLayoutCode::None};
+  }
+  if (state->jpegChannels == 1) return {convertMcuToGray, EncodeLayoutCode::None};
+  return kGeneral;  // 4-byte RGB
 }
 
 Choice chooseWithSampling(const JPEG_PROPERTIES* state) {
