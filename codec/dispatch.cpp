@@ -53,6 +53,47 @@ uint64_t readNoTimeStamp() {
 }
 
 #ifdef MESHWICK_HAS_CPUID
+// What the processor says about itself, asked once: cpuid can cost tens of microseconds a
+// call under a hypervisor, and the answers do not change while the process runs.
+struct CpuidAnswers {
+  bool hasLeaf0 = false;
+  bool hasLeaf1 = false;
+  bool hasLeaf7 = false;
+  unsigned int leaf0[4] = {};  // eax, ebx, ecx, edx
+  unsigned int leaf1[4] = {};
+  unsigned int leaf7Ebx = 0;
+  uint64_t xcr0 = 0;  // 0 unless the system enabled XGETBV
+};
+
+CpuidAnswers askProcessor() {
+  CpuidAnswers answers;
+  unsigned int* a = answers.leaf0;
+  answers.hasLeaf0 = __get_cpuid(0, &a[0], &a[1], &a[2], &a[3]) != 0;
+  const unsigned int highestLeaf = a[0];
+  if (!answers.hasLeaf0 || highestLeaf == 0) return answers;
+  unsigned int* b = answers.leaf1;
+  answers.hasLeaf1 = __get_cpuid(1, &b[0], &b[1], &b[2], &b[3]) != 0;
+  if (!answers.hasLeaf1 || highestLeaf < 7) return answers;
+  answers.hasLeaf7 = true;
+  unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  answers.leaf7Ebx = ebx;
+  constexpr uint32_t kOsXsave = 1u << 27;
+  if ((answers.leaf1[2] & kOsXsave) != 0) {  // else XGETBV would fault
+    uint32_t xcr0Low = 0, xcr0High = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    answers.xcr0 = (uint64_t{xcr0High} << 32) | xcr0Low;
+  }
+  return answers;
+}
+
+const CpuidAnswers& processorAnswers() {
+  static const CpuidAnswers answers = askProcessor();
+  return answers;
+}
+#endif
+
+#ifdef MESHWICK_HAS_CPUID
 uint64_t readProcessorTimeStamp() {
   return __rdtsc();
 }
@@ -71,13 +112,13 @@ void queryProcessorInfo() {
   std::memset(processorInfo.vendor, ' ', 12);
   processorInfo.vendor[12] = '\0';
 #ifdef MESHWICK_HAS_CPUID
-  unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return;
-  std::memcpy(processorInfo.vendor, &ebx, 4);
-  std::memcpy(processorInfo.vendor + 4, &edx, 4);
-  std::memcpy(processorInfo.vendor + 8, &ecx, 4);
-  if (eax == 0) return;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return;
+  const CpuidAnswers& answers = processorAnswers();
+  if (!answers.hasLeaf0) return;
+  std::memcpy(processorInfo.vendor, &answers.leaf0[1], 4);
+  std::memcpy(processorInfo.vendor + 4, &answers.leaf0[3], 4);
+  std::memcpy(processorInfo.vendor + 8, &answers.leaf0[2], 4);
+  if (answers.leaf0[0] == 0 || !answers.hasLeaf1) return;
+  const unsigned int eax = answers.leaf1[0], ebx = answers.leaf1[1], edx = answers.leaf1[3];
   processorInfo.brandIndex = ebx & 0xFFu;
   processorInfo.processorType = (eax >> 12) & 0x3u;
   processorInfo.family = (eax >> 8) & 0xFu;
@@ -323,19 +364,13 @@ bool avx2Built() {
 #endif
 }
 
-// Reads the processor each time: the answer must not depend on whether jpegInit ran before.
+// From the processor's own answers, not from what jpegInit stored: the answer must not depend
+// on whether jpegInit ran before.
 bool processorRunsAvx2() {
 #ifdef MESHWICK_HAS_CPUID
-  unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0 || eax < 7) return false;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-  const uint32_t leaf1Ecx = ecx;
-  constexpr uint32_t kOsXsave = 1u << 27;
-  if ((leaf1Ecx & kOsXsave) == 0) return false;  // XGETBV would fault
-  __cpuid_count(7, 0, eax, ebx, ecx, edx);
-  uint32_t xcr0Low = 0, xcr0High = 0;
-  __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
-  return avx2Usable(leaf1Ecx, ebx, (uint64_t{xcr0High} << 32) | xcr0Low);
+  const CpuidAnswers& answers = processorAnswers();
+  if (!answers.hasLeaf7) return false;
+  return avx2Usable(answers.leaf1[2], answers.leaf7Ebx, answers.xcr0);
 #else
   return false;
 #endif
