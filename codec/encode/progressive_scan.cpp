@@ -258,6 +258,8 @@ class ScanCoder {
 
   // Blocks lie in zig-zag order: whole-block loops the compiler turns into vector code, then
   // the flags gathered into masks eight at a time.
+  // Only refinement scans ask for the last magnitude-1 position.
+  template <bool kFindLastOne>
   void readBand(const int16_t* block, Band* band) const {
     uint8_t nonzero[64];
     uint8_t one[64];
@@ -265,17 +267,36 @@ class ScanCoder {
       const auto magnitude = static_cast<uint16_t>(std::abs(int32_t{block[k]}) >> low_);
       band->magnitude[k] = magnitude;
       nonzero[k] = magnitude != 0;
-      one[k] = magnitude == 1;
+      if constexpr (kFindLastOne) one[k] = magnitude == 1;
     }
     const uint64_t inBand = (~uint64_t{0} >> (63 - end_)) & (~uint64_t{0} << start_);
     band->nonzero = packFlags(nonzero) & inBand;
-    const uint64_t ones = packFlags(one) & inBand;
-    band->lastOne = ones != 0 ? 63 - std::countl_zero(ones) : -1;
+    band->lastOne = -1;
+    if constexpr (kFindLastOne) {
+      const uint64_t ones = packFlags(one) & inBand;
+      if (ones != 0) band->lastOne = 63 - std::countl_zero(ones);
+    }
+  }
+
+  // Most blocks of the higher bands hold nothing at the scan's precision: one pass over the
+  // band tells, before the block is read in full.
+  bool bandIsEmpty(const int16_t* block) const {
+    uint32_t any = 0;
+    for (int32_t k = start_; k <= end_; ++k) any |= static_cast<uint32_t>(std::abs(int32_t{block[k]}));
+    return (any >> low_) == 0;
+  }
+
+  // A block with nothing to send joins the end-of-band run.
+  JpegStatus extendEndOfBandRun() {
+    if (++run_ == kMaxEndOfBandRun || correction_.buffered > kMaxBufferedCorrectionBits)
+      return emitEndOfBandRun();
+    return JpegStatus::Ok;
   }
 
   JpegStatus codeAcFirst(const int16_t* block) {
+    if (bandIsEmpty(block)) return extendEndOfBandRun();
     Band band;
-    readBand(block, &band);
+    readBand<false>(block, &band);
     int32_t previous = start_ - 1;
     for (uint64_t rest = band.nonzero; rest != 0; rest &= rest - 1) {
       const int32_t k = std::countr_zero(rest);
@@ -302,8 +323,9 @@ class ScanCoder {
   // Zero runs count only coefficients still zero, and are folded into the end of band after
   // the last newly nonzero coefficient.
   JpegStatus codeAcRefinement(const int16_t* block) {
+    if (bandIsEmpty(block)) return extendEndOfBandRun();
     Band band;
-    readBand(block, &band);
+    readBand<true>(block, &band);
     blockStart_ = correction_.buffered;
     blockCount_ = 0;
     int32_t zeros = 0;

@@ -20,11 +20,14 @@ namespace {
 
 // Two components, the first 2x2: three MCU columns and two rows of quantised blocks whose
 // coefficients thin out with frequency, as a photograph's do.
-// With `extreme`, coefficient planes may hand over any 16-bit value: every third coefficient
-// is one of the int16 extremes, whose categories reach 16.
+// Extreme: coefficient planes may hand over any 16-bit value, so every third coefficient is one
+// of the int16 extremes, whose categories reach 16. Sparse: two blocks in three keep their DC
+// alone and a few ACs of magnitude 1 to 3, so bands turn empty at some point transforms only.
+enum class Values { Photo, Extreme, Sparse };
+
 struct Frame {
   static constexpr int kMcusPerRow = 3, kMcuRows = 2, kBlocksPerMcu = 5;
-  explicit Frame(bool extreme = false)
+  explicit Frame(Values values = Values::Photo)
       : coefficients(static_cast<size_t>(kMcusPerRow * kMcuRows * kBlocksPerMcu) * 64) {
     std::mt19937 random(3);
     const int16_t extremes[4] = {INT16_MIN, INT16_MAX, -32767, 16384};
@@ -33,7 +36,10 @@ struct Frame {
       const int spread = std::max(1, 200 >> (frequency / 8));
       std::uniform_int_distribution<int> value(-spread, spread);
       coefficients[i] = static_cast<int16_t>(random() % 3 == 0 ? 0 : value(random));
-      if (extreme && i % 3 == 1) coefficients[i] = extremes[random() % 4];
+      if (values == Values::Extreme && i % 3 == 1) coefficients[i] = extremes[random() % 4];
+      if (values == Values::Sparse && i / 64 % 3 != 0 && frequency != 0) {
+        coefficients[i] = static_cast<int16_t>(random() % 16 == 0 ? static_cast<int>(random() % 7) - 3 : 0);
+      }
     }
     layout.buffer = coefficients.data();
     layout.blocksPerMcu = kBlocksPerMcu;
@@ -155,7 +161,8 @@ TEST(ProgressiveScanRecording, ReplayWritesTheBytesOfTheSecondReading) {
 // one recording, replay the bytes of the second reading; the limit decides alone whether a
 // scan is kept, also when it falls inside a chunk or on its end.
 TEST(ProgressiveScanRecording, ChunkedRecordingsReplayEveryScanOfTheScript) {
-  const Frame frames[2] = {Frame(false), Frame(true)};
+  const Frame frames[] = {Frame(Values::Photo), Frame(Values::Extreme), Frame(Values::Sparse)};
+  const char* const frameNames[] = {"photo", "extreme", "sparse"};
   struct Room {
     size_t chunkEntries;
     size_t limit;  // SIZE_MAX: none; 0: the exact entry count of each scan; else that many
@@ -171,7 +178,7 @@ TEST(ProgressiveScanRecording, ChunkedRecordingsReplayEveryScanOfTheScript) {
         for (const int32_t restartInterval : {0, 2}) {
           SCOPED_TRACE(std::string(c.name) + ", chunks of " + std::to_string(room.chunkEntries) + ", limit " +
                        std::to_string(room.limit) + ", restart interval " + std::to_string(restartInterval) +
-                       (&frame == &frames[1] ? ", extreme values" : ""));
+                       ", " + frameNames[&frame - frames] + " values");
           bool walked = true, replayed = false;
           const std::vector<uint8_t> read = writeScan(frame, c, restartInterval, 0, &walked);
           ASSERT_FALSE(walked);
