@@ -1,7 +1,6 @@
 #include "codec/encode/progressive_encoder.h"
 
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "codec/encode/color_convert_encode.h"
@@ -194,10 +193,10 @@ JpegStatus writeOptimalTable(JPEG_PROPERTIES* state, int32_t tableClass, int32_t
 JpegStatus writeScanTables(JPEG_PROPERTIES* state, const CoefficientLayout& layout, ScanRecord* scan,
                            SymbolFrequencies* frequencies, ScanRecording* recording) {
   const bool dc = scan->spectralStart == 0 && scan->spectralEnd == 0;
-  recording->complete = false;
+  recording->abandon();
   if (dc && scan->approxHigh != 0) return JpegStatus::Ok;
   std::memset(frequencies, 0, sizeof *frequencies);
-  countScanSymbols(state, layout, scan, frequencies, recording->capacity > 0 ? recording : nullptr);
+  countScanSymbols(state, layout, scan, frequencies, recording);
   if (!dc) {
     ScanComponent& component = scan->components[0];
     const int32_t id = state->acSelectors[component.componentIndex];
@@ -218,23 +217,12 @@ JpegStatus writeScanTables(JPEG_PROPERTIES* state, const CoefficientLayout& layo
   return JpegStatus::Ok;
 }
 
-// Room for the statistics pass's decisions: entries per block of the frame, enough for most
-// scans of photographs; a scan that needs more is read again by the writing pass, and so is
-// every scan when the room cannot be had.
-constexpr size_t kRecordedEntriesPerBlock = 16;
-
 JpegStatus writeScans(JPEG_PROPERTIES* state) {
   const CoefficientLayout layout = coefficientLayout(state, state->coefficientBuffer);
   SymbolFrequencies frequencies;
   CorrectionBits correction;
   ByteInput* writer = &state->input;
-  const size_t blocks = static_cast<size_t>(layout.blocksPerMcu) * static_cast<size_t>(layout.mcusPerRow) *
-                        static_cast<size_t>(layout.mcuRows);
-  ScanRecording recording{};
-  recording.capacity = blocks * kRecordedEntriesPerBlock;
-  std::unique_ptr<uint32_t[]> entries(new (std::nothrow) uint32_t[recording.capacity]);
-  recording.entries = entries.get();
-  if (entries == nullptr) recording.capacity = 0;
+  ScanRecording recording;
   for (int32_t i = 0; i < state->scanScriptCount; ++i) {
     ScanRecord* scan = &state->scanScript[i];
     JpegStatus status = writeScanTables(state, layout, scan, &frequencies, &recording);
@@ -313,7 +301,7 @@ JpegStatus gatherCoefficients(JPEG_PROPERTIES* state) {
         if (status != JpegStatus::Ok) break;
         transformMcu(state, quantTables, scratch);
       }
-      std::memcpy(out, scratch, mcuValues * sizeof(int16_t));
+      storeZigzagBlocks(scratch, static_cast<int32_t>(mcuValues / 64), out);
     }
   }
   state->input.kernels->finishKernels();

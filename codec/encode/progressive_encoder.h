@@ -21,8 +21,8 @@ JpegStatus buildScanScript(JPEG_PROPERTIES* state);
 void releaseScanScript(JPEG_PROPERTIES* state);
 
 // Fills the coefficient buffer (allocated for the frame) with every quantised block in MCU
-// order: from coefficient planes unchanged, else converted, transformed and quantised as the
-// baseline encoder does.
+// order, each block's coefficients in zig-zag order: from coefficient planes unchanged, else
+// converted, transformed and quantised as the baseline encoder does.
 JpegStatus gatherCoefficients(JPEG_PROPERTIES* state);
 
 // SOS of a progressive scan: identifiers are component indices (as in the SOF2 this encoder

@@ -1,8 +1,10 @@
 #include "codec/encode/progressive_scan.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "codec/encode/huffman_encode.h"
 #include "codec/encode/output_writer.h"
@@ -18,11 +20,31 @@ constexpr int32_t kMaxScanComponents = 4;
 constexpr int32_t kBitsPerPut = 16;
 constexpr int32_t kBlocksAhead = 8;
 
+// The low `count` (0..16) bits.
+constexpr uint32_t lowBits(int32_t count) {
+  return (uint32_t{1} << count) - 1u;
+}
+
+// Bit k set where flags[k] (0 or 1) is 1: eight flags at a time, each byte's flag carried by
+// one product into the top byte.
+uint64_t packFlags(const uint8_t* flags) {
+  uint64_t mask = 0;
+  for (int32_t group = 0; group < 8; ++group) {
+    uint64_t word = 0;
+    for (int32_t b = 0; b < 8; ++b) word |= uint64_t{flags[group * 8 + b]} << (8 * b);
+    mask |= (word * 0x0102040810204080u) >> 56 << (8 * group);
+  }
+  return mask;
+}
+
 bool isDcScan(const ScanRecord& scan) {
   return scan.spectralStart == 0 && scan.spectralEnd == 0;
 }
 
 // --- sinks: what a symbol decision turns into -------------------------------------------------
+
+// Every sink takes a Huffman symbol together with the extra bits that follow it (`value` holds
+// only the low `count` bits), bare bit fields and restart markers.
 
 // The statistics pass: counts symbols, drops bits and markers.
 class CountingSink {
@@ -35,11 +57,12 @@ class CountingSink {
       acTable_[j] = state->acSelectors[index];
     }
   }
-  JpegStatus dcSymbol(int32_t j, int32_t symbol) {
-    ++frequencies_->table[dcTable_[j]][symbol & 0xFF];
+  // DC symbols are their bit count.
+  JpegStatus dcCoded(int32_t j, uint32_t, int32_t count) {
+    ++frequencies_->table[dcTable_[j]][count & 0xFF];
     return JpegStatus::Ok;
   }
-  JpegStatus acSymbol(int32_t symbol) {
+  JpegStatus acCoded(int32_t symbol, uint32_t, int32_t) {
     ++frequencies_->table[acTable_[0]][symbol & 0xFF];
     return JpegStatus::Ok;
   }
@@ -52,72 +75,58 @@ class CountingSink {
   int32_t acTable_[kMaxScanComponents] = {};
 };
 
-// The statistics pass that also keeps its decisions. Entry layout: bits 30-31 the kind; a DC
-// symbol keeps the scan component in bits 8-9 and the symbol in bits 0-7, an AC symbol the
-// symbol, raw bits their count (at most 16) in bits 16-20 and value in bits 0-15, a marker n.
+// Entry layout: bits 30-31 the kind, bits 16-20 the extra bit count (at most 16), bits 0-15
+// their value; a DC symbol keeps its scan component in bits 21-22, an AC symbol the symbol in
+// bits 21-28; a marker keeps n alone.
+namespace entry {
+constexpr uint32_t kDcSymbol = 0u << 30;
+constexpr uint32_t kAcSymbol = 1u << 30;
+constexpr uint32_t kBits = 2u << 30;
+constexpr uint32_t kMarker = 3u << 30;
+constexpr uint32_t kKind = 3u << 30;
+
+constexpr uint32_t bitField(uint32_t value, int32_t count) {
+  return static_cast<uint32_t>(count) << 16 | (value & 0xFFFF);
+}
+constexpr int32_t countOf(uint32_t entry) {
+  return static_cast<int32_t>(entry >> 16 & 0x1F);
+}
+constexpr uint32_t valueOf(uint32_t entry) {
+  return entry & 0xFFFF;
+}
+constexpr int32_t symbolOf(uint32_t entry) {
+  return static_cast<int32_t>(entry >> 21 & 0xFF);
+}
+}  // namespace entry
+
+// The statistics pass that also keeps its decisions.
 class RecordingSink {
  public:
-  static constexpr uint32_t kDcSymbol = 0u << 30;
-  static constexpr uint32_t kAcSymbol = 1u << 30;
-  static constexpr uint32_t kBits = 2u << 30;
-  static constexpr uint32_t kMarker = 3u << 30;
-
   RecordingSink(const JPEG_PROPERTIES* state, const ScanRecord& scan, SymbolFrequencies* frequencies,
                 ScanRecording* recording)
       : counter_(state, scan, frequencies), recording_(recording) {}
-  JpegStatus dcSymbol(int32_t j, int32_t symbol) {
-    keep(kDcSymbol | static_cast<uint32_t>(j) << 8 | (static_cast<uint32_t>(symbol) & 0xFF));
-    return counter_.dcSymbol(j, symbol);
+  JpegStatus dcCoded(int32_t j, uint32_t value, int32_t count) {
+    recording_->keep(entry::kDcSymbol | static_cast<uint32_t>(j) << 21 | entry::bitField(value, count));
+    return counter_.dcCoded(j, value, count);
   }
-  JpegStatus acSymbol(int32_t symbol) {
-    keep(kAcSymbol | (static_cast<uint32_t>(symbol) & 0xFF));
-    return counter_.acSymbol(symbol);
+  JpegStatus acCoded(int32_t symbol, uint32_t value, int32_t count) {
+    recording_->keep(entry::kAcSymbol | (static_cast<uint32_t>(symbol) & 0xFF) << 21 |
+                     entry::bitField(value, count));
+    return counter_.acCoded(symbol, value, count);
   }
   JpegStatus bits(uint32_t value, int32_t count) {
-    keep(kBits | static_cast<uint32_t>(count) << 16 | (value & 0xFFFF));
+    recording_->keep(entry::kBits | entry::bitField(value, count));
     return JpegStatus::Ok;
   }
   JpegStatus restartMarker(int32_t n) {
-    keep(kMarker | static_cast<uint32_t>(n));
+    recording_->keep(entry::kMarker | static_cast<uint32_t>(n));
     return JpegStatus::Ok;
   }
 
  private:
-  void keep(uint32_t entry) {
-    if (recording_->count < recording_->capacity) {
-      recording_->entries[recording_->count++] = entry;
-    } else {
-      recording_->complete = false;
-    }
-  }
   CountingSink counter_;
   ScanRecording* recording_;
 };
-
-// Hands a kept scan to a sink as the walk would have.
-template <typename Sink>
-JpegStatus replayScan(const ScanRecording& recording, Sink& sink) {
-  for (size_t i = 0; i < recording.count; ++i) {
-    const uint32_t entry = recording.entries[i];
-    JpegStatus status = JpegStatus::Ok;
-    switch (entry & RecordingSink::kMarker) {
-      case RecordingSink::kDcSymbol:
-        status = sink.dcSymbol(static_cast<int32_t>(entry >> 8 & 3), static_cast<int32_t>(entry & 0xFF));
-        break;
-      case RecordingSink::kAcSymbol:
-        status = sink.acSymbol(static_cast<int32_t>(entry & 0xFF));
-        break;
-      case RecordingSink::kBits:
-        status = sink.bits(entry & 0xFFFF, static_cast<int32_t>(entry >> 16 & 0x1F));
-        break;
-      default:
-        status = sink.restartMarker(static_cast<int32_t>(entry & 7));
-        break;
-    }
-    if (status != JpegStatus::Ok) return status;
-  }
-  return JpegStatus::Ok;
-}
 
 // The writing pass: bits gather in a word (output_writer.h) that goes out eight bytes at a time;
 // a marker first hands the writer back its pending byte.
@@ -128,11 +137,13 @@ class WritingSink {
     for (int32_t j = 0; j < scan.componentCount; ++j) dcTable_[j] = scan.components[j].dcTable;
     acTable_ = scan.components[0].acTable;
   }
-  JpegStatus dcSymbol(int32_t j, int32_t symbol) { return put(dcTable_[j], symbol); }
-  JpegStatus acSymbol(int32_t symbol) { return put(acTable_, symbol); }
-  JpegStatus bits(uint32_t value, int32_t count) {
-    return bits_.put(value & ((uint64_t{1} << count) - 1u), count);
+  JpegStatus dcCoded(int32_t j, uint32_t value, int32_t count) {
+    return put(dcTable_[j], count, value, count);
   }
+  JpegStatus acCoded(int32_t symbol, uint32_t value, int32_t count) {
+    return put(acTable_, symbol, value, count);
+  }
+  JpegStatus bits(uint32_t value, int32_t count) { return bits_.put(value, count); }
   JpegStatus restartMarker(int32_t n) {
     JpegStatus status = bits_.finish();
     if (status != JpegStatus::Ok) return status;
@@ -144,10 +155,38 @@ class WritingSink {
   // Leaves the last incomplete byte pending in the writer, as putBits would.
   JpegStatus finish() { return bits_.finish(); }
 
+  // Writes kept entries as the walk would have handed them over.
+  JpegStatus replay(const uint32_t* entries, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      const uint32_t kept = entries[i];
+      const int32_t bitCount = entry::countOf(kept);
+      const uint32_t value = entry::valueOf(kept);
+      JpegStatus status;
+      switch (kept & entry::kKind) {
+        case entry::kDcSymbol:
+          status = put(dcTable_[kept >> 21 & 3], bitCount, value, bitCount);
+          break;
+        case entry::kAcSymbol:
+          status = put(acTable_, entry::symbolOf(kept), value, bitCount);
+          break;
+        case entry::kBits:
+          status = bits_.put(value, bitCount);
+          break;
+        default:
+          status = restartMarker(static_cast<int32_t>(kept & 7));
+          break;
+      }
+      if (status != JpegStatus::Ok) return status;
+    }
+    return JpegStatus::Ok;
+  }
+
  private:
-  // Coefficients of 8-bit samples never reach category 16; the mask only keeps an index.
-  JpegStatus put(const HuffmanTable* table, int32_t symbol) {
-    return bits_.put(table->code[symbol & 0xFF], table->codeLength[symbol & 0xFF]);
+  // Coefficients of 8-bit samples never reach category 16; the mask only keeps an index. The
+  // code and its extra bits (16 + 16 at most) go in as one field.
+  JpegStatus put(const HuffmanTable* table, int32_t symbol, uint32_t value, int32_t count) {
+    const uint64_t code = table->code[symbol & 0xFF];
+    return bits_.put(code << count | value, table->codeLength[symbol & 0xFF] + count);
   }
   ByteInput* writer_;
   WordBits<EmitByte> bits_;
@@ -184,8 +223,7 @@ class ScanCoder {
   JpegStatus emitEndOfBandRun() {
     if (run_ == 0) return JpegStatus::Ok;
     const int32_t n = std::bit_width(static_cast<uint32_t>(run_)) - 1;
-    JpegStatus status = sink_.acSymbol(n << 4);
-    if (status == JpegStatus::Ok && n > 0) status = sink_.bits(static_cast<uint32_t>(run_), n);
+    JpegStatus status = sink_.acCoded(n << 4, static_cast<uint32_t>(run_) & lowBits(n), n);
     if (status == JpegStatus::Ok) status = emitCorrectionBits(0, correction_.buffered);
     run_ = 0;
     correction_.buffered = 0;
@@ -202,60 +240,78 @@ class ScanCoder {
     const int32_t difference = value - lastDc_[j];
     lastDc_[j] = value;
     const int32_t category = sizeCategory(static_cast<uint32_t>(std::abs(difference)));
-    JpegStatus status = sink_.dcSymbol(j, category);
-    if (status == JpegStatus::Ok && category > 0) {
-      status = sink_.bits(static_cast<uint32_t>(difference < 0 ? difference - 1 : difference), category);
-    }
-    return status;
+    return sink_.dcCoded(
+        j, static_cast<uint32_t>(difference < 0 ? difference - 1 : difference) & lowBits(category), category);
   }
 
   JpegStatus codeDcRefinement(const int16_t* block) {
     return sink_.bits(static_cast<uint32_t>(block[0] >> low_) & 1u, 1);
   }
 
-  // The band's magnitudes |c| >> Al in zig-zag order, a bit per nonzero one so the coding
-  // loops visit only those, and the last position whose magnitude is 1.
+  // The block's magnitudes |c| >> Al, a bit per position of the band whose magnitude is
+  // nonzero, so the coding loops visit only those, and the last position whose magnitude is 1.
   struct Band {
-    int32_t magnitude[64];
+    uint16_t magnitude[64];
     uint64_t nonzero;
     int32_t lastOne;
   };
 
+  // Blocks lie in zig-zag order: whole-block loops the compiler turns into vector code, then
+  // the flags gathered into masks eight at a time.
+  // Only refinement scans ask for the last magnitude-1 position.
+  template <bool kFindLastOne>
   void readBand(const int16_t* block, Band* band) const {
-    // The block comes in whole, in order, before the zig-zag reads: it lies in a buffer far
-    // larger than the caches, and sequential wide loads keep the memory system busy.
-    int16_t local[64];
-    std::memcpy(local, block, sizeof(local));
-    // Each position's bit enters at the top and moves down one place per coefficient after it,
-    // so the loop shifts by constants only; the last shift puts bit k at k.
-    uint64_t nonzero = 0;
-    int32_t lastOne = -1;
-    for (int32_t k = start_; k <= end_; ++k) {
-      const int32_t magnitude = std::abs(int32_t{local[kEncodeZigzagToNatural[k]]}) >> low_;
+    uint8_t nonzero[64];
+    uint8_t one[64];
+    for (int32_t k = 0; k < 64; ++k) {
+      const auto magnitude = static_cast<uint16_t>(std::abs(int32_t{block[k]}) >> low_);
       band->magnitude[k] = magnitude;
-      nonzero = nonzero >> 1 | uint64_t{magnitude != 0} << 63;
-      lastOne = magnitude == 1 ? k : lastOne;
+      nonzero[k] = magnitude != 0;
+      if constexpr (kFindLastOne) one[k] = magnitude == 1;
     }
-    band->nonzero = nonzero >> (63 - end_);
-    band->lastOne = lastOne;
+    const uint64_t inBand = (~uint64_t{0} >> (63 - end_)) & (~uint64_t{0} << start_);
+    band->nonzero = packFlags(nonzero) & inBand;
+    band->lastOne = -1;
+    if constexpr (kFindLastOne) {
+      const uint64_t ones = packFlags(one) & inBand;
+      if (ones != 0) band->lastOne = 63 - std::countl_zero(ones);
+    }
+  }
+
+  // Most blocks of the higher bands hold nothing at the scan's precision: one pass over the
+  // band tells, before the block is read in full.
+  bool bandIsEmpty(const int16_t* block) const {
+    uint32_t any = 0;
+    for (int32_t k = start_; k <= end_; ++k) any |= static_cast<uint32_t>(std::abs(int32_t{block[k]}));
+    return (any >> low_) == 0;
+  }
+
+  // A block with nothing to send joins the end-of-band run.
+  JpegStatus extendEndOfBandRun() {
+    if (++run_ == kMaxEndOfBandRun || correction_.buffered > kMaxBufferedCorrectionBits)
+      return emitEndOfBandRun();
+    return JpegStatus::Ok;
   }
 
   JpegStatus codeAcFirst(const int16_t* block) {
+    if (bandIsEmpty(block)) return extendEndOfBandRun();
     Band band;
-    readBand(block, &band);
+    readBand<false>(block, &band);
     int32_t previous = start_ - 1;
     for (uint64_t rest = band.nonzero; rest != 0; rest &= rest - 1) {
       const int32_t k = std::countr_zero(rest);
       int32_t zeros = k - previous - 1;
       previous = k;
       JpegStatus status = emitEndOfBandRun();
-      for (; zeros > 15 && status == JpegStatus::Ok; zeros -= 16) status = sink_.acSymbol(kZeroRunLength);
+      for (; zeros > 15 && status == JpegStatus::Ok; zeros -= 16)
+        status = sink_.acCoded(kZeroRunLength, 0, 0);
       const int32_t magnitude = band.magnitude[k];
       const int32_t category = sizeCategory(static_cast<uint32_t>(magnitude));
-      const bool negative = block[kEncodeZigzagToNatural[k]] < 0;
-      if (status == JpegStatus::Ok) status = sink_.acSymbol(zeros * 16 + category);
-      if (status == JpegStatus::Ok)
-        status = sink_.bits(static_cast<uint32_t>(negative ? ~magnitude : magnitude), category);
+      const bool negative = block[k] < 0;
+      if (status == JpegStatus::Ok) {
+        const uint32_t bits = static_cast<uint32_t>(negative ? ~magnitude : magnitude) & lowBits(category);
+        status = sink_.acCoded(zeros * 16 + category, bits, category);
+      }
       if (status != JpegStatus::Ok) return status;
     }
     if (previous < end_ && ++run_ == kMaxEndOfBandRun) return emitEndOfBandRun();
@@ -267,8 +323,9 @@ class ScanCoder {
   // Zero runs count only coefficients still zero, and are folded into the end of band after
   // the last newly nonzero coefficient.
   JpegStatus codeAcRefinement(const int16_t* block) {
+    if (bandIsEmpty(block)) return extendEndOfBandRun();
     Band band;
-    readBand(block, &band);
+    readBand<true>(block, &band);
     blockStart_ = correction_.buffered;
     blockCount_ = 0;
     int32_t zeros = 0;
@@ -280,7 +337,7 @@ class ScanCoder {
       previous = k;
       for (; zeros > 15 && k <= band.lastOne && status == JpegStatus::Ok; zeros -= 16) {
         status = emitEndOfBandRun();
-        if (status == JpegStatus::Ok) status = sink_.acSymbol(kZeroRunLength);
+        if (status == JpegStatus::Ok) status = sink_.acCoded(kZeroRunLength, 0, 0);
         if (status == JpegStatus::Ok) status = emitBlockCorrectionBits();
       }
       if (status != JpegStatus::Ok) break;
@@ -288,10 +345,9 @@ class ScanCoder {
         correction_.bits[blockStart_ + blockCount_++] = static_cast<uint8_t>(band.magnitude[k] & 1);
         continue;
       }
-      const bool negative = block[kEncodeZigzagToNatural[k]] < 0;
+      const bool negative = block[k] < 0;
       status = emitEndOfBandRun();
-      if (status == JpegStatus::Ok) status = sink_.acSymbol(zeros * 16 + 1);
-      if (status == JpegStatus::Ok) status = sink_.bits(negative ? 0u : 1u, 1);
+      if (status == JpegStatus::Ok) status = sink_.acCoded(zeros * 16 + 1, negative ? 0u : 1u, 1);
       if (status == JpegStatus::Ok) status = emitBlockCorrectionBits();
       zeros = 0;
     }
@@ -434,8 +490,10 @@ template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
 JpegStatus writeScanData(ByteInput* writer, const CoefficientLayout& layout, const ScanRecord& scan,
                          CorrectionBits& correction, const ScanRecording* recording) {
   WritingSink<EmitByte> sink(writer, scan);
-  const JpegStatus status = recording != nullptr && recording->complete
-                                ? replayScan(*recording, sink)
+  const JpegStatus status = recording != nullptr && recording->complete()
+                                ? recording->forEachRun([&sink](const uint32_t* entries, size_t count) {
+                                    return sink.replay(entries, count);
+                                  })
                                 : codeScan(layout, scan, sink, correction, writer->eobRun);
   if (status != JpegStatus::Ok) return status;
   return sink.finish();
@@ -475,8 +533,7 @@ void countScanSymbols(const JPEG_PROPERTIES* state, const CoefficientLayout& lay
     codeScan(layout, *scan, sink, correction, endOfBandRun);
     return;
   }
-  recording->count = 0;
-  recording->complete = true;
+  recording->start();
   RecordingSink sink(state, *scan, frequencies, recording);
   codeScan(layout, *scan, sink, correction, endOfBandRun);
 }
@@ -490,4 +547,61 @@ JpegStatus encodeScan(ByteInput* writer, const CoefficientLayout& layout, const 
                         : writeScanData<emitByteToBuffer>(writer, layout, *scan, *correction, recording);
   if (status != JpegStatus::Ok) return status;
   return static_cast<JpegStatus>(writer->kernels->putBytes(nullptr, 0, writer));
+}
+
+ScanRecording::~ScanRecording() {
+  while (first_ != nullptr) {
+    Chunk* next = first_->next;
+    delete[] first_->entries;
+    delete first_;
+    first_ = next;
+  }
+}
+
+void ScanRecording::start() {
+  current_ = first_;
+  cursor_ = first_ != nullptr ? first_->entries : nullptr;
+  end_ = first_ != nullptr ? first_->entries + std::min(limit_, chunkEntries_) : nullptr;
+  chunksBefore_ = 0;
+  complete_ = true;
+}
+
+ScanRecording::Chunk* ScanRecording::newChunk() const {
+  Chunk* chunk = new (std::nothrow) Chunk{nullptr, nullptr};
+  if (chunk == nullptr) return nullptr;
+  chunk->entries = new (std::nothrow) uint32_t[chunkEntries_];
+  if (chunk->entries != nullptr) return chunk;
+  delete chunk;
+  return nullptr;
+}
+
+bool ScanRecording::nextChunk() {
+  const size_t kept = current_ != nullptr ? (chunksBefore_ + 1) * chunkEntries_ : 0;
+  if (!complete_ || kept >= limit_) {
+    complete_ = false;
+    return false;
+  }
+  Chunk*& link = current_ != nullptr ? current_->next : first_;
+  if (link == nullptr) link = newChunk();
+  if (link == nullptr) {
+    complete_ = false;
+    return false;
+  }
+  if (current_ != nullptr) ++chunksBefore_;
+  current_ = link;
+  cursor_ = current_->entries;
+  end_ = cursor_ + std::min(limit_ - kept, chunkEntries_);
+  return true;
+}
+
+size_t ScanRecording::count() const {
+  return current_ != nullptr
+             ? chunksBefore_ * chunkEntries_ + static_cast<size_t>(cursor_ - current_->entries)
+             : 0;
+}
+
+void storeZigzagBlocks(const int16_t* natural, int32_t blocks, int16_t* zigzag) {
+  for (int32_t b = 0; b < blocks; ++b, natural += 64, zigzag += 64) {
+    for (int32_t k = 0; k < 64; ++k) zigzag[k] = natural[kEncodeZigzagToNatural[k]];
+  }
 }

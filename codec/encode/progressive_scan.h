@@ -17,7 +17,7 @@ inline constexpr int32_t kCorrectionBitCapacity = 1000;
 inline constexpr int32_t kMaxBufferedCorrectionBits = kCorrectionBitCapacity - 63;
 
 // Where the blocks of each component lie in the coefficient buffer, and the block grid a
-// single-component scan walks.
+// single-component scan walks. Each block holds its 64 coefficients in zig-zag order.
 struct CoefficientLayout {
   const int16_t* buffer;
   int32_t blocksPerMcu;
@@ -30,6 +30,9 @@ struct CoefficientLayout {
   int32_t blockColumns[4];  // blocks of the component's own grid that hold image data
   int32_t blockRows[4];
 };
+
+// Copies `blocks` blocks of coefficients in natural order into zig-zag order.
+void storeZigzagBlocks(const int16_t* natural, int32_t blocks, int16_t* zigzag);
 
 // The layout of `state`'s frame over `buffer`.
 CoefficientLayout coefficientLayout(const JPEG_PROPERTIES* state, const int16_t* buffer);
@@ -47,14 +50,63 @@ struct CorrectionBits {
 };
 
 // The statistics pass's decisions kept for the writing pass, so that it need not read the
-// band again: one entry per symbol, bit field or marker, in order. `entries` and `capacity`
-// belong to the caller; a scan that would need more entries is not kept (`complete` false)
-// and the writing pass walks the coefficients itself.
-struct ScanRecording {
-  uint32_t* entries;
-  size_t capacity;
-  size_t count;
-  bool complete;
+// band again: one 32-bit entry per symbol with its extra bits, bit field or marker, in order.
+// The entries live in chunks taken as the scan needs them and kept for the next scan; a scan
+// that would pass `limit` entries, or finds no memory for a chunk, is not kept (`complete()`
+// false) and the writing pass walks the coefficients itself.
+class ScanRecording {
+ public:
+  static constexpr size_t kChunkEntries = size_t{1} << 18;
+
+  explicit ScanRecording(size_t limit = SIZE_MAX, size_t chunkEntries = kChunkEntries)
+      : limit_(limit), chunkEntries_(chunkEntries > 0 ? chunkEntries : 1) {}
+  ~ScanRecording();
+  ScanRecording(const ScanRecording&) = delete;
+  ScanRecording& operator=(const ScanRecording&) = delete;
+
+  // Empties the recording for a new scan, keeping its chunks.
+  void start();
+  // Drops what was kept: the writing pass then walks the coefficients.
+  void abandon() { complete_ = false; }
+
+  void keep(uint32_t entry) {
+    if (cursor_ == end_ && !nextChunk()) return;
+    *cursor_++ = entry;
+  }
+
+  bool complete() const { return complete_; }
+  size_t count() const;
+
+  // Hands every kept run of entries to `visit`, first to last, until one fails.
+  template <typename Visit>
+  JpegStatus forEachRun(Visit&& visit) const {
+    for (const Chunk* chunk = first_; chunk != nullptr; chunk = chunk->next) {
+      const bool last = chunk == current_;
+      const size_t count = last ? static_cast<size_t>(cursor_ - chunk->entries) : chunkEntries_;
+      const JpegStatus status = visit(static_cast<const uint32_t*>(chunk->entries), count);
+      if (last || status != JpegStatus::Ok) return status;
+    }
+    return JpegStatus::Ok;
+  }
+
+ private:
+  struct Chunk {
+    Chunk* next;
+    uint32_t* entries;
+  };
+  // Moves the cursor into the next chunk, taking one when there is none; false (and the
+  // recording incomplete) past the limit or without memory.
+  bool nextChunk();
+  Chunk* newChunk() const;
+
+  size_t limit_;
+  size_t chunkEntries_;
+  Chunk* first_ = nullptr;
+  Chunk* current_ = nullptr;
+  uint32_t* cursor_ = nullptr;
+  uint32_t* end_ = nullptr;
+  size_t chunksBefore_ = 0;  // full chunks before current_
+  bool complete_ = false;
 };
 
 // The statistics pass: every symbol the scan will write, counted per table. The scan's

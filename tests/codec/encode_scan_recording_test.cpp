@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <random>
 #include <string>
@@ -19,15 +20,26 @@ namespace {
 
 // Two components, the first 2x2: three MCU columns and two rows of quantised blocks whose
 // coefficients thin out with frequency, as a photograph's do.
+// Extreme: coefficient planes may hand over any 16-bit value, so every third coefficient is one
+// of the int16 extremes, whose categories reach 16. Sparse: two blocks in three keep their DC
+// alone and a few ACs of magnitude 1 to 3, so bands turn empty at some point transforms only.
+enum class Values { Photo, Extreme, Sparse };
+
 struct Frame {
   static constexpr int kMcusPerRow = 3, kMcuRows = 2, kBlocksPerMcu = 5;
-  Frame() : coefficients(static_cast<size_t>(kMcusPerRow * kMcuRows * kBlocksPerMcu) * 64) {
+  explicit Frame(Values values = Values::Photo)
+      : coefficients(static_cast<size_t>(kMcusPerRow * kMcuRows * kBlocksPerMcu) * 64) {
     std::mt19937 random(3);
+    const int16_t extremes[4] = {INT16_MIN, INT16_MAX, -32767, 16384};
     for (size_t i = 0; i < coefficients.size(); ++i) {
       const int frequency = static_cast<int>(i % 64);
       const int spread = std::max(1, 200 >> (frequency / 8));
       std::uniform_int_distribution<int> value(-spread, spread);
       coefficients[i] = static_cast<int16_t>(random() % 3 == 0 ? 0 : value(random));
+      if (values == Values::Extreme && i % 3 == 1) coefficients[i] = extremes[random() % 4];
+      if (values == Values::Sparse && i / 64 % 3 != 0 && frequency != 0) {
+        coefficients[i] = static_cast<int16_t>(random() % 16 == 0 ? static_cast<int>(random() % 7) - 3 : 0);
+      }
     }
     layout.buffer = coefficients.data();
     layout.blocksPerMcu = kBlocksPerMcu;
@@ -67,10 +79,9 @@ struct ScanOutput {
 constexpr uint8_t kUntouched = 0xEE;
 constexpr size_t kGuard = 32;
 
-// One scan, counted (kept in a recording of `capacity` entries) and written into `bufferSize`
-// bytes.
-ScanOutput writeScanInto(const Frame& frame, const ScanCase& c, int32_t restartInterval, size_t capacity,
-                         size_t bufferSize, bool* replayed) {
+// One scan, counted (kept in `recording`) and written into `bufferSize` bytes.
+ScanOutput writeScanWith(const Frame& frame, const ScanCase& c, int32_t restartInterval,
+                         ScanRecording& recording, size_t bufferSize, bool* replayed) {
   static HuffmanTable dc{}, ac{};
   deriveEncodingTable(kDcLuminanceCounts.data(), kDcLuminanceSymbols.data(), &dc);
   deriveEncodingTable(kAcLuminanceCounts.data(), kAcLuminanceSymbols.data(), &ac);
@@ -88,10 +99,8 @@ ScanOutput writeScanInto(const Frame& frame, const ScanCase& c, int32_t restartI
 
   auto state = std::make_unique<JPEG_PROPERTIES>();
   auto frequencies = std::make_unique<SymbolFrequencies>();
-  std::vector<uint32_t> entries(std::max<size_t>(capacity, 1));
-  ScanRecording recording{entries.data(), capacity, 0, false};
   countScanSymbols(state.get(), layout, &scan, frequencies.get(), &recording);
-  *replayed = recording.complete;
+  *replayed = recording.complete();
 
   KernelTable kernels{};
   kernels.putBytes = putBytes;
@@ -105,13 +114,27 @@ ScanOutput writeScanInto(const Frame& frame, const ScanCase& c, int32_t restartI
   return output;
 }
 
-// The bytes of one scan written into ample room.
-std::vector<uint8_t> writeScan(const Frame& frame, const ScanCase& c, int32_t restartInterval,
-                               size_t capacity, bool* replayed) {
-  ScanOutput output = writeScanInto(frame, c, restartInterval, capacity, 1 << 16, replayed);
+// The same with a recording of its own that keeps at most `capacity` entries.
+ScanOutput writeScanInto(const Frame& frame, const ScanCase& c, int32_t restartInterval, size_t capacity,
+                         size_t bufferSize, bool* replayed) {
+  ScanRecording recording(capacity);
+  return writeScanWith(frame, c, restartInterval, recording, bufferSize, replayed);
+}
+
+// The bytes of one scan kept in `recording`, written into ample room.
+std::vector<uint8_t> writeFrom(const Frame& frame, const ScanCase& c, int32_t restartInterval,
+                               ScanRecording& recording, bool* replayed) {
+  ScanOutput output = writeScanWith(frame, c, restartInterval, recording, 1 << 16, replayed);
   EXPECT_EQ(output.status, JpegStatus::Ok);
   output.buffer.resize(output.written);
   return output.buffer;
+}
+
+// The same with a recording of its own that keeps at most `capacity` entries.
+std::vector<uint8_t> writeScan(const Frame& frame, const ScanCase& c, int32_t restartInterval,
+                               size_t capacity, bool* replayed) {
+  ScanRecording recording(capacity);
+  return writeFrom(frame, c, restartInterval, recording, replayed);
 }
 
 TEST(ProgressiveScanRecording, ReplayWritesTheBytesOfTheSecondReading) {
@@ -130,6 +153,53 @@ TEST(ProgressiveScanRecording, ReplayWritesTheBytesOfTheSecondReading) {
       bool partial = true;
       EXPECT_EQ(writeScan(frame, c, restartInterval, 7, &partial), read);
       EXPECT_FALSE(partial);
+    }
+  }
+}
+
+// Recordings taken in chunks of any size, kept for scan after scan as the encoder keeps its
+// one recording, replay the bytes of the second reading; the limit decides alone whether a
+// scan is kept, also when it falls inside a chunk or on its end.
+TEST(ProgressiveScanRecording, ChunkedRecordingsReplayEveryScanOfTheScript) {
+  const Frame frames[] = {Frame(Values::Photo), Frame(Values::Extreme), Frame(Values::Sparse)};
+  const char* const frameNames[] = {"photo", "extreme", "sparse"};
+  struct Room {
+    size_t chunkEntries;
+    size_t limit;  // SIZE_MAX: none; 0: the exact entry count of each scan; else that many
+  };
+  const Room rooms[] = {{1, SIZE_MAX}, {7, SIZE_MAX}, {64, SIZE_MAX}, {1 << 16, SIZE_MAX},
+                        {7, 0},        {64, 0},       {5, 33},        {64, 100}};
+  for (const Frame& frame : frames) {
+    for (const Room& room : rooms) {
+      const size_t limit = room.limit == 0 ? SIZE_MAX : room.limit;
+      ScanRecording shared(limit, room.chunkEntries);
+      for (const ScanCase& c : kScans) {
+        if (c.start == 0 && c.high != 0) continue;  // DC refinement scans are never counted
+        for (const int32_t restartInterval : {0, 2}) {
+          SCOPED_TRACE(std::string(c.name) + ", chunks of " + std::to_string(room.chunkEntries) + ", limit " +
+                       std::to_string(room.limit) + ", restart interval " + std::to_string(restartInterval) +
+                       ", " + frameNames[&frame - frames] + " values");
+          bool walked = true, replayed = false;
+          const std::vector<uint8_t> read = writeScan(frame, c, restartInterval, 0, &walked);
+          ASSERT_FALSE(walked);
+          ScanRecording whole;
+          EXPECT_EQ(writeFrom(frame, c, restartInterval, whole, &replayed), read);
+          ASSERT_TRUE(replayed);
+          const size_t entries = whole.count();
+          EXPECT_EQ(writeFrom(frame, c, restartInterval, shared, &replayed), read);
+          EXPECT_EQ(replayed, limit >= entries) << entries << " entries";
+          EXPECT_EQ(shared.complete(), replayed);
+          if (room.limit != 0) continue;
+
+          // Room for exactly the scan's entries keeps it; one fewer does not.
+          ScanRecording fitting(entries, room.chunkEntries);
+          EXPECT_EQ(writeFrom(frame, c, restartInterval, fitting, &replayed), read);
+          EXPECT_TRUE(replayed);
+          ScanRecording tight(entries - 1, room.chunkEntries);
+          EXPECT_EQ(writeFrom(frame, c, restartInterval, tight, &replayed), read);
+          EXPECT_FALSE(replayed);
+        }
+      }
     }
   }
 }
