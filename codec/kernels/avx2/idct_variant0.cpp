@@ -200,7 +200,7 @@ void transformWide(const int16_t* block, const Sink& sink) {
 }
 
 template <typename Sink>
-void transform(const int16_t* block, const Sink& sink) {
+[[gnu::always_inline]] inline void transform(const int16_t* block, const Sink& sink) {
   if (avx2::dcOnly(block)) {
     // Both passes carry a lone DC through unchanged; only the final descaling acts on it.
     sink.fill(static_cast<int16_t>(std::clamp(((int32_t{block[0]} + 8) >> 4) + 128, 0, 255)));

@@ -108,7 +108,7 @@ struct IntoRows {
 };
 
 template <typename Sink>
-void transform(int16_t* block, const Sink& sink) {
+[[gnu::always_inline]] inline void transform(int16_t* block, const Sink& sink) {
   if (avx2::dcOnly(block)) {
     sink.fill(flatSample(block[0]));
     return;
