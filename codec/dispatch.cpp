@@ -262,6 +262,8 @@ void fillPortableSet(KernelTable* table) {
   table->convertBgrToGray = convertBgrToGray;
   table->huffmanDecodeMcu = huffmanDecodeMcu;
   table->convertScaledYcc = convertScaledYcc;
+  table->idct0FullToRows = idct0FullToRows;
+  table->idct1FullToRows = idct1FullToRows;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.
@@ -305,6 +307,8 @@ void fillSse2Set(KernelTable* table) {
   table->convertH2V1YcckToCmyk = sse2::convertH2V1YcckToCmyk;
   table->convertH2V2YcckToCmyk = sse2::convertH2V2YcckToCmyk;
   table->convertScaledYcc = sse2::convertScaledYcc;
+  table->idct0FullToRows = sse2::idct0FullToRows;
+  table->idct1FullToRows = sse2::idct1FullToRows;
 #endif
 }
 
@@ -317,6 +321,8 @@ void fillAvx2Set(KernelTable* table) {
   table->dequantize = avx2::dequantize0;
   table->idct0Full = avx2::idct0Full;
   table->idct1Full = avx2::idct1Full;
+  table->idct0FullToRows = avx2::idct0FullToRows;
+  table->idct1FullToRows = avx2::idct1FullToRows;
   table->convertH1V1ToRgb = avx2::convertH1V1ToRgb;
   table->convertH2V1ToRgb = avx2::convertH2V1ToRgb;
   table->convertH2V2ToRgb = avx2::convertH2V2ToRgb;

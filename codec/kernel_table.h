@@ -106,4 +106,6 @@ struct KernelTable {
   EncodeConvertKernel convertBgrToGray;
   HuffmanDecodeMcuKernel huffmanDecodeMcu;  // the sequential decoder's blocks of one MCU, dequantised
   ConvertScaledMcuKernel convertScaledYcc;  // one whole YCbCr MCU at 1/2, 1/4 or 1/8 scale to RGB or BGR
+  InverseDctToRowsKernel idct0FullToRows;   // 9 and 13 writing bytes straight into the upsampler's rows
+  InverseDctToRowsKernel idct1FullToRows;
 };

@@ -82,6 +82,11 @@ using FancyRowKernel = void (*)(const FancyRowSources& rows, int32_t width, Fanc
 // low bytes, into rows `stride` bytes apart (side 8, 4, 2 or 1).
 using KeepBlockSamplesKernel = void (*)(const int16_t* block, int32_t side, uint8_t* out, ptrdiff_t stride);
 
+// A full-size inverse transform whose eight rows of samples go as bytes into rows `stride` bytes
+// apart at `out` (the bytes keepBlockSamples makes of the in-place transform); the block is
+// left spent. Saves the round trip through the block when the samples are wanted as bytes.
+using InverseDctToRowsKernel = void (*)(int16_t* block, uint8_t* out, ptrdiff_t stride);
+
 // Huffman-decodes one block (DC difference added to *predictor) into a cleared natural-order
 // block. Returns 0 (a marker met ends the block quietly) or a negative status.
 using HuffmanDecodeBlockKernel = int32_t (*)(ByteInput* input, const HuffmanTable* dcTable,

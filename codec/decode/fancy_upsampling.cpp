@@ -56,14 +56,31 @@ struct HeldBack {
   int32_t end = 0;
 };
 
+constexpr int32_t kMaxPlacedBlocks = 10;  // blocks of an interleaved MCU
+
+// Where the blocks of the MCUs of one MCU row go in the ring, and the transforms writing them
+// there: worked out once a row, as the lookups cost as much per MCU as the copy they replace.
+struct RowPlacement {
+  InverseDctKernel transform = nullptr;
+  int32_t blocks = 0;
+  int32_t row = -1;
+  int32_t count = -1;                     // -1: the row's blocks take the copy
+  uint8_t* first[kMaxPlacedBlocks] = {};  // the block's place in MCU column 0
+  int32_t columnStep[kMaxPlacedBlocks] = {};
+  int32_t stride[kMaxPlacedBlocks] = {};
+  int32_t columns[kMaxPlacedBlocks] = {};  // MCU columns whose block lies inside the ring
+  InverseDctToRowsKernel intoRows[kMaxPlacedBlocks] = {};
+};
+
 // The ring's geometry, fixed at the scan start, in front of its rows.
 struct RingHeader {
   RingLayout layout;
   int32_t scale;
   HeldBack held;
+  RowPlacement placement;
 };
 
-constexpr size_t kHeaderBytes = 128;  // keeps the rows 128-byte aligned
+constexpr size_t kHeaderBytes = 512;  // keeps the rows 128-byte aligned
 static_assert(sizeof(RingHeader) <= kHeaderBytes);
 
 bool ringIsLive(const JPEG_PROPERTIES& state) {
@@ -158,6 +175,13 @@ void keepMcuSamples(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
       }
     }
   }
+}
+
+// The row-writing twin of a full-size transform; null for any other transform.
+InverseDctToRowsKernel transformIntoRows(const KernelTable& kernels, InverseDctKernel transform) {
+  if (transform == kernels.idct1Full) return kernels.idct1FullToRows;
+  if (transform == kernels.idct0Full) return kernels.idct0FullToRows;
+  return nullptr;
 }
 
 void storeAtScale(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t scale) {
@@ -261,7 +285,7 @@ JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale) {
   const RingLayout layout = ringLayout(*state, scale);
   state->upsamplingRows = allocateBlocks((kHeaderBytes + layout.bytes + 127) / 128);
   if (state->upsamplingRows == nullptr) return JpegStatus::MemoryError;
-  new (state->upsamplingRows) RingHeader{layout, scale, HeldBack{}};
+  new (state->upsamplingRows) RingHeader{layout, scale, HeldBack{}, RowPlacement{}};
   return JpegStatus::Ok;
 }
 
@@ -633,13 +657,10 @@ void holdBack(JPEG_PROPERTIES* state, int32_t row, int32_t first, int32_t end) {
 
 }  // namespace
 
-void storeMcuUpsampledByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
-                             int32_t rows, int32_t scale) {
-  if (!ringServes(*state, scale)) {
-    storeAtScale(state, column, row, scale);
-    return;
-  }
-  keepMcuSamples(state, column, row);
+namespace {
+
+// The storeMcuUpsampledByRows steps after MCU (column, row) is in the ring.
+void holdBackKeptMcu(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows) {
   const int32_t lag = lagRows(*state);
   const int32_t shownRow = row - lag;
   const bool rowEnd = column + 1 == columns;
@@ -651,6 +672,78 @@ void storeMcuUpsampledByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row
     holdBack(state, row, 0, columns);
     storeHeldBackMcus(state);
   }
+}
+
+}  // namespace
+
+void storeMcuUpsampledByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
+                             int32_t rows, int32_t scale) {
+  if (!ringServes(*state, scale)) {
+    storeAtScale(state, column, row, scale);
+    return;
+  }
+  keepMcuSamples(state, column, row);
+  holdBackKeptMcu(state, column, row, columns, rows);
+}
+
+namespace {
+
+// Fills `placement` for MCU row `row` of `blocks` blocks taking `transform`; count -1 when the
+// transform has no row-writing twin or the blocks are not the MCU's as the ring lays them out.
+void placeRow(const JPEG_PROPERTIES& state, InverseDctKernel transform, int32_t blocks, int32_t row,
+              RowPlacement* placement) {
+  placement->transform = transform;
+  placement->blocks = blocks;
+  placement->row = row;
+  placement->count = -1;
+  const InverseDctToRowsKernel intoRows = transformIntoRows(*state.input.kernels, transform);
+  if (intoRows == nullptr) return;
+  McuComponents mcu;
+  describeMcuComponents(state, &mcu);
+  const RingLayout& ring = ringHeader(state).layout;
+  int32_t index = 0;
+  for (int32_t i = 0; i < mcu.count; ++i) {
+    const int32_t c = mcu.index[i];
+    const int32_t width = ring.width[c];
+    const int32_t bandHeight = mcu.blocksDown[i] * kBlockSide;
+    uint8_t* band = ringBytes(state) + ring.offset[c] + ringRow(row * bandHeight, bandHeight) * size_t(width);
+    for (int32_t by = 0; by < mcu.blocksDown[i]; ++by) {
+      for (int32_t bx = 0; bx < mcu.blocksAcross[i]; ++bx, ++index) {
+        if (index >= kMaxPlacedBlocks) return;
+        // Column k's block starts at sample (k·across + bx)·8 and must end inside the row.
+        const int32_t spare = width / kBlockSide - bx;
+        placement->first[index] = band + size_t(by * kBlockSide) * size_t(width) + size_t(bx * kBlockSide);
+        placement->columnStep[index] = mcu.blocksAcross[i] * kBlockSide;
+        placement->stride[index] = width;
+        placement->columns[index] = spare >= 1 ? (spare - 1) / mcu.blocksAcross[i] + 1 : 0;
+        placement->intoRows[index] = intoRows;
+      }
+    }
+  }
+  if (index == blocks) placement->count = index;
+}
+
+}  // namespace
+
+bool ringTakesTransformedBlocks(JPEG_PROPERTIES* state, InverseDctKernel transform, int32_t blocks,
+                                int32_t row, int32_t scale) {
+  if (scale != 1 || !ringServes(*state, 1)) return false;
+  RowPlacement& placement = mutableRingHeader(state).placement;
+  if (placement.row != row || placement.transform != transform || placement.blocks != blocks)
+    placeRow(*state, transform, blocks, row, &placement);
+  return placement.count >= 0;
+}
+
+void transformIntoRingByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
+                             int32_t rows) {
+  const RowPlacement& placement = ringHeader(*state).placement;
+  int16_t* block = reinterpret_cast<int16_t*>(state->scratch);
+  for (int32_t i = 0; i < placement.count; ++i, block += kBlockValues) {
+    if (column < placement.columns[i])
+      placement.intoRows[i](block, placement.first[i] + column * placement.columnStep[i],
+                            placement.stride[i]);
+  }
+  holdBackKeptMcu(state, column, row, columns, rows);
 }
 
 void storeHeldBackMcus(JPEG_PROPERTIES* state) {

@@ -42,6 +42,17 @@ void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int3
 void storeMcuUpsampledByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
                              int32_t rows, int32_t scale);
 
+// Whether the `blocks` blocks of an MCU of MCU row `row` of the sequential walk at scale
+// 1/`scale`, all taken by `transform`, can be transformed straight into a live ring: at full size,
+// with a row-writing twin of the transform, the blocks the ring's layout expects.
+bool ringTakesTransformedBlocks(JPEG_PROPERTIES* state, InverseDctKernel transform, int32_t blocks,
+                                int32_t row, int32_t scale);
+
+// After ringTakesTransformedBlocks said so for the row: transforms the dequantised blocks of the
+// MCU area into the ring, then goes on as storeMcuUpsampledByRows.
+void transformIntoRingByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
+                             int32_t rows);
+
 // Stores the MCUs storeMcuUpsampledByRows holds back. Called before anything looks at the
 // output of a scan in progress: when an interrupt is taken and when a walk over MCUs ends.
 void storeHeldBackMcus(JPEG_PROPERTIES* state);

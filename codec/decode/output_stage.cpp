@@ -848,7 +848,12 @@ bool storesStraightFromRing(const JPEG_PROPERTIES& state, int32_t blockSize, Str
 uint8_t* placeStraightMcu(const JPEG_PROPERTIES& state, const StraightFromRing& store, int32_t column,
                           int32_t row, PixelRect* rect) {
   const McuPlacement where = placeMcu(state, column, row, store.width, store.height);
-  *rect = where.rect;
+  // Field by field: the compiler would otherwise gather the four values on the stack and copy
+  // them with one wide load, which waits for the narrow stores and stalls every MCU.
+  rect->left = where.rect.left;
+  rect->top = where.rect.top;
+  rect->right = where.rect.right;
+  rect->bottom = where.rect.bottom;
   return where.destination;
 }
 

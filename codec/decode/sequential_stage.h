@@ -47,4 +47,8 @@ struct SequentialStage {
 
   // Dequantises and transforms the MCU area (not for coefficient planes) and stores it.
   void store(int32_t column, int32_t row);
+
+  // At full size with the interpolating upsampler live: dequantises and transforms the MCU
+  // straight into its rows and stores as store does. False (nothing done) where it cannot.
+  bool transformsIntoRing(int32_t column, int32_t row);
 };

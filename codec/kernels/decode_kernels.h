@@ -49,6 +49,10 @@ void idct1Half(int16_t* block);
 void idct1Quarter(int16_t* block);
 void idct1Eighth(int16_t* block);
 
+// idct0Full and idct1Full with their samples as bytes in rows (contract at InverseDctToRowsKernel).
+void idct0FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
+void idct1FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
+
 // --- MCU conversion kernels -------------------------------------------------------------------
 // Whole-MCU kernels convert an 8x8 (H1V1), 16x8 (H2V1) or 16x16 (H2V2) MCU. components[i] is the
 // first block of component i; a component's blocks follow each other (raster order).

@@ -1,5 +1,6 @@
 #include "codec/kernels/fancy_upsample.h"
 
+#include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/ycc_terms.h"
 
 namespace {
@@ -68,4 +69,14 @@ void keepBlockSamples(const int16_t* block, int32_t side, uint8_t* out, ptrdiff_
   for (int32_t sy = 0; sy < side; ++sy, out += stride) {
     for (int32_t sx = 0; sx < side; ++sx) out[sx] = static_cast<uint8_t>(block[8 * sy + sx]);
   }
+}
+
+void idct0FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride) {
+  idct0Full(block);
+  keepBlockSamples(block, 8, out, stride);
+}
+
+void idct1FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride) {
+  idct1Full(block);
+  keepBlockSamples(block, 8, out, stride);
 }

@@ -142,7 +142,8 @@ TEST(CpuDispatch, EveryClassFillsEveryMemberWithEmptyWorkingSlots) {
 TEST(CpuDispatch, KernelTableHasSixtyNineNamedMembersThenTheAppendedOnes) {
   // The internal kernels come after the 69 named members.
   EXPECT_EQ(offsetof(KernelTable, upsampleFancyH2V1Row), 69 * sizeof(void*));
-  EXPECT_EQ(sizeof(KernelTable), offsetof(KernelTable, convertScaledYcc) + sizeof(void*));
+  EXPECT_EQ(offsetof(KernelTable, idct0FullToRows), offsetof(KernelTable, convertScaledYcc) + sizeof(void*));
+  EXPECT_EQ(sizeof(KernelTable), offsetof(KernelTable, idct1FullToRows) + sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, finishKernels), 6 * sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, storeMcu), 40 * sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, encodeBlock), 60 * sizeof(void*));
@@ -240,6 +241,8 @@ TEST(CpuDispatch, SetsBuildOnEachOtherAndFillEveryMember) {
     const KernelTable avx2 = setTable(KernelSet::Avx2);
     EXPECT_NE(avx2.idct1Full, sse2.idct1Full);
     EXPECT_NE(avx2.idct0Full, sse2.idct0Full);
+    EXPECT_NE(avx2.idct0FullToRows, sse2.idct0FullToRows);
+    EXPECT_NE(avx2.idct1FullToRows, sse2.idct1FullToRows);
     EXPECT_NE(avx2.fdct0, sse2.fdct0);
     EXPECT_NE(avx2.fdct1, sse2.fdct1);
     EXPECT_EQ(avx2.huffmanDecodeBlock, sse2.huffmanDecodeBlock);

@@ -282,3 +282,71 @@ TEST(FancyRowKernels, BlockSamplesKeepTheirLowBytesAtEverySide) {
 }
 
 }  // namespace
+
+// --- the transforms writing straight into the upsampler's rows -----------------------------------
+
+struct TransformIntoRows {
+  const char* name;
+  void (*KernelTable::*inPlace)(int16_t*);
+  InverseDctToRowsKernel KernelTable::*intoRows;
+};
+
+constexpr TransformIntoRows kTransformsIntoRows[] = {
+    {"idct0FullToRows", &KernelTable::idct0Full, &KernelTable::idct0FullToRows},
+    {"idct1FullToRows", &KernelTable::idct1Full, &KernelTable::idct1FullToRows},
+};
+
+// Blocks of every kind the shortcuts tell apart: DC only, first row or column only, sparse,
+// dense, and values far outside what valid streams give.
+std::vector<std::vector<int16_t>> transformInputs(std::mt19937& random) {
+  std::vector<std::vector<int16_t>> blocks;
+  std::uniform_int_distribution<int> anyValue(-32768, 32767), small(-300, 300);
+  for (int i = 0; i < 40; ++i) {
+    std::vector<int16_t> dense(64), dcOnly(64), firstRow(64), firstColumn(64), wild(64);
+    for (int k = 0; k < 64; ++k) {
+      dense[size_t(k)] = static_cast<int16_t>(small(random) / (1 + k / 8 + k % 8));
+      wild[size_t(k)] = static_cast<int16_t>(anyValue(random));
+    }
+    dcOnly[0] = static_cast<int16_t>(i < 20 ? small(random) * 8 : anyValue(random));
+    for (int k = 0; k < 8; ++k) {
+      firstRow[size_t(k)] = dense[size_t(k)];
+      firstColumn[size_t(8 * k)] = dense[size_t(8 * k)];
+    }
+    for (auto* block : {&dense, &dcOnly, &firstRow, &firstColumn, &wild}) blocks.push_back(*block);
+  }
+  return blocks;
+}
+
+std::vector<uint8_t> runIntoRows(InverseDctToRowsKernel kernel, std::vector<int16_t> block,
+                                 ptrdiff_t stride) {
+  std::vector<uint8_t> out(2 * kGuard + size_t(stride) * 8);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = guardByte(i);
+  kernel(block.data(), out.data() + kGuard, stride);
+  return out;
+}
+
+// Each set's row-writing transforms give the bytes of its in-place transform, rows `stride`
+// apart, and write nothing between or around the rows.
+TEST(FancyRowKernels, TransformsIntoRowsGiveTheInPlaceSamples) {
+  std::mt19937 random(11);
+  const std::vector<std::vector<int16_t>> blocks = transformInputs(random);
+  for (int32_t set = 0; set < kKernelSetCount; ++set) {
+    const KernelTable& table = twins::tableOf(static_cast<KernelSet>(set));
+    for (const TransformIntoRows& transform : kTransformsIntoRows) {
+      for (const ptrdiff_t stride : {ptrdiff_t{8}, ptrdiff_t{13}, ptrdiff_t{4000}}) {
+        for (size_t b = 0; b < blocks.size(); ++b) {
+          std::vector<int16_t> samples = blocks[b];
+          (table.*transform.inPlace)(samples.data());
+          std::vector<uint8_t> expected(2 * kGuard + size_t(stride) * 8);
+          for (size_t i = 0; i < expected.size(); ++i) expected[i] = guardByte(i);
+          for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x)
+              expected[kGuard + size_t(y * stride + x)] = static_cast<uint8_t>(samples[size_t(8 * y + x)]);
+          ASSERT_EQ(runIntoRows(table.*transform.intoRows, blocks[b], stride), expected)
+              << kernelSetName(static_cast<KernelSet>(set)) << " set's " << transform.name << ", stride "
+              << stride << ", block " << b;
+        }
+      }
+    }
+  }
+}

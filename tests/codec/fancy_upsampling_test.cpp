@@ -27,16 +27,17 @@ using stream_builder::Bytes;
 // --- hand-made streams --------------------------------------------------------------------------
 
 // Custom tables: DC category s has the 4-bit code s; AC symbols EOB, (0,1), (0,2) have the 2-bit
-// codes 00, 01, 10.
+// codes 00, 01, 10. The DC code 12 spells category 16, which no block may have: a decoding error.
 constexpr uint8_t kAcSymbols[] = {0x00, 0x01, 0x02};
+constexpr uint32_t kBadDcCode = 12;
 
 Bytes customTables() {
   using namespace stream_builder;
   Bytes out;
   Bytes dcCounts(16, 0), acCounts(16, 0);
-  dcCounts[3] = 12;
+  dcCounts[3] = 13;
   acCounts[1] = 3;
-  append(out, dht(0, 0, dcCounts, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+  append(out, dht(0, 0, dcCounts, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 16}));
   append(out, dht(1, 0, acCounts, Bytes(std::begin(kAcSymbols), std::end(kAcSymbols))));
   return out;
 }
@@ -77,8 +78,9 @@ void putBlock(stream_builder::BitWriter& bits, const BlockCode& block) {
 // pixels show the upsampled samples), component 0 with factors h x v, the others 1x1. Quantiser 8
 // everywhere: a DC-only block of level q decodes to the flat sample q + 128.
 // `blockOf(component, blockColumn, blockRow)` gives each block's wanted DC level and AC values.
+// From MCU number `failingMcu` on (when not negative), the entropy data holds a bad DC code.
 template <typename BlockOf>
-Bytes makeStream(int width, int height, int h, int v, BlockOf blockOf) {
+Bytes makeStream(int width, int height, int h, int v, BlockOf blockOf, int failingMcu = -1) {
   using namespace stream_builder;
   Bytes out = marker(0xD8);
   append(out, adobe(0));
@@ -92,6 +94,11 @@ Bytes makeStream(int width, int height, int h, int v, BlockOf blockOf) {
   int predictor[3] = {0, 0, 0};
   for (int row = 0; row < rows; ++row) {
     for (int column = 0; column < columns; ++column) {
+      if (row * columns + column == failingMcu) {
+        bits.put(kBadDcCode, 4);
+        row = rows;
+        break;
+      }
       for (int c = 0; c < 3; ++c) {
         const int across = c == 0 ? h : 1, down = c == 0 ? v : 1;
         for (int by = 0; by < down; ++by) {
@@ -605,6 +612,51 @@ TEST(FancyUpsampling, AWalkEndingInsideARowStoresWhatItHeldBack) {
       const Picture byMcu = decode(bytes, {.upsamplingMode = 1, .interruptEveryMcu = true});
       EXPECT_EQ(whole.status, byMcu.status);
       EXPECT_EQ(whole.pixels, byMcu.pixels);
+    }
+  }
+}
+
+// A decoding error part-way through an MCU row ends the walk with the MCUs before it held back
+// (those whose right neighbour is in; with 2x2 luminance, of the MCU row above): the end of the
+// walk stores them, with the bytes of the intact stream and of the MCU-by-MCU store, and leaves
+// the MCUs after them unwritten.
+TEST(FancyUpsampling, ADecodingErrorInsideARowStoresTheMcusHeldBack) {
+  struct Case {
+    int h, v;
+    int failColumn, failRow;
+  };
+  constexpr Case kCases[] = {{2, 2, 3, 2}, {2, 2, 2, 1}, {2, 2, 4, 3},
+                             {2, 1, 3, 2}, {2, 1, 2, 0}, {2, 1, 4, 3}};
+  constexpr int kColumns = 5, kRows = 4;
+  const auto blockOf = [](int c, int bx, int by) {
+    const int ac = (bx + by + c) % 4;  // -2, -1, 1, 2: a zero would spell the end of the block
+    return std::pair<int, std::vector<int>>{(c * 37 + bx * 23 + by * 41) % 160 - 80,
+                                            {ac < 2 ? ac - 2 : ac - 1, 1}};
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.h) + "x" + std::to_string(c.v) + " luminance, error at MCU " +
+                 std::to_string(c.failColumn) + "," + std::to_string(c.failRow));
+    const int width = kColumns * 8 * c.h, height = kRows * 8 * c.v;
+    const Picture intact = decode(makeStream(width, height, c.h, c.v, blockOf), {.upsamplingMode = 1});
+    ASSERT_EQ(intact.status, JpegStatus::Ok);
+    const Bytes damaged = makeStream(width, height, c.h, c.v, blockOf, c.failRow * kColumns + c.failColumn);
+    const Picture whole = decode(damaged, {.upsamplingMode = 1});
+    const Picture byMcu = decode(damaged, {.upsamplingMode = 1, .interruptEveryMcu = true});
+    EXPECT_EQ(whole.status, JpegStatus::DataError);
+    EXPECT_EQ(byMcu.status, whole.status);
+    EXPECT_EQ(whole.pixels, byMcu.pixels);
+    // The MCU row shown last and where its stored MCUs end.
+    const int shownRow = c.failRow - (c.v == 2 ? 1 : 0);
+    const int mcuWidth = 8 * c.h, mcuHeight = 8 * c.v;
+    const int storedEnd = shownRow < 0 ? 0 : std::max(c.failColumn - 1, 0) * mcuWidth;
+    for (int y = 0; y < height; ++y) {
+      const int rowEnd = y < shownRow * mcuHeight ? width : y < (shownRow + 1) * mcuHeight ? storedEnd : 0;
+      for (int x = 0; x < width; ++x) {
+        for (int channel = 0; channel < 3; ++channel) {
+          ASSERT_EQ(whole.at(x, y, channel), x < rowEnd ? intact.at(x, y, channel) : 0)
+              << "pixel " << x << "," << y << " channel " << channel;
+        }
+      }
     }
   }
 }

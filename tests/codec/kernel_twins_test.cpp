@@ -37,11 +37,16 @@ using Block = std::array<int16_t, 64>;
 using BlockKernel = void (*)(int16_t*);
 using QuantizeKernelFn = void (*)(int16_t*, const int16_t*);
 
+using RowsKernel = void (*)(int16_t*, uint8_t*, ptrdiff_t);
+
+// An in-place transform pair, or (the row kernels set) a pair writing the samples into rows.
 struct BlockTwin {
   std::string name;
-  const char* member;
+  const char* member;  // the in-place transform, whose recorded corpus blocks serve both
   BlockKernel portable;
   BlockKernel twin;
+  RowsKernel portableRows = nullptr;
+  RowsKernel twinRows = nullptr;
 };
 
 constexpr std::pair<const char*, BlockKernel KernelTable::*> kInverseDctMembers[] = {
@@ -51,11 +56,26 @@ constexpr std::pair<const char*, BlockKernel KernelTable::*> kInverseDctMembers[
     {"idct1Quarter", &KernelTable::idct1Quarter}, {"idct1Eighth", &KernelTable::idct1Eighth},
 };
 
+struct RowsMember {
+  const char* name;
+  const char* transform;
+  RowsKernel KernelTable::*member;
+};
+
+constexpr RowsMember kInverseDctIntoRowsMembers[] = {
+    {"idct0FullToRows", "idct0Full", &KernelTable::idct0FullToRows},
+    {"idct1FullToRows", "idct1Full", &KernelTable::idct1FullToRows},
+};
+
 std::vector<BlockTwin> blockTwins() {
   std::vector<BlockTwin> found;
   for (const auto& [name, member] : kInverseDctMembers) {
     if (const auto kernels = twins::twinAt(member))
       found.push_back({twins::twinName(name), name, kernels->first, kernels->second});
+  }
+  for (const auto& [name, transform, member] : kInverseDctIntoRowsMembers) {
+    if (const auto kernels = twins::twinAt(member))
+      found.push_back({twins::twinName(name), transform, nullptr, nullptr, kernels->first, kernels->second});
   }
   return found;
 }
@@ -122,7 +142,23 @@ Block sparseBlock(const Block& source, const SparseShape& shape) {
   return block;
 }
 
+// The rows a row-writing transform fills, `kRowsStride` apart, inside a pattern it must leave.
+constexpr ptrdiff_t kRowsStride = 11;
+using SampleRows = std::array<uint8_t, 8 * kRowsStride + 16>;
+
+SampleRows samplesIntoRows(RowsKernel kernel, Block block) {
+  SampleRows rows;
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 37 + 11);
+  kernel(block.data(), rows.data() + 8, kRowsStride);
+  return rows;
+}
+
 void expectTwinsAgree(const BlockTwin& twin, const Block& input, const std::string& what) {
+  if (twin.portableRows != nullptr) {
+    ASSERT_EQ(samplesIntoRows(twin.twinRows, input), samplesIntoRows(twin.portableRows, input))
+        << twin.name << ", " << what;
+    return;
+  }
   Block expected = input;
   Block actual = input;
   twin.portable(expected.data());

@@ -15,6 +15,8 @@ void dequantize1(int16_t* block, const int16_t* table);
 
 void idct0Full(int16_t* block);
 void idct1Full(int16_t* block);
+void idct0FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
+void idct1FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
 
 void convertH1V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);

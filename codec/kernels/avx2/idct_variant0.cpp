@@ -9,6 +9,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/kernels/avx2/decode_kernels.h"
@@ -155,25 +156,61 @@ __m128i times2613126(__m128i x) {
            _mm_add_epi16(t3, t4), _mm_sub_epi16(t2, t5), _mm_sub_epi16(t1, t6), _mm_sub_epi16(t0, t7)}};
 }
 
-void idct0Narrow(int16_t* block) {
+// Where the samples go: back into the block, or as bytes into rows.
+struct InPlace {
+  int16_t* block;
+  void fill(int16_t sample) const { avx2::fillBlock(block, sample); }
+  // Rows k and k + 1 of the samples, saturated to bytes.
+  void putBytePair(int k, __m128i bytes) const {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * k), _mm256_cvtepu8_epi16(bytes));
+  }
+  void put(const Lanes8& samples) const { avx2::storeSampleRows(samples, block); }
+};
+
+struct IntoRows {
+  int16_t* block;
+  uint8_t* out;
+  ptrdiff_t stride;
+  void fill(int16_t sample) const { avx2::fillByteRows(static_cast<uint8_t>(sample), out, stride); }
+  void putBytePair(int k, __m128i bytes) const {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k * stride), bytes);
+    _mm_storeh_pd(reinterpret_cast<double*>(out + (k + 1) * stride), _mm_castsi128_pd(bytes));
+  }
+  void put(const Lanes8& samples) const { avx2::storeSampleBytes(samples, out, stride); }
+};
+
+template <typename Sink>
+void transformNarrow(const int16_t* block, const Sink& sink) {
   Narrow8 rows;
   for (int k = 0; k < 8; ++k) rows.v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * k));
   rows.v[0] = _mm_add_epi16(rows.v[0], _mm_cvtsi32_si128(kDescaleBias));
   Narrow8 columns = aanStepNarrow(transpose(aanStepNarrow(rows)));
   for (__m128i& v : columns.v) v = _mm_srai_epi16(v, 4);
   const Narrow8 samples = transpose(columns);
-  for (int k = 0; k < 8; k += 2) {
-    const __m256i clamped = _mm256_cvtepu8_epi16(_mm_packus_epi16(samples.v[k], samples.v[k + 1]));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 8 * k), clamped);
-  }
+  for (int k = 0; k < 8; k += 2) sink.putBytePair(k, _mm_packus_epi16(samples.v[k], samples.v[k + 1]));
 }
 
-void idct0Wide(int16_t* block) {
+template <typename Sink>
+void transformWide(const int16_t* block, const Sink& sink) {
   Lanes8 intermediate = aanStep(loadWidenedRows(block));
   for (__m256i& v : intermediate.v) v = low16(v);
   Lanes8 sampleColumns = aanStep(transpose(intermediate));
   for (__m256i& v : sampleColumns.v) v = finalSamples(v);
-  storeSampleRows(transpose(sampleColumns), block);
+  sink.put(transpose(sampleColumns));
+}
+
+template <typename Sink>
+[[gnu::always_inline]] inline void transform(const int16_t* block, const Sink& sink) {
+  if (avx2::dcOnly(block)) {
+    // Both passes carry a lone DC through unchanged; only the final descaling acts on it.
+    sink.fill(static_cast<int16_t>(std::clamp(((int32_t{block[0]} + 8) >> 4) + 128, 0, 255)));
+    return;
+  }
+  if (fitsNarrowLanes(block)) {
+    transformNarrow(block, sink);
+  } else {
+    transformWide(block, sink);
+  }
 }
 
 }  // namespace
@@ -181,16 +218,11 @@ void idct0Wide(int16_t* block) {
 namespace avx2 {
 
 void idct0Full(int16_t* block) {
-  if (dcOnly(block)) {
-    // Both passes carry a lone DC through unchanged; only the final descaling acts on it.
-    fillBlock(block, static_cast<int16_t>(std::clamp(((int32_t{block[0]} + 8) >> 4) + 128, 0, 255)));
-    return;
-  }
-  if (fitsNarrowLanes(block)) {
-    idct0Narrow(block);
-  } else {
-    idct0Wide(block);
-  }
+  transform(block, InPlace{block});
+}
+
+void idct0FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride) {
+  transform(block, IntoRows{block, out, stride});
 }
 
 }  // namespace avx2

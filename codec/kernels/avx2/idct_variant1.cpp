@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/kernels/avx2/decode_kernels.h"
@@ -46,7 +47,7 @@ __m256i times32768(__m256i pairs) {
 
 // The portable one-dimensional step for eight lanes at once.
 template <int kShift>
-Lanes8 directStep(const Pairs& x) {
+[[gnu::always_inline]] inline Lanes8 directStep(const Pairs& x) {
   const __m256i a1 = _mm256_madd_epi16(x.x17, factorPair(32138, 6393));
   const __m256i a2 = _mm256_madd_epi16(x.x17, factorPair(6393, -32138));
   const __m256i b1 = _mm256_madd_epi16(x.x53, factorPair(18205, 27246));
@@ -89,24 +90,50 @@ int16_t flatSample(int16_t dc) {
   return static_cast<int16_t>(std::clamp(second + 128, 0, 255));
 }
 
-}  // namespace
+// Where the samples go: back into the block, or as bytes into rows.
+struct InPlace {
+  int16_t* block;
+  void fill(int16_t sample) const { avx2::fillBlock(block, sample); }
+  void put(const Lanes8& samples) const { avx2::storeSampleRows(samples, block); }
+  void portable() const { ::idct1Full(block); }
+};
 
-namespace avx2 {
+struct IntoRows {
+  int16_t* block;
+  uint8_t* out;
+  ptrdiff_t stride;
+  void fill(int16_t sample) const { avx2::fillByteRows(static_cast<uint8_t>(sample), out, stride); }
+  void put(const Lanes8& samples) const { avx2::storeSampleBytes(samples, out, stride); }
+  void portable() const { ::idct1FullToRows(block, out, stride); }
+};
 
-void idct1Full(int16_t* block) {
-  if (dcOnly(block)) {
-    fillBlock(block, flatSample(block[0]));
+template <typename Sink>
+[[gnu::always_inline]] inline void transform(int16_t* block, const Sink& sink) {
+  if (avx2::dcOnly(block)) {
+    sink.fill(flatSample(block[0]));
     return;
   }
   const Lanes8 workspace = directStep<12>(named(avx2::loadPairs(block, idctOrder())));
   if (anyOutside16(workspace)) {
-    ::idct1Full(block);
+    sink.portable();
     return;
   }
   Lanes8 samples = directStep<21>(named(avx2::narrowedPairs(workspace, idctOrder())));
   const __m256i levelShift = _mm256_set1_epi32(128);
   for (__m256i& v : samples.v) v = _mm256_add_epi32(v, levelShift);
-  storeSampleRows(samples, block);
+  sink.put(samples);
+}
+
+}  // namespace
+
+namespace avx2 {
+
+void idct1Full(int16_t* block) {
+  transform(block, InPlace{block});
+}
+
+void idct1FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride) {
+  transform(block, IntoRows{block, out, stride});
 }
 
 }  // namespace avx2

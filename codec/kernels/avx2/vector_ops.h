@@ -4,6 +4,7 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace avx2 {
@@ -89,6 +90,31 @@ inline void storeSampleRows(const Lanes8& rows, int16_t* block) {
     const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(rows.v[k], rows.v[k + 1]), 0xD8);
     _mm256_storeu_si256(out + k / 2, _mm256_min_epi16(_mm256_max_epi16(packed, zero), top));
   }
+}
+
+// The same rows as bytes into rows `stride` bytes apart: both packs saturate, so the bytes are
+// the clamped samples.
+inline void storeSampleBytes(const Lanes8& rows, uint8_t* out, ptrdiff_t stride) {
+  for (int k = 0; k < 8; k += 4) {
+    // packs works within each 128-bit half: the low half ends with samples 0..3 of rows k .. k + 3,
+    // the high half with samples 4..7.
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(rows.v[k], rows.v[k + 1]),
+                                              _mm256_packs_epi32(rows.v[k + 2], rows.v[k + 3]));
+    const __m128i left = _mm256_castsi256_si128(bytes);
+    const __m128i right = _mm256_extracti128_si256(bytes, 1);
+    const __m128i upper = _mm_unpacklo_epi32(left, right);  // rows k, k + 1
+    const __m128i lower = _mm_unpackhi_epi32(left, right);  // rows k + 2, k + 3
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k * stride), upper);
+    _mm_storeh_pd(reinterpret_cast<double*>(out + (k + 1) * stride), _mm_castsi128_pd(upper));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (k + 2) * stride), lower);
+    _mm_storeh_pd(reinterpret_cast<double*>(out + (k + 3) * stride), _mm_castsi128_pd(lower));
+  }
+}
+
+// Eight rows of eight bytes of one value.
+inline void fillByteRows(uint8_t value, uint8_t* out, ptrdiff_t stride) {
+  const __m128i filled = _mm_set1_epi8(static_cast<char>(value));
+  for (int k = 0; k < 8; ++k) _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k * stride), filled);
 }
 
 // Nonzero when some lane of some vector does not fit 16 bits (lanes biased by 2^15 must stay

@@ -14,6 +14,8 @@ void idct0Full(int16_t* block);
 void idct1Full(int16_t* block);
 void idct1Half(int16_t* block);
 void idct1Quarter(int16_t* block);
+void idct0FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
+void idct1FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
 
 void dequantize0(int16_t* block, const int16_t* table);
 void dequantize1(int16_t* block, const int16_t* table);

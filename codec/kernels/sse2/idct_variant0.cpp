@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/kernels/sse2/vector_ops.h"
@@ -118,22 +119,25 @@ Rows8 firstRowBlock(const Rows8& rows) {
 
 namespace sse2 {
 
-void idct0Full(int16_t* block) {
+namespace {
+
+template <typename Sink>
+void transformFull(int16_t* block, const Sink& sink) {
   // Columns: vector k is row k, lanes are columns; the results are kept to 16 bits.
   const Rows8 rows = loadBlock(block);
   if (dcOnly(rows)) {
     // Both passes carry a lone DC through unchanged; only the final descaling acts on it.
     const int32_t sample = std::clamp(((int32_t{block[0]} + 8) >> 4) + 128, 0, 255);
-    storeBlock(filledRows(static_cast<int16_t>(sample)), block);
+    sink.put(filledRows(static_cast<int16_t>(sample)));
     return;
   }
   if (firstRowOnly(rows)) {
-    storeBlock(firstRowBlock(rows), block);
+    sink.put(firstRowBlock(rows));
     return;
   }
   const Lanes8 left = aanStep(widenAll<false>(rows));
   if (firstColumnOnly(rows)) {
-    storeBlock(spreadAcrossRows(samplesOfFirstLanes<true>(left)), block);
+    sink.put(spreadAcrossRows(samplesOfFirstLanes<true>(left)));
     return;
   }
   const Lanes8 right = rightColumnsZero(rows) ? Lanes8{} : aanStep(widenAll<true>(rows));
@@ -147,7 +151,17 @@ void idct0Full(int16_t* block) {
   Rows8 sampleColumns;
   for (int k = 0; k < 8; ++k)
     sampleColumns.v[k] = narrowToSamples(finalSamples(top.v[k]), finalSamples(bottom.v[k]));
-  storeBlock(transpose(sampleColumns), block);
+  sink.put(transpose(sampleColumns));
+}
+
+}  // namespace
+
+void idct0Full(int16_t* block) {
+  transformFull(block, SamplesInPlace{block});
+}
+
+void idct0FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride) {
+  transformFull(block, SamplesIntoRows{block, out, stride});
 }
 
 }  // namespace sse2

@@ -15,6 +15,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/kernels/decode_kernels.h"
@@ -240,14 +241,17 @@ constexpr int16_t quarterDcSample(Wrap32 w) {
 
 namespace sse2 {
 
-void idct1Full(int16_t* block) {
+namespace {
+
+template <typename Sink>
+void transformFull(int16_t* block, const Sink& sink) {
   const Rows8 rows = loadBlock(block);
   if (sse2::dcOnly(rows)) {
-    storeBlock(flatBlock(block[0]), block);
+    sink.put(flatBlock(block[0]));
     return;
   }
   if (sse2::firstColumnOnly(rows) && firstColumnFits(rows)) {
-    storeBlock(firstColumnBlock(rows), block);
+    sink.put(firstColumnBlock(rows));
     return;
   }
 
@@ -255,7 +259,7 @@ void idct1Full(int16_t* block) {
   const Rows8 columns = transpose(rows);
   const Half8 top = directStep<12, false>(columns);
   if (sse2::firstRowOnly(rows)) {
-    storeBlock(firstRowBlock(top), block);
+    sink.put(firstRowBlock(top));
     return;
   }
   const Half8 bottom = sse2::lowerRowsZero(rows) ? Half8{} : directStep<12, true>(columns);
@@ -263,7 +267,7 @@ void idct1Full(int16_t* block) {
   for (int k = 0; k < 8; ++k)
     overflow = _mm_or_si128(overflow, _mm_or_si128(outside16(top.v[k]), outside16(bottom.v[k])));
   if (_mm_movemask_epi8(_mm_cmpeq_epi32(overflow, _mm_setzero_si128())) != 0xFFFF) {
-    ::idct1Full(block);
+    sink.portable(::idct1Full);
     return;
   }
   Rows8 workspaceColumns;  // vector k: workspace column k over the rows
@@ -273,7 +277,17 @@ void idct1Full(int16_t* block) {
   const Rows8 workspaceRows = transpose(workspaceColumns);
   const Half8 left = directStep<21, false>(workspaceRows);
   const Half8 right = directStep<21, true>(workspaceRows);
-  storeBlock(levelShiftedSamples(left, right), block);
+  sink.put(levelShiftedSamples(left, right));
+}
+
+}  // namespace
+
+void idct1Full(int16_t* block) {
+  transformFull(block, sse2::SamplesInPlace{block});
+}
+
+void idct1FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride) {
+  transformFull(block, sse2::SamplesIntoRows{block, out, stride});
 }
 
 void idct1Half(int16_t* block) {

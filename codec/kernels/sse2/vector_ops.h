@@ -3,6 +3,7 @@
 
 #include <emmintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace sse2 {
@@ -51,6 +52,35 @@ inline Rows8 loadBlock(const int16_t* block) {
 inline void storeBlock(const Rows8& rows, int16_t* block) {
   for (int i = 0; i < 8; ++i) _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), rows.v[i]);
 }
+
+// Sample rows as bytes into rows `stride` bytes apart, each sample cut to its low byte.
+inline void storeBlockBytes(const Rows8& rows, uint8_t* out, ptrdiff_t stride) {
+  const __m128i lowByte = _mm_set1_epi16(0xFF);
+  for (int i = 0; i < 8; i += 2) {
+    const __m128i bytes =
+        _mm_packus_epi16(_mm_and_si128(rows.v[i], lowByte), _mm_and_si128(rows.v[i + 1], lowByte));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * stride), bytes);
+    _mm_storeh_pd(reinterpret_cast<double*>(out + (i + 1) * stride), _mm_castsi128_pd(bytes));
+  }
+}
+
+// Where an inverse transform puts its samples: back into the block, or as bytes into rows.
+struct SamplesInPlace {
+  int16_t* block;
+  void put(const Rows8& rows) const { storeBlock(rows, block); }
+  void portable(void (*transform)(int16_t*)) const { transform(block); }
+};
+
+struct SamplesIntoRows {
+  int16_t* block;
+  uint8_t* out;
+  ptrdiff_t stride;
+  void put(const Rows8& rows) const { storeBlockBytes(rows, out, stride); }
+  void portable(void (*transform)(int16_t*)) const {
+    transform(block);
+    put(loadBlock(block));
+  }
+};
 
 // Every coefficient but the DC is zero (common in chroma and smooth areas).
 inline bool dcOnly(const Rows8& rows) {
