@@ -221,6 +221,7 @@ void fillPortableSet(KernelTable* table) {
   table->convertBgrToGray = convertBgrToGray;
   table->huffmanDecodeMcu = huffmanDecodeMcu;
   table->convertScaledYcc = convertScaledYcc;
+  table->encodeMcuBlocks = encodeMcuBlocks;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.
@@ -264,6 +265,7 @@ void fillSse2Set(KernelTable* table) {
   table->convertH2V1YcckToCmyk = sse2::convertH2V1YcckToCmyk;
   table->convertH2V2YcckToCmyk = sse2::convertH2V2YcckToCmyk;
   table->convertScaledYcc = sse2::convertScaledYcc;
+  table->encodeMcuBlocks = sse2::encodeMcuBlocks;
 #endif
 }
 

@@ -106,4 +106,5 @@ struct KernelTable {
   EncodeConvertKernel convertBgrToGray;
   HuffmanDecodeMcuKernel huffmanDecodeMcu;  // the sequential decoder's blocks of one MCU, dequantised
   ConvertScaledMcuKernel convertScaledYcc;  // one whole YCbCr MCU at 1/2, 1/4 or 1/8 scale to RGB or BGR
+  EncodeMcuBlocksKernel encodeMcuBlocks;    // the baseline encoder's quantised blocks of one MCU
 };

@@ -1,14 +1,16 @@
-// The baseline block coder (ITU T.81 F.1.2) shared by the portable encodeBlock kernel and its
-// processor-specific twins: they differ only in how the nonzero mask of a block is built, so
-// the bits they write are the same by construction.
+// The baseline block coder (ITU T.81 F.1.2) shared by the portable encodeBlock and encodeMcuBlocks
+// kernels and their processor-specific twins: they differ only in how the nonzero mask of a block
+// is built, so the bits they write are the same by construction.
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "codec/encode/output_writer.h"
 #include "codec/jpeg.h"
+#include "codec/kernel_types.h"
 #include "codec/kernels/quantize.h"
 
 namespace block_coder {
@@ -43,12 +45,24 @@ inline Code magnitudeOf(int32_t value) {
   return {static_cast<uint32_t>(value < 0 ? value - 1 : value), category};
 }
 
-// Codes one quantised natural-order block. `nonzero` has bit k set when the k-th AC coefficient
-// in zig-zag order is nonzero (bit 0 clear), so the coder steps from one to the next.
+// The code of a nonzero AC coefficient `value` after `run` zeros, with its extra bits. For a
+// negative value of category n the bits from n up of value - 1 are all ones, so adding the code
+// plus one, shifted, clears them and leaves the low n bits: no mask needed.
+inline Code acCodeOf(const HuffmanTable* table, uint32_t run, int64_t value) {
+  const int64_t sign = value >> 63;
+  const auto magnitude = static_cast<uint64_t>((value ^ sign) - sign);
+  const int32_t category = (63 ^ __builtin_clzll(magnitude)) + 1;  // magnitude is nonzero; one bsr
+  const uint32_t symbol = (run * 16 + static_cast<uint32_t>(category)) & 0xFF;
+  const uint64_t code = static_cast<uint64_t>(table->code[symbol] - sign);
+  return {(code << category) + static_cast<uint64_t>(value + sign), table->codeLength[symbol] + category};
+}
+
+// Puts one quantised natural-order block into `bits`. `nonzero` has bit k set when the k-th AC
+// coefficient in zig-zag order is nonzero (bit 0 clear), so the coder steps from one to the next.
 template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
-JpegStatus codeBlock(ByteInput* writer, const HuffmanTable* dcTable, const HuffmanTable* acTable,
-                     int32_t* lastDc, const int16_t* block, uint64_t nonzero) {
-  WordBits<EmitByte> bits(writer);
+[[gnu::always_inline]] inline JpegStatus putBlock(WordBits<EmitByte>& bits, const HuffmanTable* dcTable,
+                                                  const HuffmanTable* acTable, int32_t* lastDc,
+                                                  const int16_t* block, uint64_t nonzero) {
   const int32_t difference = block[0] - *lastDc;
   *lastDc = block[0];
   const Code dc = magnitudeOf(difference);
@@ -57,11 +71,14 @@ JpegStatus codeBlock(ByteInput* writer, const HuffmanTable* dcTable, const Huffm
   JpegStatus status = bits.put(dcCode.bits, dcCode.length);
   if (status != JpegStatus::Ok) return status;
 
-  int32_t last = 0;
-  while (nonzero != 0) {
-    const int32_t k = std::countr_zero(nonzero);
-    nonzero &= nonzero - 1;
-    uint32_t run = static_cast<uint32_t>(k - last - 1);
+  // Bit j of `rest` stands for the zig-zag position after `k` plus j: its trailing zeros are the
+  // zero run before the next nonzero coefficient.
+  uint64_t rest = nonzero >> 1;
+  size_t k = 0;
+  while (rest != 0) {
+    auto run = static_cast<uint32_t>(std::countr_zero(rest));
+    k += run + 1;
+    rest >>= run + 1;  // below 64: the bit found is one of the 63 AC bits
     if (run > 15) {
       const Code zeroRun = codeWithExtra(acTable, kZeroRunLength, 0, 0);
       for (; run > 15; run -= 16) {
@@ -69,30 +86,45 @@ JpegStatus codeBlock(ByteInput* writer, const HuffmanTable* dcTable, const Huffm
         if (status != JpegStatus::Ok) return status;
       }
     }
-    const Code ac = magnitudeOf(block[kEncodeZigzagToNatural[k]]);
-    const Code acCode = codeWithExtra(acTable, run * 16 + static_cast<uint32_t>(ac.length),
-                                      static_cast<uint32_t>(ac.bits), ac.length);
+    const Code acCode = acCodeOf(acTable, run, block[kEncodeZigzagToNatural[k]]);
     status = bits.put(acCode.bits, acCode.length);
     if (status != JpegStatus::Ok) return status;
-    last = k;
   }
-  if (last != 63) {
+  if (k != 63) {
     const Code endOfBlock = codeWithExtra(acTable, kEndOfBlock, 0, 0);
     status = bits.put(endOfBlock.bits, endOfBlock.length);
+  }
+  return status;
+}
+
+// Codes `count` consecutive blocks with one bit word: the writer takes the pending bits back only
+// once, after the last block.
+template <uint64_t (*NonzeroMask)(const int16_t*), JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
+JpegStatus codeBlocks(ByteInput* writer, const McuBlockCoding* coding, int32_t count, const int16_t* blocks) {
+  WordBits<EmitByte> bits(writer);
+  for (int32_t b = 0; b < count; ++b, blocks += 64) {
+    const JpegStatus status =
+        putBlock(bits, coding[b].dcTable, coding[b].acTable, coding[b].lastDc, blocks, NonzeroMask(blocks));
     if (status != JpegStatus::Ok) return status;
   }
   return bits.finish();
 }
 
-// The kernel's body for either output sink.
+// The kernels' bodies for either output sink.
+template <uint64_t (*NonzeroMask)(const int16_t*)>
+int32_t encodeMcuBlocksWith(ByteInput* writer, const McuBlockCoding* coding, int32_t count,
+                            const int16_t* blocks) {
+  const JpegStatus status = writer->file != 0
+                                ? codeBlocks<NonzeroMask, emitByteToFile>(writer, coding, count, blocks)
+                                : codeBlocks<NonzeroMask, emitByteToBuffer>(writer, coding, count, blocks);
+  return static_cast<int32_t>(status);
+}
+
 template <uint64_t (*NonzeroMask)(const int16_t*)>
 int32_t encodeBlockWith(ByteInput* writer, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                         int32_t* lastDc, const int16_t* block) {
-  const uint64_t nonzero = NonzeroMask(block);
-  const JpegStatus status =
-      writer->file != 0 ? codeBlock<emitByteToFile>(writer, dcTable, acTable, lastDc, block, nonzero)
-                        : codeBlock<emitByteToBuffer>(writer, dcTable, acTable, lastDc, block, nonzero);
-  return static_cast<int32_t>(status);
+  const McuBlockCoding coding{dcTable, acTable, lastDc};
+  return encodeMcuBlocksWith<NonzeroMask>(writer, &coding, 1, block);
 }
 
 }  // namespace block_coder
