@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "codec/encode/output_writer.h"
 #include "codec/jpeg.h"
@@ -21,6 +22,77 @@ inline constexpr uint32_t kEndOfBlock = 0x00;
 inline uint64_t lowBits(int32_t count) {
   return (uint64_t{1} << count) - 1u;
 }
+
+// WordBits with the output position kept in registers between words: the writer is touched only
+// when a word cannot go out whole (near the end of the output area, or with a 0xFF byte) and at
+// the end, where a WordBits takes the bits left and leaves the writer as putBits would.
+template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
+class BlockBits {
+ public:
+  explicit BlockBits(ByteInput* writer) : writer_(writer) {
+    word_ = (writer->bits & 0xFF) >> writer->bitCount;
+    free_ = 64 - (8 - writer->bitCount);
+    reload();
+  }
+
+  // Appends `count` (0..32) bits of `value`, whose higher bits are clear.
+  JpegStatus put(uint64_t value, int32_t count) {
+    free_ -= count;
+    if (free_ >= 0) {
+      word_ = (word_ << count) | value;
+      return JpegStatus::Ok;
+    }
+    // The bits above those that did not fit leave the word before it goes out again.
+    const int32_t spill = -free_;
+    const uint64_t full = (word_ << (count - spill)) | (value >> spill);
+    word_ = value;
+    free_ += 64;
+    if (room_ >= output_detail::kWordRoom && !hasByteFF(full)) {
+      const uint64_t bigEndian = std::endian::native == std::endian::little ? __builtin_bswap64(full) : full;
+      std::memcpy(out_, &bigEndian, sizeof bigEndian);
+      out_ += output_detail::kWordBytes;
+      room_ -= output_detail::kWordBytes;
+      return JpegStatus::Ok;
+    }
+    sync();
+    for (int32_t shift = 56; shift >= 0; shift -= 8) {
+      const JpegStatus status = EmitByte(writer_, static_cast<uint8_t>(full >> shift));
+      if (status != JpegStatus::Ok) return status;
+    }
+    reload();
+    return JpegStatus::Ok;
+  }
+
+  JpegStatus finish() {
+    sync();
+    const int32_t valid = 64 - free_;
+    const uint64_t bits = valid == 64 ? word_ : word_ & lowBits(valid);
+    writer_->bits = 0;
+    writer_->bitCount = 8;
+    WordBits<EmitByte> tail(writer_);
+    JpegStatus status = JpegStatus::Ok;
+    if (valid > 32) status = tail.put(bits >> 32, valid - 32);
+    if (status == JpegStatus::Ok)
+      status = tail.put(valid > 32 ? bits & 0xFFFFFFFFu : bits, valid > 32 ? 32 : valid);
+    return status == JpegStatus::Ok ? tail.finish() : status;
+  }
+
+ private:
+  void sync() {
+    writer_->consumed += static_cast<uint32_t>(out_ - writer_->current);
+    writer_->current = out_;
+  }
+  void reload() {
+    out_ = writer_->current;
+    room_ = writer_->end - writer_->current;
+  }
+
+  ByteInput* writer_;
+  uint8_t* out_;
+  ptrdiff_t room_;
+  uint64_t word_;
+  int32_t free_;
+};
 
 // The code of `symbol` followed by `extraCount` bits of `extra`, as one value and length.
 struct Code {
@@ -59,8 +131,8 @@ inline Code acCodeOf(const HuffmanTable* table, uint32_t run, int64_t value) {
 
 // Puts one quantised natural-order block into `bits`. `nonzero` has bit k set when the k-th AC
 // coefficient in zig-zag order is nonzero (bit 0 clear), so the coder steps from one to the next.
-template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
-[[gnu::always_inline]] inline JpegStatus putBlock(WordBits<EmitByte>& bits, const HuffmanTable* dcTable,
+template <typename Bits>
+[[gnu::always_inline]] inline JpegStatus putBlock(Bits& bits, const HuffmanTable* dcTable,
                                                   const HuffmanTable* acTable, int32_t* lastDc,
                                                   const int16_t* block, uint64_t nonzero) {
   const int32_t difference = block[0] - *lastDc;
@@ -101,7 +173,7 @@ template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
 // once, after the last block.
 template <uint64_t (*NonzeroMask)(const int16_t*), JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
 JpegStatus codeBlocks(ByteInput* writer, const McuBlockCoding* coding, int32_t count, const int16_t* blocks) {
-  WordBits<EmitByte> bits(writer);
+  BlockBits<EmitByte> bits(writer);
   for (int32_t b = 0; b < count; ++b, blocks += 64) {
     const JpegStatus status =
         putBlock(bits, coding[b].dcTable, coding[b].acTable, coding[b].lastDc, blocks, NonzeroMask(blocks));
