@@ -264,6 +264,7 @@ void fillPortableSet(KernelTable* table) {
   table->convertScaledYcc = convertScaledYcc;
   table->idct0FullToRows = idct0FullToRows;
   table->idct1FullToRows = idct1FullToRows;
+  table->encodeMcuBlocks = encodeMcuBlocks;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.
@@ -309,6 +310,7 @@ void fillSse2Set(KernelTable* table) {
   table->convertScaledYcc = sse2::convertScaledYcc;
   table->idct0FullToRows = sse2::idct0FullToRows;
   table->idct1FullToRows = sse2::idct1FullToRows;
+  table->encodeMcuBlocks = sse2::encodeMcuBlocks;
 #endif
 }
 

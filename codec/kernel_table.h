@@ -108,4 +108,5 @@ struct KernelTable {
   ConvertScaledMcuKernel convertScaledYcc;  // one whole YCbCr MCU at 1/2, 1/4 or 1/8 scale to RGB or BGR
   InverseDctToRowsKernel idct0FullToRows;   // 9 and 13 writing bytes straight into the upsampler's rows
   InverseDctToRowsKernel idct1FullToRows;
+  EncodeMcuBlocksKernel encodeMcuBlocks;  // the baseline encoder's quantised blocks of one MCU
 };

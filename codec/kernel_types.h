@@ -140,5 +140,17 @@ using PutBytesKernel = int32_t (*)(const uint8_t* bytes, int32_t count, ByteInpu
 using EncodeBlockKernel = int32_t (*)(ByteInput* writer, const HuffmanTable* dcTable,
                                       const HuffmanTable* acTable, int32_t* lastDc, const int16_t* block);
 
+// The tables and DC predictor of one block of an MCU.
+struct McuBlockCoding {
+  const HuffmanTable* dcTable;
+  const HuffmanTable* acTable;
+  int32_t* lastDc;
+};
+
+// Huffman-encodes `count` consecutive quantised blocks, block b with coding[b]: the bytes and
+// writer state `count` encodeBlock calls would give.
+using EncodeMcuBlocksKernel = int32_t (*)(ByteInput* writer, const McuBlockCoding* coding, int32_t count,
+                                          const int16_t* blocks);
+
 // Runs before every return of the top-level and scan-level operations.
 using FinishKernelsKernel = void (*)();

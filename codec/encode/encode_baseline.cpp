@@ -26,6 +26,24 @@ struct ComponentCoding {
   const int16_t* quantTable;
 };
 
+// The same per block of the MCU, in scratch order.
+struct McuCoding {
+  int32_t blocks;
+  const int16_t* quantTables[kMaxMcuBlocks];
+  McuBlockCoding coding[kMaxMcuBlocks];
+};
+
+void spreadOverBlocks(const ComponentCoding* components, int32_t componentCount, ScanRecord* scan,
+                      McuCoding* mcu) {
+  mcu->blocks = 0;
+  for (int32_t j = 0; j < componentCount; ++j) {
+    for (int32_t b = 0; b < components[j].blocks; ++b, ++mcu->blocks) {
+      mcu->quantTables[mcu->blocks] = components[j].quantTable;
+      mcu->coding[mcu->blocks] = {components[j].dcTable, components[j].acTable, &scan->lastDc[j]};
+    }
+  }
+}
+
 template <typename T>
 T* tableAt(T* const* tables, int32_t selector) {
   return selector >= 0 && selector < 4 ? tables[selector] : nullptr;
@@ -95,23 +113,22 @@ JpegStatus encodeMcuLoop(JPEG_PROPERTIES* state, ByteInput* writer, ScanRecord* 
     kernels->finishKernels();
     return status;
   }
+  McuCoding mcu;
+  spreadOverBlocks(coding, scan->componentCount, scan, &mcu);
   int16_t* scratch = reinterpret_cast<int16_t*>(state->scratch);
   int32_t column = scan->resumeColumn;
   for (int32_t row = scan->resumeRow; row < state->mcuRows; ++row, column = 0) {
     for (; column < state->mcusPerRow; ++column) {
       bool coefficients = false;
       status = fillMcuBlocks(state, column, row, &coefficients);
-      int16_t* block = scratch;
-      for (int32_t j = 0; j < scan->componentCount && status == JpegStatus::Ok; ++j) {
-        for (int32_t b = 0; b < coding[j].blocks && status == JpegStatus::Ok; ++b, block += 64) {
-          if (!coefficients) {
-            kernels->forwardDct(block);
-            kernels->quantize(block, coding[j].quantTable);
-          }
-          status = static_cast<JpegStatus>(
-              kernels->encodeBlock(writer, coding[j].dcTable, coding[j].acTable, &scan->lastDc[j], block));
+      if (status == JpegStatus::Ok && !coefficients) {
+        for (int32_t b = 0; b < mcu.blocks; ++b) {
+          kernels->forwardDct(scratch + 64 * b);
+          kernels->quantize(scratch + 64 * b, mcu.quantTables[b]);
         }
       }
+      if (status == JpegStatus::Ok)
+        status = static_cast<JpegStatus>(kernels->encodeMcuBlocks(writer, mcu.coding, mcu.blocks, scratch));
       if (Restarts && status == JpegStatus::Ok) status = countRestart(state, writer, scan);
       if (status != JpegStatus::Ok) {
         kernels->finishKernels();

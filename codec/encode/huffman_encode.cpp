@@ -48,3 +48,8 @@ int32_t encodeBlock(ByteInput* writer, const HuffmanTable* dcTable, const Huffma
                     int32_t* lastDc, const int16_t* block) {
   return block_coder::encodeBlockWith<zigzagNonzeroMask>(writer, dcTable, acTable, lastDc, block);
 }
+
+int32_t encodeMcuBlocks(ByteInput* writer, const McuBlockCoding* coding, int32_t count,
+                        const int16_t* blocks) {
+  return block_coder::encodeMcuBlocksWith<zigzagNonzeroMask>(writer, coding, count, blocks);
+}

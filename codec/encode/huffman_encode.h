@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "codec/jpeg.h"
+#include "codec/kernel_types.h"
 
 namespace huffman_detail {
 constexpr std::array<uint8_t, 256> makeSizeCategories() {
@@ -32,3 +33,7 @@ JpegStatus deriveEncodingTable(const uint8_t* counts, const uint8_t* symbols, Hu
 // encodeBlock kernel: one quantised natural-order block; *lastDc is the DC predictor.
 int32_t encodeBlock(ByteInput* writer, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                     int32_t* lastDc, const int16_t* block);
+
+// encodeMcuBlocks kernel: `count` consecutive blocks, block b coded with coding[b].
+int32_t encodeMcuBlocks(ByteInput* writer, const McuBlockCoding* coding, int32_t count,
+                        const int16_t* blocks);

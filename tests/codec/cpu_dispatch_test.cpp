@@ -143,7 +143,8 @@ TEST(CpuDispatch, KernelTableHasSixtyNineNamedMembersThenTheAppendedOnes) {
   // The internal kernels come after the 69 named members.
   EXPECT_EQ(offsetof(KernelTable, upsampleFancyH2V1Row), 69 * sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, idct0FullToRows), offsetof(KernelTable, convertScaledYcc) + sizeof(void*));
-  EXPECT_EQ(sizeof(KernelTable), offsetof(KernelTable, idct1FullToRows) + sizeof(void*));
+  EXPECT_EQ(offsetof(KernelTable, encodeMcuBlocks), offsetof(KernelTable, idct1FullToRows) + sizeof(void*));
+  EXPECT_EQ(sizeof(KernelTable), offsetof(KernelTable, encodeMcuBlocks) + sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, finishKernels), 6 * sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, storeMcu), 40 * sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, encodeBlock), 60 * sizeof(void*));

@@ -59,10 +59,34 @@ struct BlockCoder {
   EncodeBlockKernel encode;
 };
 
+// encodeMcuBlocks over one block, so that every test of encodeBlock runs on it as well.
+template <EncodeMcuBlocksKernel Kernel>
+int32_t oneBlockMcu(ByteInput* writer, const HuffmanTable* dcTable, const HuffmanTable* acTable,
+                    int32_t* lastDc, const int16_t* block) {
+  const McuBlockCoding coding{dcTable, acTable, lastDc};
+  return Kernel(writer, &coding, 1, block);
+}
+
 std::vector<BlockCoder> blockCoders() {
-  std::vector<BlockCoder> coders = {{"portable", encodeBlock}};
+  std::vector<BlockCoder> coders = {{"portable", encodeBlock},
+                                    {"portable MCU", oneBlockMcu<encodeMcuBlocks>}};
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
   coders.push_back({"sse2", sse2::encodeBlock});
+  coders.push_back({"sse2 MCU", oneBlockMcu<sse2::encodeMcuBlocks>});
+#endif
+  return coders;
+}
+
+// The encodeMcuBlocks kernel and its twins.
+struct McuCoder {
+  const char* name;
+  EncodeMcuBlocksKernel encode;
+};
+
+std::vector<McuCoder> mcuCoders() {
+  std::vector<McuCoder> coders = {{"portable", encodeMcuBlocks}};
+#if defined(MESHWICK_HAS_SSE2_KERNELS)
+  coders.push_back({"sse2", sse2::encodeMcuBlocks});
 #endif
   return coders;
 }
@@ -401,6 +425,112 @@ TEST(EncoderHuffman, BlockCoderFailsWhereTheBitAtATimeCoderFails) {
           fastStatus = coder.encode(&fast.writer, &tables.dc, &tables.ac, &fastDc, block.data());
         if (plainStatus == JpegStatus::Ok)
           plainStatus = referenceBlock(&plain.writer, &tables.dc, &tables.ac, &plainDc, block.data());
+      }
+      EXPECT_EQ(fastStatus, static_cast<int32_t>(plainStatus));
+      EXPECT_EQ(fast.written(), plain.written());
+      EXPECT_EQ(fast.writer.consumed, plain.writer.consumed);
+      EXPECT_TRUE(std::all_of(fast.buffer.begin() + (fast.writer.current - fast.writer.start),
+                              fast.buffer.end(), [](uint8_t byte) { return byte == 0xEE; }));
+    }
+  }
+}
+
+// --- several blocks per call -------------------------------------------------------------------
+
+// MCU layouts as the component of each block: the component picks the tables and the predictor.
+struct McuShape {
+  const char* name;
+  std::vector<int> components;
+};
+
+const McuShape kMcuShapes[] = {
+    {"grey", {0}},
+    {"4:4:4", {0, 1, 2}},
+    {"4:2:0", {0, 0, 0, 0, 1, 2}},
+    {"ten blocks", {0, 0, 0, 0, 1, 1, 2, 2, 3, 3}},
+};
+
+// Luminance tables for component 0, 8-bit and 16-bit codes for the others, so that a block
+// coded with the wrong tables shows.
+struct McuTables {
+  McuTables() : short8(everySymbolTable(8)), long16(everySymbolTable(16)) {}
+  std::vector<McuBlockCoding> codingOf(const McuShape& shape, int32_t* lastDc) const {
+    std::vector<McuBlockCoding> coding;
+    for (const int c : shape.components) {
+      const HuffmanTable* const ac = c == 0 ? &annexK.ac : c % 2 == 1 ? &short8 : &long16;
+      coding.push_back({c == 0 ? &annexK.dc : ac, ac, &lastDc[c]});
+    }
+    return coding;
+  }
+  JpegStatus reference(ByteInput* writer, const std::vector<McuBlockCoding>& coding,
+                       const int16_t* blocks) const {
+    JpegStatus status = JpegStatus::Ok;
+    for (size_t b = 0; b < coding.size() && status == JpegStatus::Ok; ++b)
+      status =
+          referenceBlock(writer, coding[b].dcTable, coding[b].acTable, coding[b].lastDc, blocks + 64 * b);
+    return status;
+  }
+  AnnexKTables annexK;
+  HuffmanTable short8, long16;
+};
+
+// The blocks of `mcus` MCUs of `blocksPerMcu` blocks, one after the other.
+std::vector<int16_t> randomMcus(const BlockKind& kind, size_t blocksPerMcu, int mcus, uint32_t seed) {
+  std::vector<int16_t> values;
+  for (const auto& block : randomBlocks(kind, static_cast<int>(blocksPerMcu) * mcus, seed))
+    values.insert(values.end(), block.begin(), block.end());
+  return values;
+}
+
+// Every shape and block kind: the bytes, writer state and predictors of one encodeBlock call
+// per block after every MCU.
+TEST(EncoderHuffman, McuCoderMatchesTheBitAtATimeCoder) {
+  const McuTables tables;
+  for (const McuCoder& coder : mcuCoders()) {
+    for (const McuShape& shape : kMcuShapes) {
+      for (const BlockKind& kind : kBlockKinds) {
+        SCOPED_TRACE(std::string(coder.name) + " " + shape.name + " " + kind.name);
+        constexpr int kMcus = 60;
+        const size_t count = shape.components.size();
+        const auto blocks = randomMcus(kind, count, kMcus, 3);
+        BufferWriter fast(count * kMcus * 64 * 9), plain(count * kMcus * 64 * 9);
+        int32_t fastDc[4] = {}, plainDc[4] = {};
+        const auto fastCoding = tables.codingOf(shape, fastDc), plainCoding = tables.codingOf(shape, plainDc);
+        for (int m = 0; m < kMcus; ++m) {
+          const int16_t* mcu = blocks.data() + 64 * count * static_cast<size_t>(m);
+          ASSERT_EQ(coder.encode(&fast.writer, fastCoding.data(), static_cast<int32_t>(count), mcu), 0);
+          ASSERT_EQ(tables.reference(&plain.writer, plainCoding, mcu), JpegStatus::Ok);
+          ASSERT_EQ(fast.writer.bits, plain.writer.bits);
+          ASSERT_EQ(fast.writer.bitCount, plain.writer.bitCount);
+          ASSERT_EQ(fast.writer.consumed, plain.writer.consumed);
+          ASSERT_TRUE(std::equal(std::begin(fastDc), std::end(fastDc), std::begin(plainDc)));
+        }
+        EXPECT_EQ(fast.written(), plain.written());
+      }
+    }
+  }
+}
+
+// A buffer that runs out in any block of an MCU: the same status and bytes, nothing past them.
+TEST(EncoderHuffman, McuCoderFailsWhereTheBitAtATimeCoderFails) {
+  const McuTables tables;
+  const McuShape& shape = kMcuShapes[2];
+  const size_t count = shape.components.size();
+  const auto blocks = randomMcus({"dense", 90, 255}, count, 2, 13);
+  for (const McuCoder& coder : mcuCoders()) {
+    for (size_t size = 1; size < 1500; size += 5) {
+      SCOPED_TRACE(std::string(coder.name) + " " + std::to_string(size));
+      BufferWriter fast(size), plain(size);
+      int32_t fastDc[4] = {}, plainDc[4] = {};
+      const auto fastCoding = tables.codingOf(shape, fastDc), plainCoding = tables.codingOf(shape, plainDc);
+      int32_t fastStatus = 0;
+      JpegStatus plainStatus = JpegStatus::Ok;
+      for (size_t m = 0; m < 2; ++m) {
+        if (fastStatus == 0)
+          fastStatus = coder.encode(&fast.writer, fastCoding.data(), static_cast<int32_t>(count),
+                                    blocks.data() + 64 * count * m);
+        if (plainStatus == JpegStatus::Ok)
+          plainStatus = tables.reference(&plain.writer, plainCoding, blocks.data() + 64 * count * m);
       }
       EXPECT_EQ(fastStatus, static_cast<int32_t>(plainStatus));
       EXPECT_EQ(fast.written(), plain.written());

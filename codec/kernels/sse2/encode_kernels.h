@@ -27,5 +27,7 @@ void convertBgrToGray(const uint8_t* src, ptrdiff_t stride, int16_t* const* bloc
 
 int32_t encodeBlock(ByteInput* writer, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                     int32_t* lastDc, const int16_t* block);
+int32_t encodeMcuBlocks(ByteInput* writer, const McuBlockCoding* coding, int32_t count,
+                        const int16_t* blocks);
 
 }  // namespace sse2

@@ -66,5 +66,10 @@ int32_t encodeBlock(ByteInput* writer, const HuffmanTable* dcTable, const Huffma
   return block_coder::encodeBlockWith<zigzagNonzeroMask>(writer, dcTable, acTable, lastDc, block);
 }
 
+int32_t encodeMcuBlocks(ByteInput* writer, const McuBlockCoding* coding, int32_t count,
+                        const int16_t* blocks) {
+  return block_coder::encodeMcuBlocksWith<zigzagNonzeroMask>(writer, coding, count, blocks);
+}
+
 }  // namespace sse2
 #endif
