@@ -50,15 +50,15 @@ int32_t addToPredictor(int32_t predictor, int32_t difference) {
 // DC: returns Continue with the new predictor in *predictor.
 [[gnu::always_inline]] inline Step decodeDc(BlockBits& bits, const HuffmanTable* dcTable, int32_t* predictor,
                                             int32_t* status) {
-  // A DC code and its bits within the lookahead; the run nibble is zero for categories 1..15
+  // A DC code and its bits within the lookahead; the run nibble is zero for categories 0..15
   // (a larger DC symbol takes the checked path below).
-  const uint32_t entry = bits.valueEntry(dcTable);
-  if (entry != 0) {
-    if (((entry >> 4) & 15) == 0) {
-      *predictor = addToPredictor(*predictor, static_cast<int16_t>(entry >> 16));
+  if (bits.holdsCode()) {
+    const uint32_t entry = bits.peekEntry(dcTable);
+    if (entry != 0 && entryRun(entry) == 0) {
+      bits.skip(entry);
+      *predictor = addToPredictor(*predictor, entryValue(entry));
       return Step::Continue;
     }
-    bits.giveBack(static_cast<int32_t>(entry & 15));
   }
   int32_t category = 0;
   Step step = takeSymbol(bits, dcTable, &category);
@@ -102,10 +102,14 @@ int16_t storedValue(int32_t value, const int16_t* table, int32_t index) {
 int32_t skipAc(BlockBits& bits, const HuffmanTable* acTable) {
   for (int32_t k = 1; k < 64;) {
     // A code and its bits within the lookahead go in one step.
-    const uint32_t entry = bits.valueEntry(acTable);
-    if (entry != 0) {
-      k += static_cast<int32_t>((entry >> 4) & 15) + 1;
-      continue;
+    if (bits.holdsCode()) {
+      const uint32_t entry = bits.peekEntry(acTable);
+      if (entry != 0) {
+        bits.skip(entry);
+        if ((entry & kEntryEndsBlock) != 0) return 0;
+        k += entryRun(entry) + 1;
+        continue;
+      }
     }
     int32_t symbol = 0;
     const Step step = takeSymbol(bits, acTable, &symbol);
@@ -131,13 +135,19 @@ int32_t skipAc(BlockBits& bits, const HuffmanTable* acTable) {
 template <Dequant kDequant>
 int32_t decodeAc(BlockBits& bits, const HuffmanTable* acTable, int16_t* block, const int16_t* table) {
   for (int32_t k = 1; k < 64;) {
-    const uint32_t entry = bits.valueEntry(acTable);
-    if (entry != 0) {
-      k += static_cast<int32_t>((entry >> 4) & 15);
-      const int32_t index = kNaturalOrder[k];
-      block[index] = storedValue<kDequant>(static_cast<int16_t>(entry >> 16), table, index);
-      ++k;
-      continue;
+    if (bits.holdsCode()) {
+      const uint32_t entry = bits.peekEntry(acTable);
+      if (entry != 0) {
+        bits.skip(entry);
+        if ((entry & kEntryEndsBlock) != 0) return 0;
+        // A run of sixteen zeros stores its value 0 at the sixteenth: a place after every one
+        // written so far, still zero.
+        k += entryRun(entry);
+        const int32_t index = kNaturalOrder[k];
+        block[index] = storedValue<kDequant>(entryValue(entry), table, index);
+        ++k;
+        continue;
+      }
     }
     int32_t symbol = 0;
     const Step step = takeSymbol(bits, acTable, &symbol);

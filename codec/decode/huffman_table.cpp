@@ -30,13 +30,18 @@ void deriveValueLookahead(HuffmanTable* table) {
   for (int32_t prefix = 0; prefix < (1 << kValueLookaheadBits); ++prefix) {
     const ShortCode found = shortCodeOf(*table, prefix);
     const int32_t size = found.symbol & 15;
+    const int32_t run = found.symbol >> 4;
     const int32_t total = found.length + size;
-    if (found.length == 0 || size == 0 || total > kValueLookaheadBits) continue;
-    const int32_t bits = (prefix >> (kValueLookaheadBits - total)) & ((1 << size) - 1);
-    const auto value = static_cast<uint16_t>(static_cast<int16_t>(extendedValue(bits, size)));
-    table->valueLookahead[prefix] = static_cast<uint32_t>(total) |
-                                    static_cast<uint32_t>(found.symbol >> 4) << 4 |
-                                    static_cast<uint32_t>(value) << 16;
+    if (found.length == 0 || total > kValueLookaheadBits) continue;
+    uint32_t entry = static_cast<uint32_t>(total) | static_cast<uint32_t>(run) << 8;
+    if (size == 0) {
+      entry |= kEntrySizeZero | (run != 15 ? kEntryEndsBlock : 0u);
+    } else {
+      const int32_t bits = (prefix >> (kValueLookaheadBits - total)) & ((1 << size) - 1);
+      entry |= static_cast<uint32_t>(static_cast<uint16_t>(static_cast<int16_t>(extendedValue(bits, size))))
+               << 16;
+    }
+    table->valueLookahead[prefix] = entry;
   }
 }
 
