@@ -86,6 +86,28 @@ class BlockBits {
     return table->valueLookahead[window_ >> (64 - kValueLookaheadBits)];
   }
 
+  // Takes codes with their extra bits while the next bits start with a valueLookahead entry,
+  // refilling as holdsCode() does, and hands each entry to onEntry once its bits are taken, until
+  // onEntry returns false. Stops before a code without an entry, or short of 16 bits near 0xFF
+  // bytes. The window and count stay in registers meanwhile, which the members would not.
+  template <typename OnEntry>
+  [[gnu::always_inline]] void takeEntries(const HuffmanTable* table, OnEntry&& onEntry) {
+    uint64_t bits = bits_;
+    uint64_t window = window_;
+    int32_t count = count_;
+    for (;;) {
+      if (count < 16 && !refillPlain(input_, &bits, &window, &count)) break;
+      const uint32_t entry = table->valueLookahead[window >> (64 - kValueLookaheadBits)];
+      if (entry == 0) break;
+      window <<= entry & 63;  // entryBits(), the mask the shift applies anyway
+      count -= entryBits(entry);
+      if (!onEntry(entry)) break;
+    }
+    bits_ = bits;
+    window_ = window;
+    count_ = count;
+  }
+
   // Takes the code and extra bits of a nonzero peekEntry().
   void skip(uint32_t entry) {
     window_ <<= entry & 63;  // entryBits(), the mask the shift applies anyway
@@ -161,19 +183,22 @@ class BlockBits {
     return refilled.status;
   }
 
+  bool refillPlain() { return refillPlain(input_, &bits_, &window_, &count_); }
+
   // fillBitsSlow's fill from fewer than 16 bits when the next eight bytes are plain data with no
   // marker pending: the whole bytes that bring the count above 56.
-  bool refillPlain() {
-    if (input_->pendingMarker != 0 || input_->available < 8) return false;
-    const uint64_t word = loadBigEndian(input_->current);
+  [[gnu::always_inline]] static bool refillPlain(ByteInput* input, uint64_t* bits, uint64_t* window,
+                                                 int32_t* count) {
+    if (input->pendingMarker != 0 || input->available < 8) return false;
+    const uint64_t word = loadBigEndian(input->current);
     if (holdsFfByte(word)) return false;
-    const int32_t bytes = (64 - count_) >> 3;  // 6..8
-    bits_ = (bits_ << 1 << (8 * bytes - 1)) | (word >> (64 - 8 * bytes));
-    count_ += 8 * bytes;
-    window_ = bits_ << (64 - count_);
-    input_->current += bytes;
-    input_->available -= static_cast<uint32_t>(bytes);
-    input_->consumed += static_cast<uint32_t>(bytes);
+    const int32_t bytes = (64 - *count) >> 3;  // 6..8
+    *bits = (*bits << 1 << (8 * bytes - 1)) | (word >> (64 - 8 * bytes));
+    *count += 8 * bytes;
+    *window = *bits << (64 - *count);
+    input->current += bytes;
+    input->available -= static_cast<uint32_t>(bytes);
+    input->consumed += static_cast<uint32_t>(bytes);
     return true;
   }
 

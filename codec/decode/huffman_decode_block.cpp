@@ -21,20 +21,21 @@ int32_t extendWithoutBranch(uint32_t raw, int32_t category) {
 }
 
 // A read's outcome as a step; a failure's status goes to *status.
-Step stepOf(const BlockBits& bits, BitsRead read, int32_t* status) {
+[[gnu::always_inline]] inline Step stepOf(const BlockBits& bits, BitsRead read, int32_t* status) {
   if (read == BitsRead::Ready) return Step::Continue;
   if (read == BitsRead::AtMarker) return Step::EndBlock;
   *status = bits.error();
   return Step::Fail;
 }
 
-Step takeSymbol(BlockBits& bits, const HuffmanTable* table, int32_t* symbolOrStatus) {
+[[gnu::always_inline]] inline Step takeSymbol(BlockBits& bits, const HuffmanTable* table,
+                                              int32_t* symbolOrStatus) {
   return stepOf(bits, bits.symbol(table, symbolOrStatus), symbolOrStatus);
 }
 
 // The `category` bits after a symbol; with kExtend, their extended value.
 template <bool kExtend>
-Step takeValue(BlockBits& bits, int32_t category, int32_t* valueOrStatus) {
+[[gnu::always_inline]] inline Step takeValue(BlockBits& bits, int32_t category, int32_t* valueOrStatus) {
   const Step step = stepOf(bits, bits.fill(category), valueOrStatus);
   if (step != Step::Continue) return step;
   const uint32_t raw = bits.take(category);
@@ -101,16 +102,14 @@ int16_t storedValue(int32_t value, const int16_t* table, int32_t index) {
 // needing only its DC coefficient asks for.
 int32_t skipAc(BlockBits& bits, const HuffmanTable* acTable) {
   for (int32_t k = 1; k < 64;) {
-    // A code and its bits within the lookahead go in one step.
-    if (bits.holdsCode()) {
-      const uint32_t entry = bits.peekEntry(acTable);
-      if (entry != 0) {
-        bits.skip(entry);
-        if ((entry & kEntryEndsBlock) != 0) return 0;
-        k += entryRun(entry) + 1;
-        continue;
-      }
-    }
+    // Codes and their bits within the lookahead go one step each.
+    bool ended = false;
+    bits.takeEntries(acTable, [&](uint32_t entry) {
+      ended = (entry & kEntryEndsBlock) != 0;
+      k += entryRun(entry) + 1;
+      return !ended && k < 64;
+    });
+    if (ended || k >= 64) return 0;
     int32_t symbol = 0;
     const Step step = takeSymbol(bits, acTable, &symbol);
     if (step == Step::EndBlock) return 0;
@@ -135,20 +134,21 @@ int32_t skipAc(BlockBits& bits, const HuffmanTable* acTable) {
 template <Dequant kDequant>
 int32_t decodeAc(BlockBits& bits, const HuffmanTable* acTable, int16_t* block, const int16_t* table) {
   for (int32_t k = 1; k < 64;) {
-    if (bits.holdsCode()) {
-      const uint32_t entry = bits.peekEntry(acTable);
-      if (entry != 0) {
-        bits.skip(entry);
-        if ((entry & kEntryEndsBlock) != 0) return 0;
-        // A run of sixteen zeros stores its value 0 at the sixteenth: a place after every one
-        // written so far, still zero.
-        k += entryRun(entry);
-        const int32_t index = kNaturalOrder[k];
-        block[index] = storedValue<kDequant>(entryValue(entry), table, index);
-        ++k;
-        continue;
+    bool ended = false;
+    bits.takeEntries(acTable, [&](uint32_t entry) {
+      if ((entry & kEntryEndsBlock) != 0) {
+        ended = true;
+        return false;
       }
-    }
+      // A run of sixteen zeros stores its value 0 at the sixteenth: a place after every one
+      // written so far, still zero.
+      k += entryRun(entry);
+      const int32_t index = kNaturalOrder[k];
+      block[index] = storedValue<kDequant>(entryValue(entry), table, index);
+      ++k;
+      return k < 64;
+    });
+    if (ended || k >= 64) return 0;
     int32_t symbol = 0;
     const Step step = takeSymbol(bits, acTable, &symbol);
     if (step == Step::EndBlock) return 0;
