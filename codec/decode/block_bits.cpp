@@ -10,19 +10,19 @@
       input->current += bytes;
       input->available -= static_cast<uint32_t>(bytes);
       input->consumed += static_cast<uint32_t>(bytes);
-      return {bits, count + 8 * bytes, 0};
+      return {bits, count + 8 * bytes, {}};
     }
   }
   input->bits = bits;
   input->bitCount = count;
-  const int32_t filled = fillBitsSlow(input, needed);
+  const BitsOutcome filled = fillBitsSlow(input, needed);
   return {input->bits, input->bitCount, filled};
 }
 
-[[gnu::noinline]] Refilled symbolBitByBit(ByteInput* input, uint64_t bits, int32_t count,
-                                          const HuffmanTable* table) {
+[[gnu::noinline]] DecodedNearMarker symbolBitByBit(ByteInput* input, uint64_t bits, int32_t count,
+                                                   const HuffmanTable* table) {
   input->bits = bits;
   input->bitCount = count;
-  const int32_t symbol = decodeSymbol(input, table);
+  const SymbolRead symbol = decodeSymbol(input, table);
   return {input->bits, input->bitCount, symbol};
 }

@@ -11,20 +11,18 @@
 #include "codec/decode/huffman_table.h"
 #include "codec/jpeg.h"
 
-// What a read from the accumulator came to. A marker ahead of the bits asked for is no error:
-// the block ends quietly and the scan loop takes the marker.
-enum class BitsRead : uint8_t {
-  Ready,     // the bits or the symbol are there
-  AtMarker,  // a marker stopped the input first
-  Failed,    // BlockBits::error() holds the negative status
-};
-
-// The accumulator and the shared reader's int result, passed by value in and out of the
+// The accumulator and the shared reader's outcome, passed by value in and out of the
 // out-of-line paths so that the decoding loops keep them in registers.
 struct Refilled {
   uint64_t bits;
   int32_t count;
-  int32_t status;
+  BitsOutcome outcome;
+};
+
+struct DecodedNearMarker {
+  uint64_t bits;
+  int32_t count;
+  SymbolRead read;
 };
 
 // True when one of the eight bytes is 0xFF (stuffing or a marker): those take the careful filler.
@@ -43,7 +41,7 @@ inline uint64_t loadBigEndian(const uint8_t* bytes) {
 Refilled refillBits(ByteInput* input, uint64_t bits, int32_t count, int32_t needed);
 
 // decodeSymbol from (bits, count): used when a marker holds back the rest of the data.
-Refilled symbolBitByBit(ByteInput* input, uint64_t bits, int32_t count, const HuffmanTable* table);
+DecodedNearMarker symbolBitByBit(ByteInput* input, uint64_t bits, int32_t count, const HuffmanTable* table);
 
 // The accumulator twice over: `bits_` and `count_` exactly as the shared reader keeps them (bits_
 // changes only when bytes come in), and `window_`, the count_ bits not yet taken moved to the top
@@ -63,8 +61,8 @@ class BlockBits {
   // decodeSymbol: the symbol 0..255 in *symbol when Ready.
   BitsRead symbol(const HuffmanTable* table, int32_t* symbol) {
     if (count_ < 16) {
-      const int32_t filled = refill(0);
-      if (filled < 0) return failed(filled);
+      const BitsOutcome filled = refill(0);  // never AtMarker: nothing is needed
+      if (filled.read == BitsRead::Failed) return failed(filled.error);
       if (count_ < 16) return symbolNearMarker(table, symbol);
     }
     const HuffmanLookahead entry = table->lookahead[window_ >> 56];
@@ -164,23 +162,22 @@ class BlockBits {
     input_->bitCount = count_;
   }
 
-  BitsRead failed(int32_t status) {
-    error_ = status;
+  BitsRead failed(JpegStatus status) {
+    error_ = static_cast<int32_t>(status);
     return BitsRead::Failed;
   }
 
-  BitsRead outcomeOf(int32_t status) {
-    if (status == kStoppedAtMarker) return BitsRead::AtMarker;
-    return status < 0 ? failed(status) : BitsRead::Ready;
+  BitsRead outcomeOf(BitsOutcome outcome) {
+    return outcome.read == BitsRead::Failed ? failed(outcome.error) : outcome.read;
   }
 
-  // fillBitsSlow: whole bytes until more than 56 bits are held; its int result.
-  int32_t refill(int32_t needed) {
+  // fillBitsSlow: whole bytes until more than 56 bits are held.
+  BitsOutcome refill(int32_t needed) {
     const Refilled refilled = refillBits(input_, bits_, count_, needed);
     bits_ = refilled.bits;
     count_ = refilled.count;
     alignWindow();
-    return refilled.status;
+    return refilled.outcome;
   }
 
   bool refillPlain() { return refillPlain(input_, &bits_, &window_, &count_); }
@@ -217,14 +214,13 @@ class BlockBits {
   }
 
   BitsRead symbolNearMarker(const HuffmanTable* table, int32_t* symbol) {
-    const Refilled decoded = symbolBitByBit(input_, bits_, count_, table);
+    const DecodedNearMarker decoded = symbolBitByBit(input_, bits_, count_, table);
     bits_ = decoded.bits;
     count_ = decoded.count;
     alignWindow();
-    if (decoded.status == kSymbolAtMarker) return BitsRead::AtMarker;
-    if (decoded.status < 0) return failed(decoded.status);
-    *symbol = decoded.status;
-    return BitsRead::Ready;
+    const BitsOutcome outcome = decoded.read.outcome;
+    if (outcome.read == BitsRead::Ready) *symbol = decoded.read.symbol;
+    return outcomeOf(outcome);
   }
 
   ByteInput* input_;

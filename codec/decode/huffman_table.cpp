@@ -92,17 +92,17 @@ JpegStatus deriveHuffmanTable(const uint8_t* counts, const uint8_t* values, int3
   return JpegStatus::Ok;
 }
 
-int32_t decodeSymbolSearch(ByteInput* input, const HuffmanTable* table, int32_t code, int32_t firstLength) {
+SymbolRead decodeSymbolSearch(ByteInput* input, const HuffmanTable* table, int32_t code,
+                              int32_t firstLength) {
   int32_t length = firstLength;
   for (;;) {
-    const int32_t filled = fillBits(input, 1);
-    if (filled == kStoppedAtMarker) return kSymbolAtMarker;
-    if (filled < 0) return filled;
+    const BitsOutcome filled = fillBits(input, 1);
+    if (!filled.ready()) return {filled};
     code = (code << 1) | static_cast<int32_t>(getBits(input, 1));
     if (code <= table->maxCode[length]) break;
-    if (length == 16) return 0;  // matches no length: symbol 0
+    if (length == 16) return {};  // matches no length: symbol 0
     ++length;
   }
   // Masked so that a table never defined (all zero) cannot index outside `values`.
-  return table->values[(table->valuePtr[length] + code - table->minCode[length]) & 0xFF];
+  return {{}, table->values[(table->valuePtr[length] + code - table->minCode[length]) & 0xFF]};
 }

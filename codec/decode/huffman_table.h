@@ -7,8 +7,11 @@
 #include "codec/decode/byte_input.h"
 #include "codec/jpeg.h"
 
-// decodeSymbol result when a marker stopped the input before the code was complete.
-inline constexpr int32_t kSymbolAtMarker = 0x1000;
+// A symbol read: the symbol 0..255 when Ready.
+struct SymbolRead {
+  BitsOutcome outcome;
+  int32_t symbol = 0;
+};
 
 // counts: 16 entries (codes of length 1..16); values: as many symbols as the counts add up to.
 // BadHuffmanTable when more than 256 codes are listed or a length holds more codes than it can.
@@ -39,19 +42,19 @@ inline int16_t entryValue(uint32_t entry) {
 
 // Bit-by-bit canonical search from length `firstLength`, the first firstLength - 1 bits of the
 // code already taken as `code` (0 and 1 to start from scratch).
-int32_t decodeSymbolSearch(ByteInput* input, const HuffmanTable* table, int32_t code, int32_t firstLength);
+SymbolRead decodeSymbolSearch(ByteInput* input, const HuffmanTable* table, int32_t code, int32_t firstLength);
 
-// Symbol 0..255, kSymbolAtMarker, or a negative status.
-inline int32_t decodeSymbol(ByteInput* input, const HuffmanTable* table) {
+// AtMarker when a marker stopped the input before the code was complete.
+inline SymbolRead decodeSymbol(ByteInput* input, const HuffmanTable* table) {
   if (input->bitCount < 16) {
-    const int32_t filled = fillBitsSlow(input, 0);
-    if (filled < 0) return filled;
+    const BitsOutcome filled = fillBitsSlow(input, 0);
+    if (!filled.ready()) return {filled};
     if (input->bitCount < 8) return decodeSymbolSearch(input, table, 0, 1);
   }
   const HuffmanLookahead entry = table->lookahead[peekBits(input, 8)];
   if (entry.length != 0) {
     input->bitCount -= entry.length;
-    return entry.symbol;
+    return {{}, entry.symbol};
   }
   const int32_t prefix = static_cast<int32_t>(getBits(input, 8));
   return decodeSymbolSearch(input, table, prefix, 9);
