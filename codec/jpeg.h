@@ -126,9 +126,9 @@ struct HuffmanTable {
   int32_t codeLength[256];  // per symbol, 0 = no code
   uint16_t code[256];       // per symbol, right-aligned
 
-  // Decoding form, the block decoders' own: for every 10-bit prefix that holds a whole AC code of
-  // nonzero size and its extra bits, bits 0..3 the bits both take, 4..7 the run, 16..31 the
-  // extended value (int16); 0 for any other prefix (and in a table never derived).
+  // Decoding form, the block decoders' own: for every 10-bit prefix that holds a whole code and
+  // its extra bits, the packed entry of decode/huffman_table.h (kEntrySizeZero); 0 for any other
+  // prefix (and in a table never derived).
   uint32_t valueLookahead[1024];
 };
 

@@ -1,21 +1,5 @@
 #include "codec/decode/block_bits.h"
 
-namespace {
-
-// True when one of the eight bytes is 0xFF (stuffing or a marker): those take the careful filler.
-bool holdsFfByte(uint64_t word) {
-  const uint64_t inverted = ~word;
-  return ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
-}
-
-uint64_t loadBigEndian(const uint8_t* bytes) {
-  uint64_t word = 0;
-  for (int32_t i = 0; i < 8; ++i) word = (word << 8) | bytes[i];
-  return word;
-}
-
-}  // namespace
-
 // Out of line: rare next to the decoding loops.
 [[gnu::noinline]] Refilled refillBits(ByteInput* input, uint64_t bits, int32_t count, int32_t needed) {
   if (count <= 56 && input->pendingMarker == 0 && input->available >= 8) {
@@ -26,19 +10,19 @@ uint64_t loadBigEndian(const uint8_t* bytes) {
       input->current += bytes;
       input->available -= static_cast<uint32_t>(bytes);
       input->consumed += static_cast<uint32_t>(bytes);
-      return {bits, count + 8 * bytes, 0};
+      return {bits, count + 8 * bytes, {}};
     }
   }
   input->bits = bits;
   input->bitCount = count;
-  const int32_t filled = fillBitsSlow(input, needed);
+  const BitsOutcome filled = fillBitsSlow(input, needed);
   return {input->bits, input->bitCount, filled};
 }
 
-[[gnu::noinline]] Refilled symbolBitByBit(ByteInput* input, uint64_t bits, int32_t count,
-                                          const HuffmanTable* table) {
+[[gnu::noinline]] DecodedNearMarker symbolBitByBit(ByteInput* input, uint64_t bits, int32_t count,
+                                                   const HuffmanTable* table) {
   input->bits = bits;
   input->bitCount = count;
-  const int32_t symbol = decodeSymbol(input, table);
+  const SymbolRead symbol = decodeSymbol(input, table);
   return {input->bits, input->bitCount, symbol};
 }

@@ -160,7 +160,19 @@ JpegStatus skipSegment(ByteInput* input) {
   return skipBytes(input, length - 2);
 }
 
-int32_t fillBitsSlow(ByteInput* input, int32_t needed) {
+namespace {
+
+BitsOutcome stoppedAtMarker(const ByteInput* input, int32_t needed) {
+  return {input->bitCount < needed ? BitsRead::AtMarker : BitsRead::Ready};
+}
+
+BitsOutcome fillFailed(JpegStatus status) {
+  return {BitsRead::Failed, status};
+}
+
+}  // namespace
+
+BitsOutcome fillBitsSlow(ByteInput* input, int32_t needed) {
   // Filling stops above 56 bits so that a whole byte always fits the 64-bit accumulator.
   // Plain data bytes already in the buffer go in directly; 0xFF (stuffing or a marker), an empty
   // buffer and a pending marker take the careful loop below.
@@ -173,12 +185,12 @@ int32_t fillBitsSlow(ByteInput* input, int32_t needed) {
     }
   }
   while (input->bitCount <= 56) {
-    if (input->pendingMarker != 0) return input->bitCount < needed ? kStoppedAtMarker : 0;
+    if (input->pendingMarker != 0) return stoppedAtMarker(input, needed);
     JpegStatus status = JpegStatus::Ok;
     uint8_t byte = 0;
     if (!takeByte(input, &byte, &status)) {
-      if (status != JpegStatus::Ok) return static_cast<int32_t>(status);
-      if (isFileInput(input)) return static_cast<int32_t>(JpegStatus::FileError);
+      if (status != JpegStatus::Ok) return fillFailed(status);
+      if (isFileInput(input)) return fillFailed(JpegStatus::FileError);
       // A memory buffer that ends inside entropy-coded data supplies zero bits.
       input->bits <<= 8;
       input->bitCount += 8;
@@ -188,17 +200,17 @@ int32_t fillBitsSlow(ByteInput* input, int32_t needed) {
       uint8_t next = 0xFF;
       while (next == 0xFF) {
         if (!takeByte(input, &next, &status)) {
-          if (status != JpegStatus::Ok) return static_cast<int32_t>(status);
-          return static_cast<int32_t>(isFileInput(input) ? JpegStatus::FileError : JpegStatus::DataError);
+          if (status != JpegStatus::Ok) return fillFailed(status);
+          return fillFailed(isFileInput(input) ? JpegStatus::FileError : JpegStatus::DataError);
         }
       }
       if (next != 0x00) {
         input->pendingMarker = next;
-        return input->bitCount < needed ? kStoppedAtMarker : 0;
+        return stoppedAtMarker(input, needed);
       }
     }
     input->bits = (input->bits << 8) | byte;
     input->bitCount += 8;
   }
-  return 0;
+  return {};
 }

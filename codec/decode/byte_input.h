@@ -8,8 +8,20 @@
 #include "codec/jpeg.h"
 #include "codec/marker_codes.h"
 
-// fillBits result when a marker stopped the filling before `needed` bits were buffered.
-inline constexpr int32_t kStoppedAtMarker = 100;
+// What a read from the bit accumulator came to. A marker ahead of the bits asked for is no
+// error: the block ends quietly and the scan loop takes the marker.
+enum class BitsRead : uint8_t {
+  Ready,     // the bits or the symbol are there
+  AtMarker,  // a marker stopped the input first
+  Failed,    // the read failed with `error`
+};
+
+struct BitsOutcome {
+  BitsRead read = BitsRead::Ready;
+  JpegStatus error = JpegStatus::Ok;  // when Failed
+
+  bool ready() const { return read == BitsRead::Ready; }
+};
 
 // Zig-zag position -> natural index, followed by 16 entries of 63 so that a run reaching past
 // position 63 lands on coefficient 63.
@@ -66,12 +78,12 @@ JpegStatus skipBytes(ByteInput* input, int32_t length);
 // Read a segment length L and pass over the rest. L <= 1: DataError; truncated: truncatedStatus.
 JpegStatus skipSegment(ByteInput* input);
 
-// Whole-byte fill of the accumulator: 0, kStoppedAtMarker, or a negative status. A memory
-// buffer that runs out supplies zero bits.
-int32_t fillBitsSlow(ByteInput* input, int32_t needed);
+// Whole-byte fill of the accumulator until more than 56 bits are held: AtMarker when a marker
+// stopped it before `needed` bits were held. A memory buffer that runs out supplies zero bits.
+BitsOutcome fillBitsSlow(ByteInput* input, int32_t needed);
 
-inline int32_t fillBits(ByteInput* input, int32_t needed) {
-  if (input->bitCount >= needed) return 0;
+inline BitsOutcome fillBits(ByteInput* input, int32_t needed) {
+  if (input->bitCount >= needed) return {};
   return fillBitsSlow(input, needed);
 }
 

@@ -1,5 +1,7 @@
 #include "codec/decode/huffman_decode_block.h"
 
+#include <cstring>
+
 #include "codec/decode/block_bits.h"
 #include "codec/decode/byte_input.h"
 #include "codec/decode/huffman_table.h"
@@ -21,25 +23,34 @@ int32_t extendWithoutBranch(uint32_t raw, int32_t category) {
 }
 
 // A read's outcome as a step; a failure's status goes to *status.
-Step stepOf(const BlockBits& bits, BitsRead read, int32_t* status) {
+[[gnu::always_inline]] inline Step stepOf(const BlockBits& bits, BitsRead read, int32_t* status) {
   if (read == BitsRead::Ready) return Step::Continue;
   if (read == BitsRead::AtMarker) return Step::EndBlock;
   *status = bits.error();
   return Step::Fail;
 }
 
-Step takeSymbol(BlockBits& bits, const HuffmanTable* table, int32_t* symbolOrStatus) {
+[[gnu::always_inline]] inline Step takeSymbol(BlockBits& bits, const HuffmanTable* table,
+                                              int32_t* symbolOrStatus) {
   return stepOf(bits, bits.symbol(table, symbolOrStatus), symbolOrStatus);
 }
 
 // The `category` bits after a symbol; with kExtend, their extended value.
 template <bool kExtend>
-Step takeValue(BlockBits& bits, int32_t category, int32_t* valueOrStatus) {
+[[gnu::always_inline]] inline Step takeValue(BlockBits& bits, int32_t category, int32_t* valueOrStatus) {
   const Step step = stepOf(bits, bits.fill(category), valueOrStatus);
   if (step != Step::Continue) return step;
   const uint32_t raw = bits.take(category);
   if constexpr (kExtend) *valueOrStatus = extendWithoutBranch(raw, category);
   return Step::Continue;
+}
+
+// Eight 16-byte stores: a plain loop or memset of the block became `rep stos`, slow to start
+// for 128 bytes, a third of a sparse block's time.
+void clearBlock(int16_t* block) {
+  using Lanes = int16_t __attribute__((vector_size(16)));
+  const Lanes zeros{};
+  for (int32_t i = 0; i < 64; i += 8) std::memcpy(block + i, &zeros, sizeof zeros);
 }
 
 // Wraps like the 16-bit coefficient instead of overflowing on corrupt streams.
@@ -50,15 +61,15 @@ int32_t addToPredictor(int32_t predictor, int32_t difference) {
 // DC: returns Continue with the new predictor in *predictor.
 [[gnu::always_inline]] inline Step decodeDc(BlockBits& bits, const HuffmanTable* dcTable, int32_t* predictor,
                                             int32_t* status) {
-  // A DC code and its bits within the lookahead; the run nibble is zero for categories 1..15
+  // A DC code and its bits within the lookahead; the run nibble is zero for categories 0..15
   // (a larger DC symbol takes the checked path below).
-  const uint32_t entry = bits.valueEntry(dcTable);
-  if (entry != 0) {
-    if (((entry >> 4) & 15) == 0) {
-      *predictor = addToPredictor(*predictor, static_cast<int16_t>(entry >> 16));
+  if (bits.holdsCode()) {
+    const uint32_t entry = bits.peekEntry(dcTable);
+    if (entry != 0 && entryRun(entry) == 0) {
+      bits.skip(entry);
+      *predictor = addToPredictor(*predictor, entryValue(entry));
       return Step::Continue;
     }
-    bits.giveBack(static_cast<int32_t>(entry & 15));
   }
   int32_t category = 0;
   Step step = takeSymbol(bits, dcTable, &category);
@@ -101,12 +112,14 @@ int16_t storedValue(int32_t value, const int16_t* table, int32_t index) {
 // needing only its DC coefficient asks for.
 int32_t skipAc(BlockBits& bits, const HuffmanTable* acTable) {
   for (int32_t k = 1; k < 64;) {
-    // A code and its bits within the lookahead go in one step.
-    const uint32_t entry = bits.valueEntry(acTable);
-    if (entry != 0) {
-      k += static_cast<int32_t>((entry >> 4) & 15) + 1;
-      continue;
-    }
+    // Codes and their bits within the lookahead go one step each.
+    bool ended = false;
+    bits.takeEntries(acTable, [&](uint32_t entry) {
+      ended = (entry & kEntryEndsBlock) != 0;
+      k += entryRun(entry) + 1;
+      return !ended && k < 64;
+    });
+    if (ended || k >= 64) return 0;
     int32_t symbol = 0;
     const Step step = takeSymbol(bits, acTable, &symbol);
     if (step == Step::EndBlock) return 0;
@@ -131,14 +144,21 @@ int32_t skipAc(BlockBits& bits, const HuffmanTable* acTable) {
 template <Dequant kDequant>
 int32_t decodeAc(BlockBits& bits, const HuffmanTable* acTable, int16_t* block, const int16_t* table) {
   for (int32_t k = 1; k < 64;) {
-    const uint32_t entry = bits.valueEntry(acTable);
-    if (entry != 0) {
-      k += static_cast<int32_t>((entry >> 4) & 15);
+    bool ended = false;
+    bits.takeEntries(acTable, [&](uint32_t entry) {
+      if ((entry & kEntryEndsBlock) != 0) {
+        ended = true;
+        return false;
+      }
+      // A run of sixteen zeros stores its value 0 at the sixteenth: a place after every one
+      // written so far, still zero.
+      k += entryRun(entry);
       const int32_t index = kNaturalOrder[k];
-      block[index] = storedValue<kDequant>(static_cast<int16_t>(entry >> 16), table, index);
+      block[index] = storedValue<kDequant>(entryValue(entry), table, index);
       ++k;
-      continue;
-    }
+      return k < 64;
+    });
+    if (ended || k >= 64) return 0;
     int32_t symbol = 0;
     const Step step = takeSymbol(bits, acTable, &symbol);
     if (step == Step::EndBlock) return 0;
@@ -166,7 +186,7 @@ int32_t decodeAc(BlockBits& bits, const HuffmanTable* acTable, int16_t* block, c
 template <bool kStoreAc, Dequant kDequant>
 int32_t decodeInto(BlockBits& bits, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                    int32_t* predictor, int16_t* block, const int16_t* table) {
-  for (int32_t i = 0; i < 64; ++i) block[i] = 0;
+  clearBlock(block);
   int32_t status = 0;
   // A marker inside the DC code or its bits leaves the whole block zero.
   if (decodeDc(bits, dcTable, predictor, &status) != Step::Continue) return status;

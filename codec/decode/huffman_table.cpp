@@ -30,13 +30,18 @@ void deriveValueLookahead(HuffmanTable* table) {
   for (int32_t prefix = 0; prefix < (1 << kValueLookaheadBits); ++prefix) {
     const ShortCode found = shortCodeOf(*table, prefix);
     const int32_t size = found.symbol & 15;
+    const int32_t run = found.symbol >> 4;
     const int32_t total = found.length + size;
-    if (found.length == 0 || size == 0 || total > kValueLookaheadBits) continue;
-    const int32_t bits = (prefix >> (kValueLookaheadBits - total)) & ((1 << size) - 1);
-    const auto value = static_cast<uint16_t>(static_cast<int16_t>(extendedValue(bits, size)));
-    table->valueLookahead[prefix] = static_cast<uint32_t>(total) |
-                                    static_cast<uint32_t>(found.symbol >> 4) << 4 |
-                                    static_cast<uint32_t>(value) << 16;
+    if (found.length == 0 || total > kValueLookaheadBits) continue;
+    uint32_t entry = static_cast<uint32_t>(total) | static_cast<uint32_t>(run) << 8;
+    if (size == 0) {
+      entry |= kEntrySizeZero | (run != 15 ? kEntryEndsBlock : 0u);
+    } else {
+      const int32_t bits = (prefix >> (kValueLookaheadBits - total)) & ((1 << size) - 1);
+      entry |= static_cast<uint32_t>(static_cast<uint16_t>(static_cast<int16_t>(extendedValue(bits, size))))
+               << 16;
+    }
+    table->valueLookahead[prefix] = entry;
   }
 }
 
@@ -87,17 +92,17 @@ JpegStatus deriveHuffmanTable(const uint8_t* counts, const uint8_t* values, int3
   return JpegStatus::Ok;
 }
 
-int32_t decodeSymbolSearch(ByteInput* input, const HuffmanTable* table, int32_t code, int32_t firstLength) {
+SymbolRead decodeSymbolSearch(ByteInput* input, const HuffmanTable* table, int32_t code,
+                              int32_t firstLength) {
   int32_t length = firstLength;
   for (;;) {
-    const int32_t filled = fillBits(input, 1);
-    if (filled == kStoppedAtMarker) return kSymbolAtMarker;
-    if (filled < 0) return filled;
+    const BitsOutcome filled = fillBits(input, 1);
+    if (!filled.ready()) return {filled};
     code = (code << 1) | static_cast<int32_t>(getBits(input, 1));
     if (code <= table->maxCode[length]) break;
-    if (length == 16) return 0;  // matches no length: symbol 0
+    if (length == 16) return {};  // matches no length: symbol 0
     ++length;
   }
   // Masked so that a table never defined (all zero) cannot index outside `values`.
-  return table->values[(table->valuePtr[length] + code - table->minCode[length]) & 0xFF];
+  return {{}, table->values[(table->valuePtr[length] + code - table->minCode[length]) & 0xFF]};
 }

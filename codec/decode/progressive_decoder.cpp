@@ -100,10 +100,10 @@ int32_t decodeDcFirst(ByteInput* input, const HuffmanTable* dcTable, int32_t* pr
   // The code and its bits from the value lookahead when they fit; the run nibble is zero for
   // categories 1..15, a larger DC symbol takes the checked path.
   const uint32_t entry = bits.valueEntry(dcTable);
-  if (entry != 0 && ((entry >> 4) & 15) == 0) {
-    difference = static_cast<int16_t>(entry >> 16);
+  if (entry != 0 && entryRun(entry) == 0) {
+    difference = entryValue(entry);
   } else {
-    if (entry != 0) bits.giveBack(static_cast<int32_t>(entry & 15));
+    if (entry != 0) bits.giveBack(entryBits(entry));
     int32_t category = 0;
     BitsRead read = bits.symbol(dcTable, &category);
     if (read != BitsRead::Ready) return blockEndStatus(bits, read);
@@ -139,9 +139,9 @@ int32_t decodeAcFirst(ByteInput* input, const HuffmanTable* acTable, int32_t ss,
     // A code and its bits from the value lookahead when they fit.
     const uint32_t entry = bits.valueEntry(acTable);
     if (entry != 0) {
-      k += static_cast<int32_t>((entry >> 4) & 15);
+      k += entryRun(entry);
       if (k > se) return 0;  // a run past the band: nothing is stored outside it
-      block[kNaturalOrder[k]] = static_cast<int16_t>(static_cast<int16_t>(entry >> 16) * (1 << al));
+      block[kNaturalOrder[k]] = static_cast<int16_t>(entryValue(entry) * (1 << al));
       continue;
     }
     int32_t symbol = 0;

@@ -23,7 +23,7 @@ ByteInput memoryInput(Bytes& bytes) {
 TEST(BitReader, StuffedZeroAfterFfIsADataByte) {
   Bytes data = {0xFF, 0x00, 0x12};
   ByteInput input = memoryInput(data);
-  ASSERT_EQ(fillBits(&input, 16), 0);
+  ASSERT_EQ(fillBits(&input, 16).read, BitsRead::Ready);
   EXPECT_EQ(getBits(&input, 8), 0xFFu);
   EXPECT_EQ(getBits(&input, 8), 0x12u);
   EXPECT_EQ(input.pendingMarker, 0);
@@ -32,7 +32,7 @@ TEST(BitReader, StuffedZeroAfterFfIsADataByte) {
 TEST(BitReader, FillBytesBeforeAMarkerAreSkipped) {
   Bytes data = {0xFF, 0xFF, 0xFF, 0xD9};
   ByteInput input = memoryInput(data);
-  EXPECT_EQ(fillBits(&input, 8), kStoppedAtMarker);
+  EXPECT_EQ(fillBits(&input, 8).read, BitsRead::AtMarker);
   EXPECT_EQ(input.pendingMarker, 0xD9);
   EXPECT_TRUE(nextMarker(&input).is(0xD9));
   EXPECT_EQ(input.pendingMarker, 0);
@@ -41,16 +41,16 @@ TEST(BitReader, FillBytesBeforeAMarkerAreSkipped) {
 TEST(BitReader, MarkerAfterEnoughBitsIsNotAStop) {
   Bytes data = {0xA5, 0xFF, 0xD0};
   ByteInput input = memoryInput(data);
-  EXPECT_EQ(fillBits(&input, 8), 0);
+  EXPECT_EQ(fillBits(&input, 8).read, BitsRead::Ready);
   EXPECT_EQ(getBits(&input, 8), 0xA5u);
   EXPECT_EQ(input.pendingMarker, 0xD0);
-  EXPECT_EQ(fillBits(&input, 1), kStoppedAtMarker);
+  EXPECT_EQ(fillBits(&input, 1).read, BitsRead::AtMarker);
 }
 
 TEST(BitReader, ExhaustedMemorySuppliesZeroBits) {
   Bytes data = {0xF0};
   ByteInput input = memoryInput(data);
-  ASSERT_EQ(fillBits(&input, 24), 0);
+  ASSERT_EQ(fillBits(&input, 24).read, BitsRead::Ready);
   EXPECT_EQ(getBits(&input, 8), 0xF0u);
   EXPECT_EQ(getBits(&input, 16), 0u);
   EXPECT_EQ(input.consumed, 1u);
@@ -59,7 +59,9 @@ TEST(BitReader, ExhaustedMemorySuppliesZeroBits) {
 TEST(BitReader, MemoryEndingInsideAnFfSequenceIsADataError) {
   Bytes data = {0x12, 0xFF};
   ByteInput input = memoryInput(data);
-  EXPECT_EQ(fillBits(&input, 16), static_cast<int32_t>(JpegStatus::DataError));
+  const BitsOutcome filled = fillBits(&input, 16);
+  EXPECT_EQ(filled.read, BitsRead::Failed);
+  EXPECT_EQ(filled.error, JpegStatus::DataError);
 }
 
 TEST(BitReader, MarkerSearchSkipsGarbageAndStuffedBytes) {
@@ -167,7 +169,7 @@ TEST(HuffmanBlockDecode, DcOnlyConsumesTheAcBitsWithoutStoringThem) {
   ASSERT_EQ(huffmanDecodeDcOnly(&input, &tables.dc, &tables.ac, &predictor, block.data()), 0);
   EXPECT_EQ(block[0], 9);
   for (int i = 1; i < 64; ++i) EXPECT_EQ(block[i], 0) << i;
-  ASSERT_EQ(fillBits(&input, 8), 0);
+  ASSERT_EQ(fillBits(&input, 8).read, BitsRead::Ready);
   EXPECT_EQ(getBits(&input, 8), 0b01010101u);
 }
 

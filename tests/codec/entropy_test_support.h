@@ -34,6 +34,14 @@ inline std::vector<TablePair> tablePairs() {
       {"chroma", stream_builder::kDcChromaCounts, stream_builder::kDcChromaValues,
        stream_builder::kAcChromaCounts, stream_builder::kAcChromaValues},
       {"longCodes", {0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0, 16, 3}, longCounts, longValues},
+      // Short codes for end of block, sixteen zeros and a size-0 symbol of run 5 (an end of
+      // block too), so that all three sit in the value lookahead next to long runs.
+      {"shortZeroRuns",
+       stream_builder::kDcLumaCounts,
+       stream_builder::kDcLumaValues,
+       {0, 2, 2, 3, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12},
+       {0x01, 0xF0, 0x00, 0x02, 0x11, 0xE3, 0x50, 0x21, 0x03, 0x0A,
+        0xFA, 0x12, 0x04, 0x3F, 0xF5, 0x07, 0xA1, 0x08, 0x22, 0x06}},
       // A DC symbol whose high nibble is set (category 33) with a code short enough for the
       // 10-bit lookahead: the short path must hand it to the checked one.
       {"dcRunNibble",

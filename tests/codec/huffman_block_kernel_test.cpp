@@ -72,6 +72,64 @@ TEST_P(HuffmanBlockKernel, MatchesTheReferenceBlockByBlock) {
   }
 }
 
+// Annex K blocks whose codes run long enough for the eight-byte refill, with categories 11
+// (nine 1 bits of code, then 2047's eleven) that put 0xFF bytes, stuffed, into the data.
+Bytes standardBlocks() {
+  stream_builder::BitWriter bits;
+  const int differences[] = {5, -1, 2047, 0, -300, 2047, 1, -2047, 64, 0, 3, -9, 2047, 2047, 0, 7};
+  for (size_t i = 0; i < std::size(differences); ++i) {
+    std::vector<int> ac;
+    for (size_t k = 0; k < (i * 7) % 40; ++k) ac.push_back(k % 3 == 0 ? -2 : 1);
+    stream_builder::putStandardBlock(bits, differences[i], ac);
+  }
+  return bits.finish();
+}
+
+// What follows the cut: nothing (memory ends inside the data), a marker, fill bytes and a marker.
+struct CutEnding {
+  const char* name;
+  Bytes bytes;
+};
+
+const CutEnding kCutEndings[] = {
+    {"memoryEnds", {}},
+    {"marker", {0xFF, 0xD1}},
+    {"fillThenMarker", {0xFF, 0xFF, 0xFF, 0xD9}},
+};
+
+// Every cut of a real stream, at each byte (inside a stuffed pair too), against the reference.
+TEST_P(HuffmanBlockKernel, EveryCutOfAStreamMatchesTheReference) {
+  const KernelCase& c = GetParam();
+  const Bytes whole = standardBlocks();
+  const HuffmanTable dc = derive(stream_builder::kDcLumaCounts, stream_builder::kDcLumaValues, 0);
+  const HuffmanTable ac = derive(stream_builder::kAcLumaCounts, stream_builder::kAcLumaValues, 1);
+  for (const CutEnding& ending : kCutEndings) {
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+      SCOPED_TRACE(std::string(ending.name) + " cut " + std::to_string(cut));
+      Bytes data(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+      data.insert(data.end(), ending.bytes.begin(), ending.bytes.end());
+      ByteInput ours = entropy_test::memoryInput(data);
+      ByteInput reference = ours;
+      int32_t ourPredictor = 0;
+      int32_t referencePredictor = 0;
+      for (int block = 0; block < 20; ++block) {
+        std::array<int16_t, 64> ourBlock{};
+        std::array<int16_t, 64> referenceBlock{};
+        const int32_t ourStatus = c.kernel(&ours, &dc, &ac, &ourPredictor, ourBlock.data());
+        const int32_t referenceStatus = huffman_reference::decodeBlock(
+            &reference, &dc, &ac, &referencePredictor, referenceBlock.data(), c.storesAc);
+        ASSERT_EQ(ourStatus, referenceStatus) << "block " << block;
+        ASSERT_EQ(ourPredictor, referencePredictor) << "block " << block;
+        if (c.storesAc) {
+          ASSERT_EQ(ourBlock, referenceBlock) << "block " << block;
+        }
+        expectSameReader(ours, reference, block);
+        if (testing::Test::HasFailure()) return;
+      }
+    }
+  }
+}
+
 // --- the MCU kernel ---------------------------------------------------------------------------
 
 // Blocks per component and whether the component's AC codes are only consumed.

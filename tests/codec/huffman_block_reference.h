@@ -14,19 +14,28 @@ namespace huffman_reference {
 
 // 1: continue; 0: the block ends quietly; negative: a status.
 inline int32_t takeValue(ByteInput* input, int32_t category, int32_t* value) {
-  const int32_t filled = fillBits(input, category);
-  if (filled == kStoppedAtMarker) return 0;
-  if (filled < 0) return filled;
+  const BitsOutcome filled = fillBits(input, category);
+  if (filled.read == BitsRead::AtMarker) return 0;
+  if (filled.read == BitsRead::Failed) return static_cast<int32_t>(filled.error);
   *value = extendValue(getBits(input, category), category);
+  return 1;
+}
+
+// 1: the symbol is in *symbol; 0: the block ends quietly; negative: a status.
+inline int32_t symbolOrEnd(ByteInput* input, const HuffmanTable* table, int32_t* symbol) {
+  const SymbolRead read = decodeSymbol(input, table);
+  if (read.outcome.read == BitsRead::AtMarker) return 0;
+  if (read.outcome.read == BitsRead::Failed) return static_cast<int32_t>(read.outcome.error);
+  *symbol = read.symbol;
   return 1;
 }
 
 inline int32_t decodeBlock(ByteInput* input, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                            int32_t* predictor, int16_t* block, bool storeAc) {
   std::memset(block, 0, 64 * sizeof(int16_t));
-  const int32_t category = decodeSymbol(input, dcTable);
-  if (category == kSymbolAtMarker) return 0;
-  if (category < 0) return category;
+  int32_t category = 0;
+  const int32_t read = symbolOrEnd(input, dcTable, &category);
+  if (read <= 0) return read;
   if (category > 15) return static_cast<int32_t>(JpegStatus::DataError);
   if (category > 0) {
     int32_t difference = 0;
@@ -36,9 +45,9 @@ inline int32_t decodeBlock(ByteInput* input, const HuffmanTable* dcTable, const 
   }
   block[0] = static_cast<int16_t>(*predictor);
   for (int32_t k = 1; k < 64;) {
-    const int32_t symbol = decodeSymbol(input, acTable);
-    if (symbol == kSymbolAtMarker) return 0;
-    if (symbol < 0) return symbol;
+    int32_t symbol = 0;
+    const int32_t read = symbolOrEnd(input, acTable, &symbol);
+    if (read <= 0) return read;
     const int32_t run = symbol >> 4;
     const int32_t size = symbol & 15;
     if (size == 0) {

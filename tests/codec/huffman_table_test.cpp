@@ -13,6 +13,13 @@ namespace {
 using stream_builder::BitWriter;
 using stream_builder::Bytes;
 
+// decodeSymbol's symbol, which must be there.
+int32_t readySymbol(ByteInput* input, const HuffmanTable* table) {
+  const SymbolRead read = decodeSymbol(input, table);
+  EXPECT_EQ(read.outcome.read, BitsRead::Ready);
+  return read.symbol;
+}
+
 ByteInput memoryInput(Bytes& bytes) {
   ByteInput input{};
   input.start = bytes.data();
@@ -56,9 +63,9 @@ TEST(HuffmanTable, NineBitCodesLeaveTheLookaheadEmptyAndDecodeThroughTheSearch) 
   bits.put(0b000000001, 9);
   Bytes data = bits.finish();
   ByteInput input = memoryInput(data);
-  EXPECT_EQ(decodeSymbol(&input, &table), 0x33);
-  EXPECT_EQ(decodeSymbol(&input, &table), 0x11);
-  EXPECT_EQ(decodeSymbol(&input, &table), 0x22);
+  EXPECT_EQ(readySymbol(&input, &table), 0x33);
+  EXPECT_EQ(readySymbol(&input, &table), 0x11);
+  EXPECT_EQ(readySymbol(&input, &table), 0x22);
 }
 
 TEST(HuffmanTable, RejectsMoreThan256Codes) {
@@ -116,7 +123,7 @@ TEST_P(HuffmanTableAnnexK, DerivesAndDecodesEverySymbol) {
   Bytes data = bits.finish();
   ByteInput input = memoryInput(data);
   for (size_t i = 0; i < c.values->size(); ++i) {
-    EXPECT_EQ(decodeSymbol(&input, &table), (*c.values)[i]) << "symbol #" << i;
+    EXPECT_EQ(readySymbol(&input, &table), (*c.values)[i]) << "symbol #" << i;
   }
 }
 
@@ -137,7 +144,7 @@ TEST(HuffmanTable, SixteenBitAcLumaCodeDecodesThroughTheSearch) {
   // 0xFA is the last symbol: code 1111111111111110, sent as FF 00 FE.
   Bytes data = {0xFF, 0x00, 0xFE};
   ByteInput input = memoryInput(data);
-  EXPECT_EQ(decodeSymbol(&input, &table), 0xFA);
+  EXPECT_EQ(readySymbol(&input, &table), 0xFA);
 }
 
 TEST(HuffmanTable, CodeMatchingNoLengthYieldsSymbolZero) {
@@ -148,39 +155,46 @@ TEST(HuffmanTable, CodeMatchingNoLengthYieldsSymbolZero) {
   ASSERT_EQ(deriveHuffmanTable(counts.data(), values, 0, 0, &table), JpegStatus::Ok);
   Bytes data = {0x7F, 0xFF, 0x00, 0xFF, 0x00};
   ByteInput input = memoryInput(data);
-  EXPECT_EQ(decodeSymbol(&input, &table), 0x42);
-  EXPECT_EQ(decodeSymbol(&input, &table), 0);
+  EXPECT_EQ(readySymbol(&input, &table), 0x42);
+  EXPECT_EQ(readySymbol(&input, &table), 0);
 }
 
 // valueLookahead against the decoder itself: for every prefix, a stream of the prefix followed by
-// zero bits decodes to the code, and its extra bits, the entry promises; prefixes with a longer
-// code or pair, or a size-0 symbol, hold 0.
+// zero bits decodes to the code, and its extra bits, the entry promises; size-0 symbols (end of
+// block, sixteen zeros) carry their flags and value 0; prefixes with a longer code or pair hold 0.
 TEST_P(HuffmanTableAnnexK, ValueLookaheadMatchesSymbolAndExtraBits) {
   const AnnexKCase& c = GetParam();
   HuffmanTable table{};
   ASSERT_EQ(deriveHuffmanTable(c.counts->data(), c.values->data(), 1, 0, &table), JpegStatus::Ok);
   int filled = 0;
+  int sizeZero = 0;
   for (int32_t prefix = 0; prefix < (1 << kValueLookaheadBits); ++prefix) {
     BitWriter bits;
     bits.put(static_cast<uint32_t>(prefix), kValueLookaheadBits);
     bits.put(0, 32);
     Bytes data = bits.finish();
     ByteInput input = memoryInput(data);
-    const int32_t symbol = decodeSymbol(&input, &table);
+    const int32_t symbol = readySymbol(&input, &table);
     const int32_t codeLength = 64 - input.bitCount;  // the first fill holds 64 bits
     const int32_t size = symbol & 15;
+    const int32_t run = symbol >> 4;
     const uint32_t entry = table.valueLookahead[prefix];
-    if (size == 0 || codeLength + size > kValueLookaheadBits) {
+    if (codeLength + size > kValueLookaheadBits) {
       EXPECT_EQ(entry, 0u) << "prefix " << prefix;
       continue;
     }
     ++filled;
-    const int32_t value = extendValue(getBits(&input, size), size);
-    EXPECT_EQ(static_cast<int32_t>(entry & 15), codeLength + size) << "prefix " << prefix;
-    EXPECT_EQ(static_cast<int32_t>((entry >> 4) & 15), symbol >> 4) << "prefix " << prefix;
-    EXPECT_EQ(static_cast<int16_t>(entry >> 16), value) << "prefix " << prefix;
+    const int32_t value = size == 0 ? 0 : extendValue(getBits(&input, size), size);
+    EXPECT_EQ(entryBits(entry), codeLength + size) << "prefix " << prefix;
+    EXPECT_EQ(entryRun(entry), run) << "prefix " << prefix;
+    EXPECT_EQ(entryValue(entry), value) << "prefix " << prefix;
+    EXPECT_EQ((entry & kEntrySizeZero) != 0, size == 0) << "prefix " << prefix;
+    EXPECT_EQ((entry & kEntryEndsBlock) != 0, size == 0 && run != 15) << "prefix " << prefix;
+    EXPECT_EQ(entry & 0xF030u, 0u) << "prefix " << prefix;  // unused bits stay clear
+    if (size == 0) ++sizeZero;
   }
   EXPECT_GT(filled, 0);
+  EXPECT_GT(sizeZero, 0);  // the Annex K end-of-block codes are short
 }
 
 TEST(HuffmanTable, ValueLookaheadIsClearedWhenARederivationFails) {

@@ -13,15 +13,31 @@
 
 namespace progressive_reference {
 
+// The reader's outcome in this reference's terms: 0 (Ready), kAtMarker, or a negative status.
+inline constexpr int32_t kAtMarker = 1;
+
+inline int32_t statusOf(BitsOutcome outcome) {
+  if (outcome.read == BitsRead::AtMarker) return kAtMarker;
+  return outcome.read == BitsRead::Failed ? static_cast<int32_t>(outcome.error) : 0;
+}
+
 inline int32_t takeBits(ByteInput* input, int32_t count, uint32_t* bits) {
-  const int32_t filled = fillBits(input, count);
+  const int32_t filled = statusOf(fillBits(input, count));
   if (filled != 0) return filled;
   *bits = getBits(input, count);
   return 0;
 }
 
 inline int32_t quietAtMarker(int32_t status) {
-  return status == kStoppedAtMarker ? 0 : status;
+  return status == kAtMarker ? 0 : status;
+}
+
+// 1: the symbol is in *symbol; 0: the block ends quietly; negative: a status.
+inline int32_t symbolOrEnd(ByteInput* input, const HuffmanTable* table, int32_t* symbol) {
+  const SymbolRead read = decodeSymbol(input, table);
+  if (!read.outcome.ready()) return quietAtMarker(statusOf(read.outcome));
+  *symbol = read.symbol;
+  return 1;
 }
 
 inline int32_t readEndOfBandRun(ByteInput* input, int32_t run, int32_t* blocks) {
@@ -29,7 +45,7 @@ inline int32_t readEndOfBandRun(ByteInput* input, int32_t run, int32_t* blocks) 
   if (run > 0) {
     const int32_t status = takeBits(input, run, &extra);
     if (status < 0) return status;
-    if (status == kStoppedAtMarker) extra = 0;
+    if (status == kAtMarker) extra = 0;
   }
   *blocks = (1 << run) + static_cast<int32_t>(extra);
   return 0;
@@ -78,9 +94,9 @@ inline int32_t correctRestOfBand(ByteInput* input, int16_t* block, int32_t k, in
 inline int32_t decodeDcFirst(ByteInput* input, const HuffmanTable* dcTable, int32_t* predictor, int32_t al,
                              int16_t* block) {
   std::memset(block, 0, 64 * sizeof(int16_t));
-  const int32_t category = decodeSymbol(input, dcTable);
-  if (category == kSymbolAtMarker) return 0;
-  if (category < 0) return category;
+  int32_t category = 0;
+  const int32_t read = symbolOrEnd(input, dcTable, &category);
+  if (read <= 0) return read;
   if (category > 15) return static_cast<int32_t>(JpegStatus::DataError);
   if (category > 0) {
     uint32_t bits = 0;
@@ -108,9 +124,9 @@ inline int32_t decodeAcFirst(ByteInput* input, const HuffmanTable* acTable, int3
     return 0;
   }
   for (int32_t k = ss; k <= se; ++k) {
-    const int32_t symbol = decodeSymbol(input, acTable);
-    if (symbol == kSymbolAtMarker) return 0;
-    if (symbol < 0) return symbol;
+    int32_t symbol = 0;
+    const int32_t read = symbolOrEnd(input, acTable, &symbol);
+    if (read <= 0) return read;
     const int32_t run = symbol >> 4;
     const int32_t category = symbol & 15;
     if (category == 0) {
@@ -140,9 +156,9 @@ inline int32_t decodeAcRefine(ByteInput* input, const HuffmanTable* acTable, int
   int32_t k = ss;
   if (input->eobRun == 0) {
     for (; k <= se; ++k) {
-      const int32_t symbol = decodeSymbol(input, acTable);
-      if (symbol == kSymbolAtMarker) return 0;
-      if (symbol < 0) return symbol;
+      int32_t symbol = 0;
+      const int32_t read = symbolOrEnd(input, acTable, &symbol);
+      if (read <= 0) return read;
       const int32_t run = symbol >> 4;
       const int32_t category = symbol & 15;
       int32_t value = 0;
