@@ -143,6 +143,7 @@ bool fileWrite(JpegFileHandle file, const uint8_t* buffer, int32_t count, int32_
   if (gathering == nullptr) return writeAll(descriptorOf(file), buffer, count, countWritten);
   if (count > kGatherBytes - gathering->used && !flushGathered(gathering)) return false;
   if (count >= kGatherBytes) return writeAll(descriptorOf(file), buffer, count, countWritten);
+  if (count == 0) return true;  // an empty write may come without a buffer
   std::memcpy(gathering->bytes.get() + gathering->used, buffer, static_cast<size_t>(count));
   gathering->used += count;
   *countWritten = count;

@@ -174,7 +174,7 @@ struct IntoRows {
   void fill(int16_t sample) const { avx2::fillByteRows(static_cast<uint8_t>(sample), out, stride); }
   void putBytePair(int k, __m128i bytes) const {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k * stride), bytes);
-    _mm_storeh_pd(reinterpret_cast<double*>(out + (k + 1) * stride), _mm_castsi128_pd(bytes));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (k + 1) * stride), _mm_unpackhi_epi64(bytes, bytes));
   }
   void put(const Lanes8& samples) const { avx2::storeSampleBytes(samples, out, stride); }
 };

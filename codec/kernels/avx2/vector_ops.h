@@ -105,9 +105,9 @@ inline void storeSampleBytes(const Lanes8& rows, uint8_t* out, ptrdiff_t stride)
     const __m128i upper = _mm_unpacklo_epi32(left, right);  // rows k, k + 1
     const __m128i lower = _mm_unpackhi_epi32(left, right);  // rows k + 2, k + 3
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k * stride), upper);
-    _mm_storeh_pd(reinterpret_cast<double*>(out + (k + 1) * stride), _mm_castsi128_pd(upper));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (k + 1) * stride), _mm_unpackhi_epi64(upper, upper));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (k + 2) * stride), lower);
-    _mm_storeh_pd(reinterpret_cast<double*>(out + (k + 3) * stride), _mm_castsi128_pd(lower));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (k + 3) * stride), _mm_unpackhi_epi64(lower, lower));
   }
 }
 

@@ -60,7 +60,7 @@ inline void storeBlockBytes(const Rows8& rows, uint8_t* out, ptrdiff_t stride) {
     const __m128i bytes =
         _mm_packus_epi16(_mm_and_si128(rows.v[i], lowByte), _mm_and_si128(rows.v[i + 1], lowByte));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i * stride), bytes);
-    _mm_storeh_pd(reinterpret_cast<double*>(out + (i + 1) * stride), _mm_castsi128_pd(bytes));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (i + 1) * stride), _mm_unpackhi_epi64(bytes, bytes));
   }
 }
 
