@@ -30,8 +30,7 @@ template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
 class BlockBits {
  public:
   explicit BlockBits(ByteInput* writer) : writer_(writer) {
-    word_ = (writer->bits & 0xFF) >> writer->bitCount;
-    free_ = 64 - (8 - writer->bitCount);
+    output_detail::takePendingByte(*writer, &word_, &free_);
     reload();
   }
 
@@ -48,8 +47,7 @@ class BlockBits {
     word_ = value;
     free_ += 64;
     if (room_ >= output_detail::kWordRoom && !hasByteFF(full)) {
-      const uint64_t bigEndian = std::endian::native == std::endian::little ? __builtin_bswap64(full) : full;
-      std::memcpy(out_, &bigEndian, sizeof bigEndian);
+      output_detail::storeWordBigEndian(out_, full);
       out_ += output_detail::kWordBytes;
       room_ -= output_detail::kWordBytes;
       return JpegStatus::Ok;

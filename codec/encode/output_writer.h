@@ -45,6 +45,18 @@ namespace output_detail {
 inline constexpr int32_t kWordBytes = 8;
 // Room for a word whose every byte is stuffed.
 inline constexpr ptrdiff_t kWordRoom = 2 * kWordBytes;
+
+// Most significant byte first: one byte-swapped store.
+inline void storeWordBigEndian(uint8_t* out, uint64_t word) {
+  const uint64_t bigEndian = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+  std::memcpy(out, &bigEndian, sizeof bigEndian);
+}
+
+// The writer's pending bits as the low bits of a word, and the room left in that word.
+inline void takePendingByte(const ByteInput& writer, uint64_t* word, int32_t* free) {
+  *word = (writer.bits & 0xFF) >> writer.bitCount;
+  *free = 64 - (8 - writer.bitCount);
+}
 }  // namespace output_detail
 
 // Whether any of the eight bytes of `word` is 0xFF (a zero byte of its complement).
@@ -64,11 +76,7 @@ class WordBits {
   explicit WordBits(ByteInput* writer) : writer_(writer) { load(); }
 
   // Takes in the writer's pending byte (again after a marker went out through putBytes).
-  void load() {
-    const int32_t pending = 8 - writer_->bitCount;
-    word_ = (writer_->bits & 0xFF) >> writer_->bitCount;
-    free_ = 64 - pending;
-  }
+  void load() { output_detail::takePendingByte(*writer_, &word_, &free_); }
 
   // Appends `count` (0..32) bits of `value`, whose higher bits are clear.
   JpegStatus put(uint64_t value, int32_t count) {
@@ -117,9 +125,7 @@ class WordBits {
 
   JpegStatus emitWord(uint64_t word) {
     if (writer_->end - writer_->current >= output_detail::kWordRoom && !hasByteFF(word)) {
-      // Most significant byte first: one byte-swapped store.
-      const uint64_t bigEndian = std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
-      std::memcpy(writer_->current, &bigEndian, sizeof bigEndian);
+      output_detail::storeWordBigEndian(writer_->current, word);
       writer_->current += output_detail::kWordBytes;
       writer_->consumed += output_detail::kWordBytes;
       return JpegStatus::Ok;
