@@ -111,6 +111,21 @@ std::string attachSource(CodecRecord& record, Source& source) {
   return {};
 }
 
+// Whether the source's bytes in memory end before its image does.
+bool cutShort(const Source& source) {
+  return source.useBuffer && tool_files::endsBeforeTheImageDoes(source.bytes.data(), source.bytes.size());
+}
+
+// A memory read that runs out of bytes fails as "memory error" (inside a segment), "data
+// error" (a marker cut in two) or "bad restart marker" (zero bits where one was due), where a
+// file read says the file is truncated: the user hears the same about the same file either way.
+std::string readFailureText(JpegStatus status, const Source& source) {
+  const bool outOfBytes = status == JpegStatus::MemoryError || status == JpegStatus::DataError ||
+                          status == JpegStatus::BadRstMarker;
+  if (outOfBytes && cutShort(source)) status = JpegStatus::EofError;
+  return readFailureText(status);
+}
+
 JpegIoMode modeFor(JpegIoMode fileMode, const Source& source) {
   return static_cast<JpegIoMode>(static_cast<int32_t>(fileMode) + (source.useBuffer ? 1 : 0));
 }
@@ -556,7 +571,7 @@ int runDecode(const DecodeOptions& options) {
   record->state.upsamplingMode = options.fancy ? 1 : 0;
   std::vector<uint8_t> comment;
   status = readParameters(record, source, &comment);
-  if (status != JpegStatus::Ok) return fileFailure(source.path, readFailureText(status));
+  if (status != JpegStatus::Ok) return fileFailure(source.path, readFailureText(status, source));
 
   if (record->jpegWidth == 0 || record->jpegHeight == 0)
     return fileFailure(source.path, readFailureText(JpegStatus::NoImage));
@@ -608,7 +623,10 @@ int runDecode(const DecodeOptions& options) {
   }
   status = jpegRead(record.get(), imageMode(options));
   if (status != JpegStatus::Ok && !(options.hasRegion && status == JpegStatus::RoiOk))
-    return failRead(readFailureText(status));
+    return failRead(readFailureText(status, source));
+  // A whole picture needs every byte: what a file read says when some are missing.
+  if (!options.thumbnail && !options.hasRegion && cutShort(source))
+    return failRead(readFailureText(JpegStatus::EofError));
   if (options.thumbnail) {
     if (record->thumbWidth == 0 || record->thumbHeight == 0) return failRead("has no thumbnail");
     picture.width = record->thumbWidth;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iterator>
 
 namespace tool_files {
 
@@ -42,6 +43,67 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   for (size_t i = 0; i < suffix.size(); ++i) {
     const char c = tail[i];
     if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != suffix[i]) return false;
+  }
+  return true;
+}
+
+namespace {
+
+constexpr uint8_t kMarkerPrefix = 0xFF;
+
+bool isRestartMarker(uint8_t code) {
+  return code >= 0xD0 && code <= 0xD7;
+}
+
+// Where the coded data starting at `position` ends: at the first marker that is neither a
+// stuffed zero nor a restart marker. `size` when the bytes end first.
+size_t endOfCodedData(const uint8_t* bytes, size_t size, size_t position) {
+  while (position < size) {
+    const auto* prefix =
+        static_cast<const uint8_t*>(std::memchr(bytes + position, kMarkerPrefix, size - position));
+    if (prefix == nullptr || prefix + 1 >= bytes + size) return size;
+    const size_t at = static_cast<size_t>(prefix - bytes);
+    const uint8_t code = bytes[at + 1];
+    if (code == 0x00 || isRestartMarker(code))
+      position = at + 2;
+    else if (code == kMarkerPrefix)
+      position = at + 1;
+    else
+      return at;
+  }
+  return size;
+}
+
+}  // namespace
+
+bool endsBeforeTheImageDoes(const uint8_t* bytes, size_t size) {
+  constexpr uint8_t kStartOfImage = 0xD8, kEndOfImage = 0xD9, kStartOfScan = 0xDA;
+  // Bytes before the first start of image, and between segments, are skipped as the codec does.
+  const uint8_t startOfImage[] = {kMarkerPrefix, kStartOfImage};
+  const uint8_t* first = std::search(bytes, bytes + size, std::begin(startOfImage), std::end(startOfImage));
+  if (first == bytes + size) return false;
+  size_t position = static_cast<size_t>(first - bytes) + 2;
+  bool scanSeen = false;
+  while (position < size) {
+    const auto* prefix =
+        static_cast<const uint8_t*>(std::memchr(bytes + position, kMarkerPrefix, size - position));
+    if (prefix == nullptr) break;
+    position = static_cast<size_t>(prefix - bytes);
+    while (position < size && bytes[position] == kMarkerPrefix) ++position;
+    if (position == size) break;
+    const uint8_t code = bytes[position++];
+    // A tables-only stream may come first; its end is not the image's.
+    if (code == kEndOfImage && (scanSeen || position == size)) return false;
+    if (code == kEndOfImage || code == kStartOfImage || isRestartMarker(code) || code == 0x01) continue;
+    if (size - position < 2) break;
+    const size_t length = static_cast<size_t>(bytes[position]) << 8 | bytes[position + 1];
+    if (length < 2) return false;
+    if (size - position < length) break;
+    position += length;
+    if (code == kStartOfScan) {
+      scanSeen = true;
+      position = endOfCodedData(bytes, size, position);
+    }
   }
   return true;
 }

@@ -28,6 +28,11 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix);
 // Writes all `size` bytes to `descriptor`, resuming short writes. Empty or the reason.
 std::string writeAll(int descriptor, const uint8_t* bytes, size_t size);
 
+// Whether JPEG bytes end before the end-of-image marker of their image. The codec decodes a
+// cut stream in memory from zero bits, so a tool reading from memory asks this itself to say
+// what a read of the file says. Bytes the walk cannot follow are left to the codec to judge.
+bool endsBeforeTheImageDoes(const uint8_t* bytes, size_t size);
+
 }  // namespace tool_files
 
 namespace tool_files {

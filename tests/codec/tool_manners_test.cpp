@@ -323,3 +323,25 @@ TEST(ToolManners, AWriteThatFailsPartWayRemovesTheFileAndSaysWhy) {
   }
   for (const std::string& path : {noisePpm, noiseJpg, flatPpm, flatJpg}) std::remove(path.c_str());
 }
+
+// Memory reads decode a cut stream from zero bits; the tool still tells the user what a read of
+// the file tells: the same exit status and the same message, for every kind of stream.
+TEST(ToolManners, ACutFileDecodedFromMemoryEndsAsAFileReadDoes) {
+  const std::string cut = tempPath("cut.jpg"), ppm = tempPath("cut.ppm");
+  int truncatedSeen = 0;
+  for (const auto& entry : fs::directory_iterator(kJpegs)) {
+    const Bytes whole = readFile(entry.path().string());
+    for (const size_t kept : {whole.size(), whole.size() - 1, whole.size() - 2, whole.size() / 2}) {
+      SCOPED_TRACE(entry.path().filename().string() + " cut to " + std::to_string(kept));
+      encode_test::writeFile(cut, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(kept)));
+      const ToolRun fromFile = runTool("decode " + cut + " " + ppm);
+      const ToolRun fromMemory = runTool("decode " + cut + " " + ppm + " --buffer");
+      EXPECT_EQ(fromMemory.exitCode, fromFile.exitCode);
+      EXPECT_EQ(fromMemory.errors, fromFile.errors);
+      truncatedSeen += contains(fromFile.errors, "the file is truncated") ? 1 : 0;
+    }
+  }
+  EXPECT_GT(truncatedSeen, 100) << "the cuts reach into the image data";
+  std::remove(cut.c_str());
+  std::remove(ppm.c_str());
+}
