@@ -495,6 +495,9 @@ void writeGreyRepeated(const JPEG_PROPERTIES& state, const ComponentSlot& slot, 
       case 4:
         return writeWholeGreyRows<4>(slot.firstBlock, channels, stride, destination, rect);
       case 8:
+        if (channels == 3 && rect.top == 0 && rect.bottom == 8) {
+          return state.input.kernels->copyGrayTo3(&slot.firstBlock, destination, stride);
+        }
         return writeWholeGreyRows<8>(slot.firstBlock, channels, stride, destination, rect);
       default:
         break;
