@@ -265,6 +265,7 @@ void fillPortableSet(KernelTable* table) {
   table->idct0FullToRows = idct0FullToRows;
   table->idct1FullToRows = idct1FullToRows;
   table->encodeMcuBlocks = encodeMcuBlocks;
+  table->copyGrayTo3 = copyGrayTo3;
 }
 
 // The SSE2 twins over the portable set; kernels without a twin stay portable.
@@ -311,6 +312,7 @@ void fillSse2Set(KernelTable* table) {
   table->idct0FullToRows = sse2::idct0FullToRows;
   table->idct1FullToRows = sse2::idct1FullToRows;
   table->encodeMcuBlocks = sse2::encodeMcuBlocks;
+  table->copyGrayTo3 = sse2::copyGrayTo3;
 #endif
 }
 
@@ -353,6 +355,7 @@ void fillAvx2Set(KernelTable* table) {
   table->convertBgrToH2V2 = avx2::convertBgrToH2V2;
   table->convertRgbToGray = avx2::convertRgbToGray;
   table->convertBgrToGray = avx2::convertBgrToGray;
+  table->copyGrayTo3 = avx2::copyGrayTo3;
 #endif
 }
 

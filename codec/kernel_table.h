@@ -109,4 +109,5 @@ struct KernelTable {
   InverseDctToRowsKernel idct0FullToRows;   // 9 and 13 writing bytes straight into the upsampler's rows
   InverseDctToRowsKernel idct1FullToRows;
   EncodeMcuBlocksKernel encodeMcuBlocks;  // the baseline encoder's quantised blocks of one MCU
+  ConvertMcuKernel copyGrayTo3;           // a grey block repeated into 3-byte pixels
 };

@@ -437,29 +437,48 @@ bool repeatsGreyDirectly(const GeneralMcu& mcu, const ChannelRules& rules) {
          slot.spanV == slot.samples;
 }
 
-// One row of eight grey samples as 3-byte pixels: overlapping 4-byte stores, each pixel's fourth
-// byte rewritten by the next one; the last store ends at the row's last byte.
+// One row of kSide (1, 2, 4 or 8) grey samples as 3-byte pixels: overlapping 4-byte stores, each
+// pixel's fourth byte rewritten by the next one; the last store ends at the row's last byte.
+template <int32_t kSide>
 void writeGreyRowTriple(const int16_t* samples, uint8_t* p) {
-  uint32_t pixel[8];
-  for (int32_t x = 0; x < 8; ++x) pixel[x] = uint32_t{static_cast<uint8_t>(samples[x])} * 0x010101u;
-  for (int32_t x = 0; x < 7; ++x) std::memcpy(p + 3 * x, &pixel[x], 4);
-  const uint32_t tail = pixel[7] << 8 | (pixel[6] & 0xffu);
-  std::memcpy(p + 20, &tail, 4);
+  if constexpr (kSide == 1) {
+    const uint8_t value = static_cast<uint8_t>(samples[0]);
+    p[0] = p[1] = p[2] = value;
+  } else {
+    uint32_t pixel[kSide];
+    for (int32_t x = 0; x < kSide; ++x) pixel[x] = uint32_t{static_cast<uint8_t>(samples[x])} * 0x010101u;
+    for (int32_t x = 0; x < kSide - 1; ++x) std::memcpy(p + 3 * x, &pixel[x], 4);
+    const uint32_t tail = pixel[kSide - 1] << 8 | (pixel[kSide - 2] & 0xffu);
+    std::memcpy(p + 3 * kSide - 4, &tail, 4);
+  }
 }
 
-// One row of eight grey samples as grey, grey, grey, 255 pixels.
+// One row of kSide grey samples as grey, grey, grey, 255 pixels.
+template <int32_t kSide>
 void writeGreyRowOpaque(const int16_t* samples, uint8_t* p) {
-  uint32_t pixels[8];
-  for (int32_t x = 0; x < 8; ++x)
+  uint32_t pixels[kSide];
+  for (int32_t x = 0; x < kSide; ++x)
     pixels[x] = uint32_t{static_cast<uint8_t>(samples[x])} * 0x010101u | 0xff000000u;
   std::memcpy(p, pixels, sizeof(pixels));
 }
 
-// Whole 8-sample rows take the word-sized stores (little-endian byte order); edge rows and other
+// Whole block rows take the word-sized stores (little-endian byte order); edge rows and other
 // pixel sizes go pixel by pixel.
-bool greyRowsAreWhole(int32_t channels, bool opaque, const PixelRect& rect) {
+bool greyRowsAreWhole(int32_t channels, bool opaque, int32_t side, const PixelRect& rect) {
   if constexpr (std::endian::native != std::endian::little) return false;
-  return rect.left == 0 && rect.right == 8 && (channels == 3 || (channels == 4 && opaque));
+  return rect.left == 0 && rect.right == side && (channels == 3 || (channels == 4 && opaque));
+}
+
+template <int32_t kSide>
+void writeWholeGreyRows(const int16_t* block, int32_t channels, ptrdiff_t stride, uint8_t* destination,
+                        const PixelRect& rect) {
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    if (channels == 3) {
+      writeGreyRowTriple<kSide>(block + 8 * y, destination + y * stride);
+    } else {
+      writeGreyRowOpaque<kSide>(block + 8 * y, destination + y * stride);
+    }
+  }
 }
 
 void writeGreyRepeated(const JPEG_PROPERTIES& state, const ComponentSlot& slot, const ChannelRules& rules,
@@ -467,18 +486,26 @@ void writeGreyRepeated(const JPEG_PROPERTIES& state, const ComponentSlot& slot, 
   const int32_t channels = state.pixelChannels;
   const ptrdiff_t stride = state.lineStride;
   const bool opaque = rules.opaqueFourth && channels >= 4;
-  const bool whole = greyRowsAreWhole(channels, opaque, rect);
+  if (greyRowsAreWhole(channels, opaque, slot.samples, rect)) {
+    switch (slot.samples) {
+      case 1:
+        return writeWholeGreyRows<1>(slot.firstBlock, channels, stride, destination, rect);
+      case 2:
+        return writeWholeGreyRows<2>(slot.firstBlock, channels, stride, destination, rect);
+      case 4:
+        return writeWholeGreyRows<4>(slot.firstBlock, channels, stride, destination, rect);
+      case 8:
+        if (channels == 3 && rect.top == 0 && rect.bottom == 8) {
+          return state.input.kernels->copyGrayTo3(&slot.firstBlock, destination, stride);
+        }
+        return writeWholeGreyRows<8>(slot.firstBlock, channels, stride, destination, rect);
+      default:
+        break;
+    }
+  }
   for (int32_t y = rect.top; y < rect.bottom; ++y) {
     uint8_t* p = destination + y * stride + ptrdiff_t{rect.left} * channels;
     const int16_t* samples = slot.firstBlock + 8 * y;
-    if (whole) {
-      if (channels == 3) {
-        writeGreyRowTriple(samples, p);
-      } else {
-        writeGreyRowOpaque(samples, p);
-      }
-      continue;
-    }
     for (int32_t x = rect.left; x < rect.right; ++x, p += channels) {
       const uint8_t value = static_cast<uint8_t>(samples[x]);
       p[0] = p[1] = p[2] = value;
@@ -861,14 +888,19 @@ bool isGeneralStoreRoutine(StoreMcuRoutine routine) {
   return routine == storeMcuGeneral || routine == storeMcuGeneralConverted || routine == storeScanPacked;
 }
 
-int32_t storeMcuCopy(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
-  if (!isGreyIntoColours(*state)) return storeGeneral(state, column, row, 8, Placement::Channels, false);
-  // What the general routine does for these frames, without describing the MCU each time.
-  const McuPlacement where = placeMcu(*state, column, row, 8, 8);
+// What the general routine does for a grey frame's MCU of side n (a one-component MCU is one
+// block, each sample one pixel), without describing the MCU each time.
+int32_t storeGreyBlock(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t side) {
+  const McuPlacement where = placeMcu(*state, column, row, side, side);
   if (where.destination == nullptr) return where.status;
-  const ComponentSlot slot = {reinterpret_cast<const int16_t*>(state->scratch), 0, 1, 1, 8, 8, 8};
+  const ComponentSlot slot = {reinterpret_cast<const int16_t*>(state->scratch), 0, 1, 1, side, side, side};
   writeGreyRepeated(*state, slot, channelRules(*state), where.destination, where.rect);
   return 0;
+}
+
+int32_t storeMcuCopy(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
+  if (!isGreyIntoColours(*state)) return storeGeneral(state, column, row, 8, Placement::Channels, false);
+  return storeGreyBlock(state, column, row, 8);
 }
 
 int32_t storeMcuGeneral(JPEG_PROPERTIES* state, int32_t column, int32_t row) {
@@ -893,6 +925,10 @@ StoreMcuRoutine dedicatedStoreRoutine(ConvertMcuKernel KernelTable::*kernel) {
 void storeScaledMcu(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t blockSize) {
   if (blockSize != 1 && blockSize != 2 && blockSize != 4) return;
   if (storeScaledConverted(state, column, row, blockSize)) return;
+  if (isGreyIntoColours(*state) && state->colorConversionNeeded == 0) {
+    storeGreyBlock(state, column, row, blockSize);
+    return;
+  }
   const Placement placement = isPackedPixel(*state) ? Placement::Packed : Placement::Channels;
   storeGeneral(state, column, row, blockSize, placement, state->colorConversionNeeded != 0);
 }

@@ -63,6 +63,8 @@ void idct1FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
 // row 4 for a lower one; row stride stays 8), dst is the quadrant's top-left pixel.
 
 void copyGray(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
+// A grey block as 3-byte pixels, the sample's low byte in all three.
+void copyGrayTo3(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH1V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V2ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);

@@ -1,8 +1,10 @@
 // Decoder output kernels without colour conversion: copies of one, three or four components
 // (chroma replicated for H2V1 and H2V2) and the packed 4:2:2 layout. Samples are stored as
 // their low byte.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "codec/kernels/decode_kernels.h"
 #include "codec/kernels/mcu_convert.h"
@@ -78,6 +80,22 @@ using Copy3To4 = ThreeComponentFormat<4>;
 
 void copyGray(const int16_t* const* c, uint8_t* dst, ptrdiff_t stride) {
   convertMcuH1V1<GrayFormat>(c, dst, stride);
+}
+// Overlapping 4-byte stores, each pixel's fourth byte rewritten by the next one; the last
+// store ends at the row's last byte.
+void copyGrayTo3(const int16_t* const* c, uint8_t* dst, ptrdiff_t stride) {
+  for (int32_t y = 0; y < 8; ++y, dst += stride) {
+    uint32_t pixel[8];
+    for (int32_t x = 0; x < 8; ++x) pixel[x] = uint32_t{static_cast<uint8_t>(c[0][8 * y + x])} * 0x010101u;
+    if constexpr (std::endian::native == std::endian::little) {
+      for (int32_t x = 0; x < 7; ++x) std::memcpy(dst + 3 * x, &pixel[x], 4);
+      const uint32_t tail = pixel[7] << 8 | (pixel[6] & 0xffu);
+      std::memcpy(dst + 20, &tail, 4);
+    } else {
+      for (int32_t x = 0; x < 8; ++x)
+        dst[3 * x] = dst[3 * x + 1] = dst[3 * x + 2] = static_cast<uint8_t>(pixel[x]);
+    }
+  }
 }
 void copy3To3(const int16_t* const* c, uint8_t* dst, ptrdiff_t stride) {
   convertMcuH1V1<Copy3>(c, dst, stride);

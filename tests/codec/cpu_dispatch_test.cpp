@@ -144,7 +144,8 @@ TEST(CpuDispatch, KernelTableHasSixtyNineNamedMembersThenTheAppendedOnes) {
   EXPECT_EQ(offsetof(KernelTable, upsampleFancyH2V1Row), 69 * sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, idct0FullToRows), offsetof(KernelTable, convertScaledYcc) + sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, encodeMcuBlocks), offsetof(KernelTable, idct1FullToRows) + sizeof(void*));
-  EXPECT_EQ(sizeof(KernelTable), offsetof(KernelTable, encodeMcuBlocks) + sizeof(void*));
+  EXPECT_EQ(offsetof(KernelTable, copyGrayTo3), offsetof(KernelTable, encodeMcuBlocks) + sizeof(void*));
+  EXPECT_EQ(sizeof(KernelTable), offsetof(KernelTable, copyGrayTo3) + sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, finishKernels), 6 * sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, storeMcu), 40 * sizeof(void*));
   EXPECT_EQ(offsetof(KernelTable, encodeBlock), 60 * sizeof(void*));
@@ -246,6 +247,7 @@ TEST(CpuDispatch, SetsBuildOnEachOtherAndFillEveryMember) {
     EXPECT_NE(avx2.idct1FullToRows, sse2.idct1FullToRows);
     EXPECT_NE(avx2.fdct0, sse2.fdct0);
     EXPECT_NE(avx2.fdct1, sse2.fdct1);
+    EXPECT_NE(avx2.copyGrayTo3, sse2.copyGrayTo3);
     EXPECT_EQ(avx2.huffmanDecodeBlock, sse2.huffmanDecodeBlock);
   }
 }

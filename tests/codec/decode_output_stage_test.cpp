@@ -725,6 +725,76 @@ TEST(OutputStage, ScaledReplicatesNonSquareChroma) {
   EXPECT_EQ(stage.pixelBytes(2, 0), (std::vector<uint8_t>{10, 21, 31}));
 }
 
+// Stores every MCU of the frame at block side `side` (8: the frame's store routine).
+void storeAllAtSide(Stage& stage, int32_t side, uint32_t seed) {
+  for (int32_t r = 0; r < stage.state().mcuRows; ++r) {
+    for (int32_t c = 0; c < stage.state().mcusPerRow; ++c) {
+      stage.fillMcu(c, r, 1, seed);
+      if (side == 8) {
+        stage.kernels().storeMcu(&stage.state(), c, r);
+      } else {
+        storeScaledMcu(&stage.state(), c, r, side);
+      }
+    }
+  }
+}
+
+struct GreyScaledCase {
+  int32_t side;
+  int32_t channels;
+  int32_t width;  // of the 21x13 frame's output at this side
+  int32_t height;
+  std::array<int32_t, 4> region;  // left, top, right, bottom; all zero for the whole image
+};
+
+// Whole rows, edge MCUs cut across and down, and regions that cut MCUs on every side.
+const GreyScaledCase kGreyScaledCases[] = {
+    {1, 3, 3, 2, {}},
+    {2, 3, 6, 4, {}},
+    {4, 3, 11, 7, {}},
+    {8, 3, 21, 13, {}},
+    {1, 4, 3, 2, {}},
+    {2, 4, 6, 4, {}},
+    {4, 4, 11, 7, {}},
+    {8, 4, 21, 13, {}},
+    {1, 3, 3, 2, {1, 1, 3, 2}},
+    {2, 3, 6, 4, {1, 1, 5, 4}},
+    {4, 4, 11, 7, {3, 2, 9, 7}},
+    {8, 3, 21, 13, {5, 3, 18, 12}},
+};
+
+// A grey frame into 3- or 4-byte pixels at every block side gives the grey routine's samples in
+// each colour channel (and 255 in a fourth), touching no byte outside the image or region.
+TEST(OutputStage, GreyIntoColoursMatchesGreyPixelsAtEverySide) {
+  const Frame frame = grayFrame();
+  for (const GreyScaledCase& c : kGreyScaledCases) {
+    SCOPED_TRACE(testing::Message() << "side " << c.side << ", " << c.channels << " channels, region "
+                                    << c.region[0] << "," << c.region[1]);
+    const Frame sized = {frame.components, frame.factors, frame.color, 21, 13};
+    Stage grey(sized, {1, JpegColor::Gray, c.width, c.height});
+    ASSERT_EQ(grey.setUp(), JpegStatus::Ok);
+    storeAllAtSide(grey, c.side, 5);
+
+    const bool whole = c.region == std::array<int32_t, 4>{};
+    const int32_t l = c.region[0], t = c.region[1];
+    const int32_t width = whole ? c.width : c.region[2] - l, height = whole ? c.height : c.region[3] - t;
+    Stage colour(sized, {c.channels, c.channels == 3 ? JpegColor::Bgr : JpegColor::Cmyk, width, height});
+    if (!whole) std::copy_n(c.region.begin(), 4, colour.state().regionOfInterest);
+    ASSERT_EQ(colour.setUp(), JpegStatus::Ok);
+    storeAllAtSide(colour, c.side, 5);
+
+    EXPECT_TRUE(colour.untouchedBeyond(width, height));
+    for (int32_t y = 0; y < height; ++y) {
+      for (int32_t x = 0; x < width; ++x) {
+        const uint8_t g = grey.pixel(x + l, y + t)[0];
+        std::vector<uint8_t> expected = {g, g, g};
+        if (c.channels == 4) expected.push_back(255);
+        ASSERT_EQ(colour.pixelBytes(x, y), expected) << x << "," << y;
+      }
+    }
+  }
+}
+
 TEST(OutputStage, ScaledStoreClipsAtTheBufferEdge) {
   Stage stage(ycc(k22, 20, 20), {3, JpegColor::Bgr, 3, 3});
   ASSERT_EQ(stage.setUp(), JpegStatus::Ok);

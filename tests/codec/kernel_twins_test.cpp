@@ -320,6 +320,7 @@ constexpr McuShape kMcuShapes[] = {
     {"convertH1V1YcckToCmyk", &KernelTable::convertH1V1YcckToCmyk, 1, 8, 8, 4, 4},
     {"convertH2V1YcckToCmyk", &KernelTable::convertH2V1YcckToCmyk, 2, 16, 8, 4, 4},
     {"convertH2V2YcckToCmyk", &KernelTable::convertH2V2YcckToCmyk, 4, 16, 16, 4, 4},
+    {"copyGrayTo3", &KernelTable::copyGrayTo3, 1, 8, 8, 3, 1},
 };
 
 std::vector<McuTwin> mcuTwins() {
@@ -761,8 +762,10 @@ void recordMcu(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride)
     const size_t luma = 64 * static_cast<size_t>(shape.lumaBlocks);
     McuSamples s;
     s.luma.assign(components[0], components[0] + luma);
-    s.cb = blockAt(components[1]);
-    s.cr = blockAt(components[2]);
+    if (shape.components >= 3) {  // a grey MCU has no chroma pointers
+      s.cb = blockAt(components[1]);
+      s.cr = blockAt(components[2]);
+    }
     if (shape.components == 4) {
       s.fourth.assign(components[3], components[3] + luma);
     } else {
@@ -926,7 +929,7 @@ TEST(KernelTwins, CorpusGivesRecordedInputs) {
     EXPECT_GE(corpusBlocks(member).size(), 1000u) << member;
   for (const char* member : {"quantize0", "quantize1", "dequantize0", "dequantize1"})
     EXPECT_GE(corpusTabled(member).size(), 1000u) << member;
-  for (const char* member : {"convertH2V2ToRgb", "convertH2V1ToBgr", "convertH1V1ToRgbx"})
+  for (const char* member : {"convertH2V2ToRgb", "convertH2V1ToBgr", "convertH1V1ToRgbx", "copyGrayTo3"})
     EXPECT_GE(corpusMcus(member).size(), 100u) << member;
   for (const TileShape& shape : kTileShapes) EXPECT_GE(corpusTiles(shape.name).size(), 100u) << shape.name;
 }

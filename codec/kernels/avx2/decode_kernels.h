@@ -18,6 +18,7 @@ void idct1Full(int16_t* block);
 void idct0FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
 void idct1FullToRows(int16_t* block, uint8_t* out, ptrdiff_t stride);
 
+void copyGrayTo3(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH1V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V1ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
 void convertH2V2ToRgb(const int16_t* const* components, uint8_t* dst, ptrdiff_t stride);
