@@ -289,25 +289,6 @@ JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale) {
   return JpegStatus::Ok;
 }
 
-void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows,
-                       int32_t scale) {
-  if (!ringServes(*state, scale)) {
-    storeAtScale(state, column, row, scale);
-    return;
-  }
-  keepMcuSamples(state, column, row);
-  const int32_t lag = lagRows(*state);
-  const int32_t shownRow = row - lag;
-  const bool rowEnd = column + 1 == columns;
-  if (shownRow >= 0) {
-    if (column >= 1) storeAtScale(state, column - 1, shownRow, scale);
-    if (rowEnd) storeAtScale(state, column, shownRow, scale);
-  }
-  if (rowEnd && row + 1 == rows && lag != 0) {
-    for (int32_t c = 0; c < columns; ++c) storeAtScale(state, c, row, scale);
-  }
-}
-
 bool lastStoredMcu(const JPEG_PROPERTIES& state, int32_t column, int32_t row, int32_t columns,
                    int32_t* storedColumn, int32_t* storedRow) {
   int32_t c = column;
@@ -664,7 +645,7 @@ void holdBackKeptMcu(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_
   const int32_t lag = lagRows(*state);
   const int32_t shownRow = row - lag;
   const bool rowEnd = column + 1 == columns;
-  // The MCUs storeMcuUpsampled would store now.
+  // The MCUs whose neighbours are now known: the one before, and at a row end this one too.
   if (shownRow >= 0) holdBack(state, shownRow, std::max(column - 1, 0), rowEnd ? columns : column);
   if (!rowEnd) return;
   storeHeldBackMcus(state);

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/decode/frame_geometry.h"
 #include "codec/jpeg.h"
 #include "codec/kernel_types.h"
 
@@ -31,20 +32,15 @@ JpegStatus startFancyUpsampling(JPEG_PROPERTIES* state, int32_t scale);
 
 // Hands the transformed MCU (column, row) of a scan `columns` x `rows` MCUs, decoded at `scale`,
 // to the output (storeMcu at full size, storeScaledMcu otherwise): stored at once without a ring,
-// else kept in the ring and the MCUs whose neighbours are now known are stored (flushing the
-// lagging ones after the last MCU of a row and of the scan).
-void storeMcuUpsampled(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns, int32_t rows,
-                       int32_t scale);
-
-// storeMcuUpsampled for the sequential walk: the MCUs that become storable are held back and
-// written a run of an MCU row at a time (the same bytes), at the end of each row and whenever
-// storeHeldBackMcus is called.
+// else kept in the ring. An MCU becomes storable once its right (and lower) neighbour is in; those
+// are held back and written a run of an MCU row at a time, at the end of each row (the lagging
+// row too after the scan's last MCU) and whenever storeHeldBackMcus is called.
 void storeMcuUpsampledByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
                              int32_t rows, int32_t scale);
 
-// Whether the `blocks` blocks of an MCU of MCU row `row` of the sequential walk at scale
-// 1/`scale`, all taken by `transform`, can be transformed straight into a live ring: at full size,
-// with a row-writing twin of the transform, the blocks the ring's layout expects.
+// Whether the `blocks` blocks of an MCU of MCU row `row` at scale 1/`scale`, all taken by
+// `transform`, can be transformed straight into a live ring: at full size, with a row-writing twin
+// of the transform, the blocks the ring's layout expects.
 bool ringTakesTransformedBlocks(JPEG_PROPERTIES* state, InverseDctKernel transform, int32_t blocks,
                                 int32_t row, int32_t scale);
 
@@ -52,6 +48,28 @@ bool ringTakesTransformedBlocks(JPEG_PROPERTIES* state, InverseDctKernel transfo
 // MCU area into the ring, then goes on as storeMcuUpsampledByRows.
 void transformIntoRingByRows(JPEG_PROPERTIES* state, int32_t column, int32_t row, int32_t columns,
                              int32_t rows);
+
+// The MCU area's `count` blocks, block i dequantised by `dequantize` with steps[i].quantValues
+// (null: dequantised already) and transformed by steps[i].inverseDct straight into the ring, then
+// handed on as storeMcuUpsampledByRows does: the bytes the transform in place and the copy give.
+// False (nothing done) where the ring cannot take them. Step is any type with those two members.
+template <typename Step>
+bool transformMcuIntoRing(JPEG_PROPERTIES* state, const Step* steps, int32_t count,
+                          DequantizeKernel dequantize, int32_t column, int32_t row, int32_t columns,
+                          int32_t rows, int32_t scale) {
+  if (count < 1) return false;
+  const InverseDctKernel transform = steps[0].inverseDct;
+  for (int32_t i = 1; i < count; ++i) {
+    if (steps[i].inverseDct != transform) return false;
+  }
+  if (!ringTakesTransformedBlocks(state, transform, count, row, scale)) return false;
+  if (dequantize != nullptr) {
+    int16_t* block = reinterpret_cast<int16_t*>(state->scratch);
+    for (int32_t i = 0; i < count; ++i, block += kBlockValues) dequantize(block, steps[i].quantValues);
+  }
+  transformIntoRingByRows(state, column, row, columns, rows);
+  return true;
+}
 
 // Stores the MCUs storeMcuUpsampledByRows holds back. Called before anything looks at the
 // output of a scan in progress: when an interrupt is taken and when a walk over MCUs ends.

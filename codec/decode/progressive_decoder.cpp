@@ -310,8 +310,9 @@ bool renderingReady(const JPEG_PROPERTIES& state) {
   return state.finishedDcCount >= state.componentCount && state.finishedAcCount >= state.componentCount;
 }
 
-// Copies the MCU's coefficients into the MCU area, dequantises and transforms every block there,
-// and stores the MCU.
+// Copies the MCU's coefficients into the MCU area, dequantises and transforms every block there
+// (straight into the interpolating upsampler's ring where it takes them), and stores the MCU the
+// way sequential scans do.
 void renderMcu(JPEG_PROPERTIES* state, const FrameGeometry& frame, const ScanPlan& plan, int32_t column,
                int32_t row) {
   // Block planes are filled once the image is complete (finishProgressiveImage).
@@ -320,11 +321,15 @@ void renderMcu(JPEG_PROPERTIES* state, const FrameGeometry& frame, const ScanPla
   const int16_t* source =
       state->coefficientBuffer + frame.mcuIndex(column, row) * frame.blocksPerMcu * kBlockValues;
   std::memcpy(block, source, static_cast<size_t>(frame.blocksPerMcu) * kBlockBytes);
+  if (transformMcuIntoRing(state, plan.render, plan.renderCount, plan.dequantize, column, row,
+                           frame.mcusPerRow, frame.mcuRows, plan.scale)) {
+    return;
+  }
   for (int32_t i = 0; i < plan.renderCount; ++i, block += kBlockValues) {
     plan.dequantize(block, plan.render[i].quantValues);
     plan.render[i].inverseDct(block);
   }
-  storeMcuUpsampled(state, column, row, frame.mcusPerRow, frame.mcuRows, plan.scale);
+  storeMcuUpsampledByRows(state, column, row, frame.mcusPerRow, frame.mcuRows, plan.scale);
 }
 
 void renderMcuRow(JPEG_PROPERTIES* state, const FrameGeometry& frame, const ScanPlan& plan, int32_t row) {
@@ -482,4 +487,5 @@ void finishProgressiveImage(JPEG_PROPERTIES* state) {
   plan.dequantize = kernels->dequantize;
   planRendering(*state, scale, &plan);
   for (int32_t row = 0; row < frame.mcuRows; ++row) renderMcuRow(state, frame, plan, row);
+  storeHeldBackMcus(state);
 }

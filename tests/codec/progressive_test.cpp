@@ -37,6 +37,7 @@ struct ReadRequest {
   int scale = 1;
   bool file = false;
   bool interrupt = false;  // interruptRequest set before every call, resumed until done
+  int upsamplingMode = 0;  // 1: the interpolating upsampler
   uint8_t fill = 0xA7;     // initial pixel bytes
 };
 
@@ -96,6 +97,7 @@ ReadResult readImageWith(JPEG_CODEC_PROPERTIES* record, const ReadRequest& reque
   record->pixelChannels = request.format.channels;
   record->pixelColor = request.format.color;
   record->pixelSubsampling = 0;
+  record->state.upsamplingMode = request.upsamplingMode;
   const JpegIoMode mode = oracle::imageMode(!request.file, request.scale);
   for (int call = 0; call < kMaxCalls; ++call) {
     record->state.interruptRequest = request.interrupt ? 1 : 0;
@@ -147,7 +149,7 @@ std::vector<PixelFormat> formatsFor(int components) {
 
 std::string describe(const ReadRequest& r) {
   return std::string(r.file ? "file" : "buffer") + " scale 1/" + std::to_string(r.scale) + " " +
-         r.format.name;
+         r.format.name + (r.upsamplingMode == 1 ? " interpolated" : "") + (r.interrupt ? " interrupted" : "");
 }
 
 // --- corpus twins --------------------------------------------------------------------------------
@@ -233,6 +235,29 @@ TEST_P(ProgressiveTwins, SamePixelsWithTransformVariant0) {
     const ReadResult expected = readVariant0(twin.sequential);
     ASSERT_EQ(ours.status, JpegStatus::Ok);
     EXPECT_EQ(ours.pixels, expected.pixels);
+  }
+}
+
+// The interpolating upsampler takes the rendered blocks as sequential scans hand them over, MCUs
+// held back until their neighbours are in: partial edge MCUs, restart intervals, a last scan of
+// one component or of several, and an interrupt after every MCU row all give the twin's pixels.
+TEST_P(ProgressiveTwins, SamePixelsAsSequentialTwinWithTheInterpolatingUpsampler) {
+  const Twin& twin = GetParam();
+  for (int scale : {1, 2, 4, 8}) {
+    for (const PixelFormat& format : formatsFor(twin.components)) {
+      const ReadRequest request{.format = format, .scale = scale, .upsamplingMode = 1};
+      const ReadResult expected = readCorpus(twin.sequential, request);
+      ASSERT_EQ(expected.status, JpegStatus::Ok) << describe(request);
+      for (bool interrupt : {false, true}) {
+        ReadRequest progressive = request;
+        progressive.interrupt = interrupt;
+        SCOPED_TRACE(describe(progressive));
+        const ReadResult ours = readCorpus(twin.progressive, progressive);
+        ASSERT_EQ(ours.status, JpegStatus::Ok);
+        EXPECT_TRUE(ours.guardsIntact);
+        EXPECT_EQ(ours.pixels, expected.pixels);
+      }
+    }
   }
 }
 
@@ -473,13 +498,24 @@ TEST(ProgressiveTruncated, EveryPrefixIsHandled) {
   }
 }
 
+// Cut early, the image is rendered once at its end from what the scans carry; later, during the
+// scan the cut falls in. Either way, with either upsampler, every pixel is written.
 TEST(ProgressiveTruncated, MemoryStreamCutInAScanDecodesEveryPixel) {
-  Stream whole(corpusDir() / "p97_420_progressive_sa.jpg");
-  for (size_t percent : {30, 60, 90}) {
-    SCOPED_TRACE(percent);
-    const size_t length = whole.bytes().size() * percent / 100;
-    Stream prefix(Bytes(whole.bytes().begin(), whole.bytes().begin() + static_cast<std::ptrdiff_t>(length)));
-    expectEveryPixelWritten(prefix, {});
+  // 97 x 61 pixels: the last MCU column and row are partial.
+  const char* const files[] = {"p97_420_progressive_sa.jpg", "p97_422_progressive.jpg",
+                               "p256_420_progressive.jpg"};
+  for (const char* name : files) {
+    Stream whole(corpusDir() / name);
+    for (size_t percent : {30, 60, 90}) {
+      const size_t length = whole.bytes().size() * percent / 100;
+      Stream prefix(
+          Bytes(whole.bytes().begin(), whole.bytes().begin() + static_cast<std::ptrdiff_t>(length)));
+      for (int upsamplingMode : {0, 1}) {
+        SCOPED_TRACE(std::string(name) + " cut at " + std::to_string(percent) + "%, upsampling mode " +
+                     std::to_string(upsamplingMode));
+        expectEveryPixelWritten(prefix, {.upsamplingMode = upsamplingMode});
+      }
+    }
   }
 }
 
