@@ -353,6 +353,7 @@ void fillAvx2Set(KernelTable* table) {
   table->convertBgrToH2V2 = avx2::convertBgrToH2V2;
   table->convertRgbToGray = avx2::convertRgbToGray;
   table->convertBgrToGray = avx2::convertBgrToGray;
+  table->encodeMcuBlocks = avx2::encodeMcuBlocks;
 #endif
 }
 

@@ -246,6 +246,7 @@ TEST(CpuDispatch, SetsBuildOnEachOtherAndFillEveryMember) {
     EXPECT_NE(avx2.idct1FullToRows, sse2.idct1FullToRows);
     EXPECT_NE(avx2.fdct0, sse2.fdct0);
     EXPECT_NE(avx2.fdct1, sse2.fdct1);
+    EXPECT_NE(avx2.encodeMcuBlocks, sse2.encodeMcuBlocks);
     EXPECT_EQ(avx2.huffmanDecodeBlock, sse2.huffmanDecodeBlock);
   }
 }

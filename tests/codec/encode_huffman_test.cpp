@@ -14,12 +14,14 @@
 
 #include <unistd.h>
 
+#include "codec/dispatch.h"
 #include "codec/encode/encoder_tables.h"
 #include "codec/encode/huffman_encode.h"
 #include "codec/encode/marker_writer.h"
 #include "codec/encode/output_writer.h"
 #include "codec/file_io.h"
 #include "codec/kernel_table.h"
+#include "codec/kernels/avx2/encode_kernels.h"
 #include "codec/kernels/quantize.h"
 #include "codec/kernels/sse2/encode_kernels.h"
 #include "tests/support/test_files.h"
@@ -74,6 +76,9 @@ std::vector<BlockCoder> blockCoders() {
   coders.push_back({"sse2", sse2::encodeBlock});
   coders.push_back({"sse2 MCU", oneBlockMcu<sse2::encodeMcuBlocks>});
 #endif
+#if defined(MESHWICK_HAS_AVX2_KERNELS)
+  if (kernelSetAvailable(KernelSet::Avx2)) coders.push_back({"avx2 MCU", oneBlockMcu<avx2::encodeMcuBlocks>});
+#endif
   return coders;
 }
 
@@ -87,6 +92,9 @@ std::vector<McuCoder> mcuCoders() {
   std::vector<McuCoder> coders = {{"portable", encodeMcuBlocks}};
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
   coders.push_back({"sse2", sse2::encodeMcuBlocks});
+#endif
+#if defined(MESHWICK_HAS_AVX2_KERNELS)
+  if (kernelSetAvailable(KernelSet::Avx2)) coders.push_back({"avx2", avx2::encodeMcuBlocks});
 #endif
   return coders;
 }
