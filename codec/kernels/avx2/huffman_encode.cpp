@@ -1,4 +1,4 @@
-// The encodeMcuBlocks kernel, AVX2 twin. Vector code first reads each block whole: per coefficient
+// The encodeMcuBlocks kernel, AVX2 twin. For a dense block vector code first reads it whole: per coefficient
 // its category and its extra bits (the value, less one when negative, cut to `category` bits) go
 // to two small arrays, and the nonzero mask comes from the categories. The coding loop then only
 // looks them up, instead of finding sign, magnitude and bit width one coefficient at a time.
@@ -48,28 +48,38 @@ uint32_t nonzeroOf(__m256i first, __m256i second) {
   return ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(packed, _mm256_setzero_si256())));
 }
 
-// Fills `terms` from a natural-order block and returns its AC nonzero mask in zig-zag order.
-uint64_t termsOf(const int16_t* block, BlockTerms* terms) {
-  __m256i categories[4];
+// The AC nonzero mask in zig-zag order. Signed saturation keeps a nonzero value nonzero.
+uint64_t zigzagNonzeroMask(const int16_t* block) {
+  __m256i values[4];
+  for (int i = 0; i < 4; ++i)
+    values[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 16 * i));
+  const uint64_t natural =
+      uint64_t{nonzeroOf(values[0], values[1])} | uint64_t{nonzeroOf(values[2], values[3])} << 32;
+  return zigzag_mask::zigzagOfNatural(natural);
+}
+
+// Fills `terms` from a natural-order block.
+void fillTerms(const int16_t* block, BlockTerms* terms) {
   for (int i = 0; i < 4; ++i) {
     const __m256i value = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 16 * i));
     const __m256i ones = lowOnes(_mm256_abs_epi16(value));
     const __m256i extra = _mm256_and_si256(_mm256_add_epi16(value, _mm256_srai_epi16(value, 15)), ones);
-    categories[i] = bitCount16(ones);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(terms->category + 16 * i), categories[i]);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(terms->category + 16 * i), bitCount16(ones));
     _mm256_store_si256(reinterpret_cast<__m256i*>(terms->extra + 16 * i), extra);
   }
-  const uint64_t natural = uint64_t{nonzeroOf(categories[0], categories[1])} |
-                           uint64_t{nonzeroOf(categories[2], categories[3])} << 32;
-  return zigzag_mask::zigzagOfNatural(natural);
 }
 
+// Blocks whose nonzero coefficients reach this zig-zag position are taken as dense enough for the
+// vector pass to pay; the others go through the portable coder's steps.
+constexpr int kDenseFrom = 24;
+
 template <typename Bits>
-[[gnu::always_inline]] inline JpegStatus putBlock(Bits& bits, const HuffmanTable* dcTable,
-                                                  const HuffmanTable* acTable, int32_t* lastDc,
-                                                  const int16_t* block) {
+[[gnu::always_inline]] inline JpegStatus putDenseBlock(Bits& bits, const HuffmanTable* dcTable,
+                                                       const HuffmanTable* acTable, int32_t* lastDc,
+                                                       const int16_t* block, uint64_t nonzero) {
   BlockTerms terms;
-  uint64_t rest = termsOf(block, &terms);
+  fillTerms(block, &terms);
+  uint64_t rest = nonzero;
   const int32_t difference = block[0] - *lastDc;
   *lastDc = block[0];
   const block_coder::Code dc = block_coder::magnitudeOf(difference);
@@ -111,7 +121,12 @@ template <JpegStatus (*EmitByte)(ByteInput*, uint8_t)>
 JpegStatus codeBlocks(ByteInput* writer, const McuBlockCoding* coding, int32_t count, const int16_t* blocks) {
   block_coder::BlockBits<EmitByte> bits(writer);
   for (int32_t b = 0; b < count; ++b, blocks += 64) {
-    const JpegStatus status = putBlock(bits, coding[b].dcTable, coding[b].acTable, coding[b].lastDc, blocks);
+    const uint64_t nonzero = zigzagNonzeroMask(blocks);
+    const JpegStatus status =
+        (nonzero >> kDenseFrom) != 0
+            ? putDenseBlock(bits, coding[b].dcTable, coding[b].acTable, coding[b].lastDc, blocks, nonzero)
+            : block_coder::putBlock(bits, coding[b].dcTable, coding[b].acTable, coding[b].lastDc, blocks,
+                                    nonzero);
     if (status != JpegStatus::Ok) return status;
   }
   return bits.finish();
