@@ -356,6 +356,7 @@ void fillAvx2Set(KernelTable* table) {
   table->convertRgbToGray = avx2::convertRgbToGray;
   table->convertBgrToGray = avx2::convertBgrToGray;
   table->copyGrayTo3 = avx2::copyGrayTo3;
+  table->encodeMcuBlocks = avx2::encodeMcuBlocks;
 #endif
 }
 

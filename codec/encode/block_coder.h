@@ -46,10 +46,14 @@ class BlockBits {
     const uint64_t full = (word_ << (count - spill)) | (value >> spill);
     word_ = value;
     free_ += 64;
-    if (room_ >= output_detail::kWordRoom && !hasByteFF(full)) {
-      output_detail::storeWordBigEndian(out_, full);
-      out_ += output_detail::kWordBytes;
-      room_ -= output_detail::kWordBytes;
+    if (room_ >= output_detail::kWordRoom) {
+      if (!hasByteFF(full)) {
+        output_detail::storeWordBigEndian(out_, full);
+        out_ += output_detail::kWordBytes;
+        room_ -= output_detail::kWordBytes;
+      } else {
+        storeStuffed(full);
+      }
       return JpegStatus::Ok;
     }
     sync();
@@ -76,6 +80,16 @@ class BlockBits {
   }
 
  private:
+  // The eight bytes of `word`, a zero after each 0xFF, where they are known to fit.
+  void storeStuffed(uint64_t word) {
+    uint8_t* const start = out_;
+    for (int32_t shift = 56; shift >= 0; shift -= 8) {
+      const auto byte = static_cast<uint8_t>(word >> shift);
+      *out_++ = byte;
+      if (byte == 0xFF) *out_++ = 0;
+    }
+    room_ -= out_ - start;
+  }
   void sync() {
     writer_->consumed += static_cast<uint32_t>(out_ - writer_->current);
     writer_->current = out_;

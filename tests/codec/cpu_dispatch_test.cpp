@@ -248,6 +248,7 @@ TEST(CpuDispatch, SetsBuildOnEachOtherAndFillEveryMember) {
     EXPECT_NE(avx2.fdct0, sse2.fdct0);
     EXPECT_NE(avx2.fdct1, sse2.fdct1);
     EXPECT_NE(avx2.copyGrayTo3, sse2.copyGrayTo3);
+    EXPECT_NE(avx2.encodeMcuBlocks, sse2.encodeMcuBlocks);
     EXPECT_EQ(avx2.huffmanDecodeBlock, sse2.huffmanDecodeBlock);
   }
 }

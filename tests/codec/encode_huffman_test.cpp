@@ -14,12 +14,14 @@
 
 #include <unistd.h>
 
+#include "codec/dispatch.h"
 #include "codec/encode/encoder_tables.h"
 #include "codec/encode/huffman_encode.h"
 #include "codec/encode/marker_writer.h"
 #include "codec/encode/output_writer.h"
 #include "codec/file_io.h"
 #include "codec/kernel_table.h"
+#include "codec/kernels/avx2/encode_kernels.h"
 #include "codec/kernels/quantize.h"
 #include "codec/kernels/sse2/encode_kernels.h"
 #include "tests/support/test_files.h"
@@ -74,6 +76,9 @@ std::vector<BlockCoder> blockCoders() {
   coders.push_back({"sse2", sse2::encodeBlock});
   coders.push_back({"sse2 MCU", oneBlockMcu<sse2::encodeMcuBlocks>});
 #endif
+#if defined(MESHWICK_HAS_AVX2_KERNELS)
+  if (kernelSetAvailable(KernelSet::Avx2)) coders.push_back({"avx2 MCU", oneBlockMcu<avx2::encodeMcuBlocks>});
+#endif
   return coders;
 }
 
@@ -87,6 +92,9 @@ std::vector<McuCoder> mcuCoders() {
   std::vector<McuCoder> coders = {{"portable", encodeMcuBlocks}};
 #if defined(MESHWICK_HAS_SSE2_KERNELS)
   coders.push_back({"sse2", sse2::encodeMcuBlocks});
+#endif
+#if defined(MESHWICK_HAS_AVX2_KERNELS)
+  if (kernelSetAvailable(KernelSet::Avx2)) coders.push_back({"avx2", avx2::encodeMcuBlocks});
 #endif
   return coders;
 }
@@ -507,6 +515,37 @@ TEST(EncoderHuffman, McuCoderMatchesTheBitAtATimeCoder) {
         }
         EXPECT_EQ(fast.written(), plain.written());
       }
+    }
+  }
+}
+
+// Every value at the edge of a category (bit widths crossing a byte, the extremes) at every
+// zig-zag position, alone and beside a neighbour of the other sign: the same bytes as one
+// bit-at-a-time block after another.
+TEST(EncoderHuffman, McuCoderCodesEveryCategoryEdgeAtEveryPosition) {
+  const std::vector<int16_t> edges = {1,    -1,    2,     -2,     3,     -3,     127,    -127,  128,  -128,
+                                      255,  -255,  256,   -256,   511,   -512,   1023,   -1024, 2047, -2048,
+                                      4096, -4095, 16384, -16383, 32767, -32767, -32768, 32766};
+  const McuTables tables;
+  for (const McuCoder& coder : mcuCoders()) {
+    for (const int16_t value : edges) {
+      SCOPED_TRACE(std::string(coder.name) + " " + std::to_string(value));
+      std::vector<int16_t> blocks;
+      for (int k = 0; k < 64; ++k) {
+        std::array<int16_t, 64> block{};
+        block[kEncodeZigzagToNatural[k]] = value;
+        if (k < 63) block[kEncodeZigzagToNatural[k + 1]] = static_cast<int16_t>(value > 0 ? -7 : 9);
+        blocks.insert(blocks.end(), block.begin(), block.end());
+      }
+      const McuShape shape{"64 blocks", std::vector<int>(64, 0)};
+      BufferWriter fast(64 * 64 * 9), plain(64 * 64 * 9);
+      int32_t fastDc[4] = {}, plainDc[4] = {};
+      const auto fastCoding = tables.codingOf(shape, fastDc), plainCoding = tables.codingOf(shape, plainDc);
+      ASSERT_EQ(coder.encode(&fast.writer, fastCoding.data(), 64, blocks.data()), 0);
+      ASSERT_EQ(tables.reference(&plain.writer, plainCoding, blocks.data()), JpegStatus::Ok);
+      EXPECT_EQ(fast.written(), plain.written());
+      EXPECT_EQ(fast.writer.bits, plain.writer.bits);
+      EXPECT_EQ(fast.writer.bitCount, plain.writer.bitCount);
     }
   }
 }
